@@ -1,0 +1,27 @@
+# Compile settings for the project's own targets.
+#
+# Floating-point results must not depend on the build type: no contraction
+# into fused multiply-adds and no fast-math, in every configuration.
+
+if(SORVEL2_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+add_compile_options(-ffp-contract=off)
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang|GNU")
+  add_compile_options(-fno-fast-math)
+endif()
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+# Warnings (as errors unless SORVEL2_WERROR is off) on a target of ours.
+function(sorvel2_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(SORVEL2_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+endfunction()

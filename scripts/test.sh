@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test of sorvel2: sets up the machine, then runs each stage in
+# scripts/stages/ in name order (normal build, sanitizer build, fuzzing, the
+# Windows cross-build, benchmark smoke run ...). Stops at the first failing
+# stage. Build folders go under build-ci/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+export SORVEL2_ROOT=$PWD
+export SORVEL2_CI_BUILD=$PWD/build-ci
+mkdir -p "$SORVEL2_CI_BUILD"
+: > "$SORVEL2_CI_BUILD/results.txt"
+
+for stage in scripts/stages/*.sh; do
+  echo "=== stage $(basename "$stage" .sh) ==="
+  start=$(date +%s)
+  bash "$stage"
+  echo "=== stage $(basename "$stage" .sh) passed in $(( $(date +%s) - start )) s ==="
+done
+
+# Sum what the ctest runs counted (each stage appends "passed failed").
+awk '{p += $1; f += $2} END {printf "all stages: %d passed, %d failed\n", p, f}' "$SORVEL2_CI_BUILD/results.txt"

@@ -1,0 +1,142 @@
+// TGrid: a regular lattice of scalar samples and the marching-cubes
+// polygoniser that turns it into triangles with per-vertex normals.
+//
+// The value lattice has (SizeX+1)(SizeY+1)(SizeZ+1) samples; sample (i,j,k)
+// stands for the point ((i - SizeX/2)*CellSize + CenterX, ...), with SizeX/2
+// a real half. Only samples 0..Size-1 on each axis are classified and
+// polygonised: the last layer serves the forward differences that make the
+// normals at the upper boundary.
+//
+// Field function contract (TFieldProc):
+//  * When: exactly once at the start of every Polygonise, with the grid as
+//    its argument, before the grid reads any sample. Never from the
+//    constructor. On the thread that calls Polygonise.
+//  * What it fills: every element of Values, element
+//    i + (SizeX+1)*(j + (SizeY+1)*k) for k 0..SizeZ, j 0..SizeY, i 0..SizeX,
+//    with a finite value; greater than 0.0 is inside. An element it leaves
+//    alone keeps its previous value (0.0 before the first call).
+//  * It may read the sizes, CellSize and the centre; it changes none of them,
+//    never resizes an array and does not touch Inside, Cubes or the edges.
+//  * It may run while the caller's GL_TRIANGLES primitive is open, so it
+//    makes no OpenGL calls.
+#pragma once
+
+#include "grid/tritable.h"
+#include "grid/vector.h"
+#include "runtime/runtime.h"
+
+#include <cstdint>
+
+// The surface point on one lattice edge. On an x-edge, Position.y and .z are
+// fixed at construction and Position.x moves (likewise for y- and z-edges);
+// Normal is written together with the moving coordinate.
+struct TEdgeVertex {
+    TVector Position;
+    TVector Normal;
+};
+static_assert(sizeof(TEdgeVertex) == 24, "six packed floats");
+
+// The twelve edge points of one cube, by cube edge number. Slot e holds an
+// index into the edge array of its axis (kEdgeAxis[e]): EdgesX for the slots
+// 0, 2, 4, 6, EdgesY for 1, 3, 5, 7, EdgesZ for 8 to 11. 32-bit indices keep
+// a cube at 48 bytes.
+struct TCubeEdges {
+    std::uint32_t Edge[12];
+};
+
+class TGrid;
+using TFieldProc = void (*)(TGrid& Grid);
+
+class TGrid {
+public:
+    // Stores the arguments, creates the six arrays zero-filled (in the order
+    // Values, Inside, Cubes, EdgesX, EdgesY, EdgesZ), sets every edge point's
+    // two fixed coordinates and wires every cube to its twelve edge points.
+    // An array whose element count is negative, or whose size in bytes does
+    // not fit a 32-bit signed integer, ends the program with run-time error
+    // 201; counts are computed in 64 bits and never wrap. Out of memory: 203.
+    TGrid(std::int32_t SizeX, std::int32_t SizeY, std::int32_t SizeZ, float CellSize, float CenterX, float CenterY,
+          float CenterZ, TFieldProc FieldProc);
+    TGrid(const TGrid&) = delete;
+    TGrid& operator=(const TGrid&) = delete;
+
+    // Runs the field function, classifies the samples, updates the crossed
+    // edges, then hands every vertex of every triangle to Sink, three per
+    // triangle, as Sink(const TEdgeVertex&): the consumer takes Normal, then
+    // Position (for OpenGL: glNormal3fv, then glVertex3fv).
+    template <class Sink>
+    void Polygonise(Sink&& Emit) {
+        PrepareSurface();
+        EmitTriangles(Emit);
+    }
+
+    // Steps before emission: field, classification, crossings on the x-, y-
+    // and z-edges.
+    void PrepareSurface();
+
+    // Emission: cubes in index order (i fastest, then j, then k); for each,
+    // the case's row of TriTable three entries at a time until -1, each
+    // triangle's vertices in reverse order (e2, e1, e0). Reads only Inside,
+    // Cubes and the edge arrays.
+    template <class Sink>
+    void EmitTriangles(Sink&& Emit) const;
+
+    // The edge point in slot Slot of a cube.
+    const TEdgeVertex& CubeEdge(const TCubeEdges& Cube, int Slot) const {
+        return EdgeArray(kEdgeAxis[Slot])[Cube.Edge[Slot]];
+    }
+    const TEdgeVertex* EdgeArray(int Axis) const {
+        return Axis == 0 ? EdgesX.Data() : Axis == 1 ? EdgesY.Data() : EdgesZ.Data();
+    }
+
+    // The case index of the cube whose lowest corner is (i, j, k).
+    unsigned CaseIndex(std::int32_t i, std::int32_t j, std::int32_t k) const;
+
+    // Element counts of the six arrays for the given sizes, in 64 bits.
+    struct TCounts {
+        std::int64_t Values, Inside, Cubes, EdgesX, EdgesY, EdgesZ;
+    };
+    static TCounts CountsFor(std::int32_t SizeX, std::int32_t SizeY, std::int32_t SizeZ);
+
+    std::int32_t SizeX;
+    std::int32_t SizeY;
+    std::int32_t SizeZ;
+    float CellSize;
+    float CenterX;
+    float CenterY;
+    float CenterZ;
+    TArray<float> Values;
+    TArray<std::uint8_t> Inside;
+    TArray<TCubeEdges> Cubes;
+    TArray<TEdgeVertex> EdgesX;
+    TArray<TEdgeVertex> EdgesY;
+    TArray<TEdgeVertex> EdgesZ;
+    TFieldProc FieldProc;
+};
+
+template <class Sink>
+void TGrid::EmitTriangles(Sink&& Emit) const {
+    const TCubeEdges* cube = Cubes.Data();
+    for (std::int32_t k = 0; k < SizeZ - 1; ++k) {
+        for (std::int32_t j = 0; j < SizeY - 1; ++j) {
+            for (std::int32_t i = 0; i < SizeX - 1; ++i, ++cube) {
+                const unsigned c = CaseIndex(i, j, k);
+                if (c == 0 || c == 255) continue;
+                const std::int8_t* row = TriTable[c];
+                for (int m = 0; row[m] != -1; m += 3) {
+                    Emit(CubeEdge(*cube, row[m + 2]));
+                    Emit(CubeEdge(*cube, row[m + 1]));
+                    Emit(CubeEdge(*cube, row[m]));
+                }
+            }
+        }
+    }
+}
+
+inline unsigned TGrid::CaseIndex(std::int32_t i, std::int32_t j, std::int32_t k) const {
+    const std::int64_t sx = SizeX;
+    const std::int64_t sxy = sx * SizeY;
+    const std::uint8_t* p = Inside.Data() + (i + sx * j + sxy * k);
+    return static_cast<unsigned>(p[0] | p[1] << 1 | p[1 + sx] << 2 | p[sx] << 3 | p[sxy] << 4 | p[sxy + 1] << 5 |
+                                 p[sxy + 1 + sx] << 6 | p[sxy + sx] << 7);
+}
