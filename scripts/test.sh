@@ -12,7 +12,7 @@ export SORVEL2_CI_BUILD=$PWD/build-ci
 mkdir -p "$SORVEL2_CI_BUILD"
 : > "$SORVEL2_CI_BUILD/results.txt"
 
-for stage in scripts/stages/*.sh; do
+for stage in scripts/stages/[0-9]*.sh; do
   echo "=== stage $(basename "$stage" .sh) ==="
   start=$(date +%s)
   bash "$stage"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Normal build (g++, warnings as errors) and every test.
 set -euo pipefail
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/common.inc"
 dir=$SORVEL2_CI_BUILD/release
 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL2_WERROR=ON >/dev/null
 ninja -C "$dir"

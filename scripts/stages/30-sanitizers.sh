@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (clang 14).
 set -euo pipefail
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/common.inc"
 dir=$SORVEL2_CI_BUILD/asan
 CC=clang-14 CXX=clang++-14 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DSORVEL2_SANITIZE=ON -DSORVEL2_BUILD_BENCH=OFF -DSORVEL2_WERROR=ON >/dev/null
