@@ -7,5 +7,6 @@ CC=clang-14 CXX=clang++-14 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_B
       -DSORVEL2_SANITIZE=ON -DSORVEL2_BUILD_BENCH=OFF -DSORVEL2_WERROR=ON >/dev/null
 ninja -C "$dir"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS=suppressions=$SORVEL2_ROOT/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_ctest "$dir"
