@@ -1,16 +1,9 @@
 #include "grid/grid.h"
 
+#include "grid/reference.h"
+#include "grid/surface_math.h"
+
 namespace {
-
-// A sample coordinate: (n - Size/2) * CellSize + Center, with a real half,
-// evaluated in double and rounded once to 32 bits.
-float SampleCoordinate(std::int64_t n, std::int32_t Size, float CellSize, float Center) {
-    return static_cast<float>((static_cast<double>(n) - static_cast<double>(Size) / 2.0) * CellSize + Center);
-}
-
-// The running coordinate at the start of a line of edges: the coordinate
-// of sample 0, rounded to 32 bits.
-float LineStart(std::int32_t Size, float CellSize, float Center) { return SampleCoordinate(0, Size, CellSize, Center); }
 
 // a * b * c, clamped to the 64-bit range: any clamped count is far too large
 // for an array, with its sign kept.
@@ -89,79 +82,4 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
             }
 }
 
-namespace {
-
-// The interpolated surface point on a crossed edge between samples a (first
-// endpoint, at running coordinate Start) and b, with the forward-difference
-// gradients G0 and G1 at the two endpoints. Writes the moving coordinate
-// through Moving and the normal.
-inline void Crossing(float a, float b, TVector G0, TVector G1, float Start, float CellSize, float& Moving,
-                     TVector& Normal) {
-    // Exactly one of a and b is > 0, so a - b is never 0 and t is in 0..1.
-    const float t = static_cast<float>(static_cast<double>(a) / (static_cast<double>(a) - static_cast<double>(b)));
-    Moving = static_cast<float>(static_cast<double>(t) * CellSize + Start);
-    VectorSub(G1, G0);
-    VectorScale(G1, t);
-    VectorAdd(G1, G0);
-    Normal = G1;
-}
-
-} // namespace
-
-void TGrid::PrepareSurface() {
-    // 1. Field.
-    FieldProc(*this);
-
-    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
-    const std::int64_t vx = sx + 1, vxy = (sx + 1) * (sy + 1);
-    const float* V = Values.Data();
-    auto at = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return i + vx * j + vxy * k; };
-    // Forward-difference gradient at sample index n.
-    auto gradient = [&](std::int64_t n) {
-        return TVector{V[n + 1] - V[n], V[n + vx] - V[n], V[n + vxy] - V[n]};
-    };
-    const std::uint8_t* In = Inside.Data();
-    auto in = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return In[i + sx * j + sx * sy * k]; };
-
-    // 2. Classification: strictly greater than 0.0 is inside.
-    std::uint8_t* flag = Inside.Data();
-    for (std::int64_t k = 0; k < sz; ++k)
-        for (std::int64_t j = 0; j < sy; ++j)
-            for (std::int64_t i = 0; i < sx; ++i) *flag++ = V[at(i, j, k)] > 0.0f ? 1 : 0;
-
-    // 3. Crossings on x-edges: loops j, k, i; running x per line.
-    for (std::int64_t j = 0; j < sy; ++j)
-        for (std::int64_t k = 0; k < sz; ++k) {
-            float c = LineStart(SizeX, CellSize, CenterX);
-            for (std::int64_t i = 0; i < sx - 1; ++i, c = c + CellSize) {
-                if (in(i, j, k) == in(i + 1, j, k)) continue;
-                const std::int64_t n = at(i, j, k);
-                TEdgeVertex& e = EdgesX[static_cast<std::size_t>(i + (sx - 1) * (j + sy * k))];
-                Crossing(V[n], V[n + 1], gradient(n), gradient(n + 1), c, CellSize, e.Position.x, e.Normal);
-            }
-        }
-
-    // 4. Crossings on y-edges: loops k, i, j; running y per line.
-    for (std::int64_t k = 0; k < sz; ++k)
-        for (std::int64_t i = 0; i < sx; ++i) {
-            float c = LineStart(SizeY, CellSize, CenterY);
-            for (std::int64_t j = 0; j < sy - 1; ++j, c = c + CellSize) {
-                if (in(i, j, k) == in(i, j + 1, k)) continue;
-                const std::int64_t n = at(i, j, k);
-                TEdgeVertex& e = EdgesY[static_cast<std::size_t>(j + (sy - 1) * (k + sz * i))];
-                Crossing(V[n], V[n + vx], gradient(n), gradient(n + vx), c, CellSize, e.Position.y, e.Normal);
-            }
-        }
-
-    // 5. Crossings on z-edges: loops i, j, k; running z per line.
-    for (std::int64_t i = 0; i < sx; ++i)
-        for (std::int64_t j = 0; j < sy; ++j) {
-            float c = LineStart(SizeZ, CellSize, CenterZ);
-            for (std::int64_t k = 0; k < sz - 1; ++k, c = c + CellSize) {
-                if (in(i, j, k) == in(i, j, k + 1)) continue;
-                const std::int64_t n = at(i, j, k);
-                TEdgeVertex& e = EdgesZ[static_cast<std::size_t>(k + (sz - 1) * (i + sx * j))];
-                Crossing(V[n], V[n + vxy], gradient(n), gradient(n + vxy), c, CellSize, e.Position.z, e.Normal);
-            }
-        }
-}
+void TGrid::PrepareSurface() { ReferencePrepareSurface(*this); }

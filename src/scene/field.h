@@ -26,6 +26,11 @@ void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count);
 
 inline constexpr float kMaxBallTerm = 1.0e20f;
 
+// The same, written the plain way: one sample and one ball at a time, on the
+// calling thread. The fast EvaluateBallField matches it bit for bit; kept for
+// the tests and the benchmarks.
+void ReferenceEvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count);
+
 // The field function the scene hands to TGrid: EvaluateBallField with the
 // program state's SceneTime, Balls and BallCount.
 void EvaluateField(TGrid& Grid);
