@@ -1,0 +1,24 @@
+# The demo program sorvel2: the viewport code, the shell library and a tiny main.
+
+find_package(OpenGL REQUIRED)
+
+# ResizeView alone: the command-line tool renders without a window and reuses it.
+add_library(sorvel2_view STATIC view.cpp)
+sorvel2_target_defaults(sorvel2_view)
+target_link_libraries(sorvel2_view PUBLIC OpenGL::GL OpenGL::GLU)
+
+# Window, context, window procedure, frame loop and program body. It calls
+# the platform seam, ResizeView, InitScene and RenderScene but links none of
+# them: the program links the real ones (below); the tests link the fake
+# backend and recorders in their place.
+add_library(sorvel2_shell STATIC program_state.cpp window.cpp program.cpp)
+sorvel2_target_defaults(sorvel2_shell)
+target_link_libraries(sorvel2_shell PUBLIC sorvel2_options sorvel2_field sorvel2_runtime)
+
+if(TARGET sorvel2_platform AND TARGET sorvel2_scene_gl AND TARGET sorvel2_texture_gl)
+  add_executable(sorvel2 main.cpp)
+  sorvel2_target_defaults(sorvel2)
+  target_link_libraries(sorvel2 PRIVATE sorvel2_shell sorvel2_scene_gl sorvel2_view sorvel2_platform)
+  # The demo binary sits at the top of the build folder: build/sorvel2.
+  set_target_properties(sorvel2 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+endif()

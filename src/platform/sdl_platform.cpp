@@ -1,0 +1,361 @@
+// SDL2 backend: the window, context, loop and display calls of platform.h
+// over SDL2, with Mesa's OpenGL and GLU, for Linux.
+//
+// Functions this file must provide (platform.h, Section 1, all but the file
+// calls): GetModuleHandleA, GetTickCount, MessageBoxA, RegisterClassA,
+// CreateWindowExA, ShowWindow, SetForegroundWindow, SetFocus, ShowCursor,
+// GetDC, ReleaseDC, DestroyWindow, DefWindowProcA, PostQuitMessage,
+// ChangeDisplaySettingsA, PeekMessageA, DispatchMessageA, ChoosePixelFormat,
+// SetPixelFormat, SwapBuffers, wglCreateContext, wglMakeCurrent,
+// wglDeleteContext.
+//
+// How the Win32 ideas map onto SDL:
+//  * One window. HWND and HDC are both the SDL_Window; HGLRC is the
+//    SDL_GLContext.
+//  * Display modes: a mode change is granted (DISP_CHANGE_SUCCESSFUL) only
+//    when the display offers exactly that size and depth; the switch itself
+//    happens when the window is made, as an SDL full-screen window, and
+//    ChangeDisplaySettingsA(NULL, 0) leaves full screen again. Any other
+//    size answers DISP_CHANGE_BADMODE and the window is a borderless one of
+//    the requested size in the current mode. With no real display (video
+//    fails to start, or only SDL's offscreen or dummy driver is there) the
+//    answer is DISP_CHANGE_FAILED: a full-screen program must not run
+//    invisibly.
+//  * Messages: SDL events become WM_KEYDOWN (wParam a virtual-key code,
+//    VK_ESCAPE for Escape), WM_CLOSE (a close request of the window, or
+//    SDL_QUIT) and WM_SIZE (the new client size). No character messages.
+//    They go through the layer's own queue, where PostQuitMessage puts
+//    WM_QUIT behind everything that arrived before it.
+//  * MessageBoxA writes "Caption: text" to stderr, then shows SDL's modal
+//    box. Automated runs set SORVEL2_NO_MESSAGE_BOX=1 to keep the stderr
+//    line and skip the box window, so that nothing waits for a click.
+#include "platform/platform.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr unsigned kQueueSize = 256;
+
+struct TLayer {
+    bool VideoUp = false;
+    WNDPROC Proc = nullptr;
+    SDL_Window* Window = nullptr;
+    bool ModePending = false;  // an exact mode was granted; the window takes it
+    SDL_DisplayMode Mode{};
+    bool PixelFormatSet = false;
+    int CursorCount = 0;
+    MSG Queue[kQueueSize]{};
+    unsigned Head = 0;
+    unsigned Count = 0;
+};
+
+TLayer Layer;
+
+SDL_Window* AsWindow(HWND Window) { return reinterpret_cast<SDL_Window*>(Window); }
+SDL_Window* AsWindow(HDC Dc) { return reinterpret_cast<SDL_Window*>(Dc); }
+
+// Starts SDL's video once; false when there is no real display to show on.
+bool StartVideo() {
+    if (Layer.VideoUp) return true;
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    // NOTE: with no display SDL 2.26 falls back to its offscreen driver and
+    // "succeeds"; for a full-screen program that is no display at all.
+    if (driver == nullptr || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return false;
+    }
+    Layer.VideoUp = true;
+    // Leaves full screen and restores the mode also when the process ends
+    // without CloseRenderWindow (a failed texture, a run-time error).
+    std::atexit(SDL_Quit);
+    return true;
+}
+
+// Bytes per pixel of a Win32 depth: 32 bits is 8 bits per channel in four bytes.
+bool DepthMatches(Uint32 Format, DWORD Bits) {
+    if (Bits == 32) return SDL_BYTESPERPIXEL(Format) == 4;
+    return SDL_BITSPERPIXEL(Format) == Bits;
+}
+
+void Post(UINT Message, WPARAM WParam, LPARAM LParam) {
+    if (Layer.Count == kQueueSize) {
+        // Full: a quit request must not be lost, anything else may be.
+        if (Message != WM_QUIT) return;
+        --Layer.Count;
+    }
+    MSG& msg = Layer.Queue[(Layer.Head + Layer.Count) % kQueueSize];
+    msg = MSG{};
+    msg.hwnd = reinterpret_cast<HWND>(Layer.Window);
+    msg.message = Message;
+    msg.wParam = WParam;
+    msg.lParam = LParam;
+    msg.time = GetTickCount();
+    ++Layer.Count;
+}
+
+// Virtual-key code of an SDL key: letters and digits as their upper-case
+// characters, a few named keys, 0 for the rest.
+WPARAM VirtualKey(SDL_Keycode Key) {
+    if (Key == SDLK_ESCAPE) return VK_ESCAPE;
+    if (Key >= SDLK_a && Key <= SDLK_z) return static_cast<WPARAM>('A' + (Key - SDLK_a));
+    if (Key >= SDLK_0 && Key <= SDLK_9) return static_cast<WPARAM>('0' + (Key - SDLK_0));
+    if (Key == SDLK_SPACE) return 0x20;
+    if (Key == SDLK_RETURN) return 0x0D;
+    if (Key == SDLK_TAB) return 0x09;
+    return 0;
+}
+
+void Translate(const SDL_Event& Event) {
+    switch (Event.type) {
+    case SDL_KEYDOWN:
+        Post(WM_KEYDOWN, VirtualKey(Event.key.keysym.sym), Event.key.repeat ? LPARAM{1} | LPARAM{1} << 30 : LPARAM{1});
+        break;
+    case SDL_QUIT:
+        Post(WM_CLOSE, 0, 0);
+        break;
+    case SDL_WINDOWEVENT:
+        if (Event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            Post(WM_CLOSE, 0, 0);
+        } else if (Event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            const LPARAM w = Event.window.data1 & 0xFFFF;
+            const LPARAM h = Event.window.data2 & 0xFFFF;
+            Post(WM_SIZE, 0, w | h << 16);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Pump() {
+    if (!Layer.VideoUp) return;
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) Translate(event);
+}
+
+// The attributes the program's pixel format asks for.
+void SetGLAttributes(bool DoubleBuffer, int ColourBits, int AlphaBits, int DepthBits, int StencilBits) {
+    const int channel = ColourBits >= 24 ? 8 : ColourBits >= 15 ? 5 : 4;
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, DoubleBuffer ? 1 : 0);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, channel);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, channel);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, channel);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, AlphaBits);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, DepthBits);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, StencilBits);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// kernel32
+// ---------------------------------------------------------------------------
+HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
+    static char self;
+    return lpModuleName == nullptr ? reinterpret_cast<HMODULE>(&self) : nullptr;
+}
+
+DWORD GetTickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const unsigned long long ms =
+        static_cast<unsigned long long>(now.tv_sec) * 1000ull + static_cast<unsigned long long>(now.tv_nsec) / 1000000ull;
+    return static_cast<DWORD>(ms);
+}
+
+// ---------------------------------------------------------------------------
+// user32
+// ---------------------------------------------------------------------------
+int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+    const char* text = lpText != nullptr ? lpText : "";
+    const char* caption = lpCaption != nullptr ? lpCaption : "";
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+    const char* skip = std::getenv("SORVEL2_NO_MESSAGE_BOX");
+    if (skip != nullptr && std::strcmp(skip, "1") == 0) return IDOK;
+    const Uint32 flags = (uType & MB_ICONERROR) != 0 ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
+    // No owner window; SDL's box is modal and returns when it is closed.
+    SDL_ShowSimpleMessageBox(flags, caption, text, nullptr);
+    return IDOK;
+}
+
+ATOM RegisterClassA(const WNDCLASSA* lpWndClass) {
+    if (lpWndClass == nullptr || lpWndClass->lpfnWndProc == nullptr) return 0;
+    Layer.Proc = lpWndClass->lpfnWndProc;
+    return 1;
+}
+
+HWND CreateWindowExA(DWORD /*dwExStyle*/, LPCSTR /*lpClassName*/, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                     int nWidth, int nHeight, HWND /*hWndParent*/, HMENU /*hMenu*/, HINSTANCE /*hInstance*/,
+                     LPVOID /*lpParam*/) {
+    if (Layer.Window != nullptr || !StartVideo()) return nullptr;
+    // NOTE: on X11 SDL picks the window's visual when the window is made,
+    // before any pixel format is set; make it with the attributes the
+    // program's pixel format asks for (double buffer, 8 bits per channel,
+    // 16-bit depth), so that SetPixelFormat only confirms them.
+    SetGLAttributes(true, 32, 0, 16, 0);
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+    if ((dwStyle & WS_POPUP) != 0) flags |= SDL_WINDOW_BORDERLESS;
+    if (Layer.ModePending) flags |= SDL_WINDOW_FULLSCREEN;
+    SDL_Window* window = SDL_CreateWindow(lpWindowName != nullptr ? lpWindowName : "", X, Y, nWidth, nHeight, flags);
+    if (window == nullptr) return nullptr;
+    if (Layer.ModePending) SDL_SetWindowDisplayMode(window, &Layer.Mode);
+    Layer.Window = window;
+    Layer.PixelFormatSet = false;
+    return reinterpret_cast<HWND>(window);
+}
+
+BOOL ShowWindow(HWND hWnd, int nCmdShow) {
+    SDL_Window* window = AsWindow(hWnd);
+    if (window == nullptr) return FALSE;
+    const BOOL wasVisible = (SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) != 0;
+    if (nCmdShow == 0) {
+        SDL_HideWindow(window);
+    } else {
+        SDL_ShowWindow(window);
+    }
+    return wasVisible;
+}
+
+BOOL SetForegroundWindow(HWND hWnd) {
+    if (hWnd == nullptr) return FALSE;
+    SDL_RaiseWindow(AsWindow(hWnd));
+    return TRUE;
+}
+
+HWND SetFocus(HWND hWnd) {
+    if (hWnd == nullptr) return nullptr;
+    SDL_SetWindowInputFocus(AsWindow(hWnd));
+    return nullptr;
+}
+
+int ShowCursor(BOOL bShow) {
+    Layer.CursorCount += bShow ? 1 : -1;
+    if (Layer.VideoUp) SDL_ShowCursor(Layer.CursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    return Layer.CursorCount;
+}
+
+HDC GetDC(HWND hWnd) { return reinterpret_cast<HDC>(hWnd); }
+
+int ReleaseDC(HWND hWnd, HDC hDC) { return hWnd != nullptr && reinterpret_cast<HDC>(hWnd) == hDC ? 1 : 0; }
+
+BOOL DestroyWindow(HWND hWnd) {
+    SDL_Window* window = AsWindow(hWnd);
+    if (window == nullptr || window != Layer.Window) return FALSE;
+    SDL_DestroyWindow(window);
+    Layer.Window = nullptr;
+    Layer.PixelFormatSet = false;
+    return TRUE;
+}
+
+LRESULT DefWindowProcA(HWND /*hWnd*/, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
+
+void PostQuitMessage(int nExitCode) {
+    // Events SDL already holds came first: queue them ahead of the quit.
+    Pump();
+    Post(WM_QUIT, static_cast<WPARAM>(nExitCode), 0);
+}
+
+LONG ChangeDisplaySettingsA(DEVMODEA* lpDevMode, DWORD /*dwFlags*/) {
+    if (lpDevMode == nullptr) {
+        Layer.ModePending = false;
+        if (Layer.Window != nullptr && (SDL_GetWindowFlags(Layer.Window) & SDL_WINDOW_FULLSCREEN) != 0)
+            SDL_SetWindowFullscreen(Layer.Window, 0);
+        return DISP_CHANGE_SUCCESSFUL;
+    }
+    if (!StartVideo()) return DISP_CHANGE_FAILED;
+    SDL_DisplayMode current{};
+    if (SDL_GetDesktopDisplayMode(0, &current) != 0) return DISP_CHANGE_FAILED;
+    const int width = (lpDevMode->dmFields & DM_PELSWIDTH) != 0 ? static_cast<int>(lpDevMode->dmPelsWidth) : current.w;
+    const int height =
+        (lpDevMode->dmFields & DM_PELSHEIGHT) != 0 ? static_cast<int>(lpDevMode->dmPelsHeight) : current.h;
+    const bool anyDepth = (lpDevMode->dmFields & DM_BITSPERPEL) == 0;
+    const int count = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < count; ++i) {
+        SDL_DisplayMode mode{};
+        if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
+        if (mode.w != width || mode.h != height) continue;
+        if (!anyDepth && !DepthMatches(mode.format, lpDevMode->dmBitsPerPel)) continue;
+        Layer.Mode = mode;
+        Layer.ModePending = true;
+        if (Layer.Window != nullptr) {
+            SDL_SetWindowDisplayMode(Layer.Window, &Layer.Mode);
+            SDL_SetWindowFullscreen(Layer.Window, SDL_WINDOW_FULLSCREEN);
+        }
+        return DISP_CHANGE_SUCCESSFUL;
+    }
+    Layer.ModePending = false;
+    return DISP_CHANGE_BADMODE;
+}
+
+BOOL PeekMessageA(MSG* lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT /*wMsgFilterMax*/, UINT wRemoveMsg) {
+    Pump();
+    if (Layer.Count == 0) return FALSE;
+    *lpMsg = Layer.Queue[Layer.Head];
+    if ((wRemoveMsg & PM_REMOVE) != 0) {
+        Layer.Head = (Layer.Head + 1) % kQueueSize;
+        --Layer.Count;
+    }
+    return TRUE;
+}
+
+LRESULT DispatchMessageA(const MSG* lpMsg) {
+    if (lpMsg == nullptr || Layer.Proc == nullptr || lpMsg->message == WM_QUIT) return 0;
+    return Layer.Proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+// ---------------------------------------------------------------------------
+// gdi32 and WGL
+// ---------------------------------------------------------------------------
+int ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR* ppfd) {
+    if (hdc == nullptr || ppfd == nullptr) return 0;
+    const DWORD needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
+    if ((ppfd->dwFlags & needed) != needed || ppfd->iPixelType != PFD_TYPE_RGBA) return 0;
+    return 1;  // the one format: the attributes of the request
+}
+
+BOOL SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR* ppfd) {
+    if (AsWindow(hdc) == nullptr || AsWindow(hdc) != Layer.Window || format != 1 || ppfd == nullptr) return FALSE;
+    if (Layer.PixelFormatSet) return FALSE;  // as on Windows: set once per window
+    SetGLAttributes((ppfd->dwFlags & PFD_DOUBLEBUFFER) != 0, ppfd->cColorBits, ppfd->cAlphaBits, ppfd->cDepthBits,
+                    ppfd->cStencilBits);
+    Layer.PixelFormatSet = true;
+    return TRUE;
+}
+
+BOOL SwapBuffers(HDC hdc) {
+    if (AsWindow(hdc) == nullptr) return FALSE;
+    SDL_GL_SwapWindow(AsWindow(hdc));
+    return TRUE;
+}
+
+HGLRC wglCreateContext(HDC hdc) {
+    SDL_Window* window = AsWindow(hdc);
+    if (window == nullptr || window != Layer.Window || !Layer.PixelFormatSet) return nullptr;
+    SDL_GLContext context = SDL_GL_CreateContext(window);
+    if (context == nullptr) return nullptr;
+    // A new WGL context is not current until wglMakeCurrent.
+    SDL_GL_MakeCurrent(window, nullptr);
+    return reinterpret_cast<HGLRC>(context);
+}
+
+BOOL wglMakeCurrent(HDC hdc, HGLRC hglrc) {
+    if (hglrc == nullptr) return SDL_GL_MakeCurrent(AsWindow(hdc), nullptr) == 0 ? TRUE : FALSE;
+    if (AsWindow(hdc) == nullptr) return FALSE;
+    return SDL_GL_MakeCurrent(AsWindow(hdc), reinterpret_cast<SDL_GLContext>(hglrc)) == 0 ? TRUE : FALSE;
+}
+
+BOOL wglDeleteContext(HGLRC hglrc) {
+    if (hglrc == nullptr) return FALSE;
+    SDL_GL_DeleteContext(reinterpret_cast<SDL_GLContext>(hglrc));
+    return TRUE;
+}
