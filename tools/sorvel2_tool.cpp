@@ -1,35 +1,116 @@
-// sorvel2-tool: looks at what the demo would do with its settings.
+// sorvel2-tool: the demo's engine and scene from the command line.
 //
-//   sorvel2-tool info   reads options.txt from the working directory exactly
-//                       as the demo does and prints the settings and the grid
-//                       they imply.
+//   info     the settings in options.txt and the grid they imply
+//   export   one frame's surface as raw, ply or obj
+//   render   frames drawn off-screen by the demo's own scene code, as PNG
+//   bench    time per stage of the frame
+//
+// Each command is in its own file (tool_<command>.cpp); this one dispatches
+// and holds info.
 #include "app/options.h"
 #include "grid/grid.h"
 #include "runtime/runtime.h"
+#include "scene/ball.h"
 #include "scene/state.h"
+#include "tool_commands.h"
+#include "tool_common.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-int Info() {
-    ReadOptions();
-    std::printf("ScreenWidth %d\nScreenHeight %d\nBallCount %d\nGridSize %d\n", ScreenWidth, ScreenHeight, BallCount,
-                GridSize);
-    const TGrid::TCounts n = TGrid::CountsFor(GridSize, GridSize, GridSize);
-    const long long bytes = n.Values * 4 + n.Inside + n.Cubes * static_cast<long long>(sizeof(TCubeEdges)) +
-                            (n.EdgesX + n.EdgesY + n.EdgesZ) * static_cast<long long>(sizeof(TEdgeVertex));
-    std::printf("samples %lld\ncubes %lld\ngrid bytes %lld\n", static_cast<long long>(n.Values),
-                static_cast<long long>(n.Cubes), bytes);
-    return 0;
+const char kHelp[] =
+    "usage: sorvel2-tool <command> [options]\n"
+    "\n"
+    "Commands:\n"
+    "  info     print the settings in options.txt and what they imply\n"
+    "  export   write one frame's surface (raw, ply or obj)\n"
+#ifdef SORVEL2_TOOL_RENDER
+    "  render   draw frames off-screen with the demo's scene and write PNG files\n"
+#endif
+    "  bench    time the field, the polygoniser and the GL submission\n"
+    "\n"
+    "'sorvel2-tool <command> --help' tells more. Settings files and textures are\n"
+    "read from the working directory, as the demo reads them.\n";
+
+const char kInfoHelp[] =
+    "usage: sorvel2-tool info\n"
+    "\n"
+    "Reads options.txt from the working directory exactly as the demo does (same\n"
+    "errors, same exit codes) and prints the four settings, one per line, then\n"
+    "what they imply for the grid: samples (GridSize + 1 cubed), cubes\n"
+    "(GridSize - 1 cubed), crossable lattice edges, and the bytes of the grid's\n"
+    "arrays and of the balls. When the demo could not make the grid or the balls\n"
+    "with these settings (run-time error 201 at set-up), it says so instead.\n";
+
+// Bytes of one array of Count elements of Size bytes, or -1 when the
+// run-time would refuse it.
+long long ArrayBytes(std::int64_t Count, std::size_t Size) {
+    return CheckArrayLength(Count, Size) == 0 ? Count * static_cast<long long>(Size) : -1;
 }
 
 } // namespace
 
+int RunInfo(int Argc, char** Argv) {
+    if (WantsHelp(Argc, Argv)) {
+        std::fputs(kInfoHelp, stdout);
+        return 0;
+    }
+    TCommandLine line("info", {});
+    if (!line.Parse(Argc, Argv)) return kExitUsage;
+
+    ReadOptions();
+    std::printf("ScreenWidth %d\nScreenHeight %d\nBallCount %d\nGridSize %d\n", ScreenWidth, ScreenHeight, BallCount,
+                GridSize);
+    if (ArrayBytes(BallCount, sizeof(TBall)) < 0) {
+        std::printf("BallCount below 0: the demo ends at set-up with run-time error 201\n");
+        return 0;
+    }
+    const TGrid::TCounts n = TGrid::CountsFor(GridSize, GridSize, GridSize);
+    const long long parts[6] = {
+        ArrayBytes(n.Values, sizeof(float)),       ArrayBytes(n.Inside, sizeof(std::uint8_t)),
+        ArrayBytes(n.Cubes, sizeof(TCubeEdges)),   ArrayBytes(n.EdgesX, sizeof(TEdgeVertex)),
+        ArrayBytes(n.EdgesY, sizeof(TEdgeVertex)), ArrayBytes(n.EdgesZ, sizeof(TEdgeVertex)),
+    };
+    long long bytes = 0;
+    for (long long p : parts) {
+        if (p < 0) {
+            std::printf("GridSize %s: the demo ends at set-up with run-time error 201\n",
+                        GridSize < 1 ? "below 1" : "too large for the grid's arrays");
+            return 0;
+        }
+        bytes += p;
+    }
+    std::printf("samples %lld\ncubes %lld\nedges %lld\ngrid bytes %lld\nball bytes %lld\n",
+                static_cast<long long>(n.Values), static_cast<long long>(n.Cubes),
+                static_cast<long long>(n.EdgesX + n.EdgesY + n.EdgesZ), bytes,
+                static_cast<long long>(BallCount) * static_cast<long long>(sizeof(TBall)));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     InitRuntime();
-    if (argc == 2 && std::strcmp(argv[1], "info") == 0) return Info();
-    std::fprintf(stderr, "usage: sorvel2-tool info\n");
-    return 2;
+    if (argc < 2) {
+        std::fputs(kHelp, stderr);
+        return kExitUsage;
+    }
+    const char* command = argv[1];
+    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 || std::strcmp(command, "help") == 0) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (std::strcmp(command, "info") == 0) return RunInfo(argc - 2, argv + 2);
+    if (std::strcmp(command, "export") == 0) return RunExport(argc - 2, argv + 2);
+    if (std::strcmp(command, "bench") == 0) return RunBench(argc - 2, argv + 2);
+#ifdef SORVEL2_TOOL_RENDER
+    if (std::strcmp(command, "render") == 0) return RunRender(argc - 2, argv + 2);
+#else
+    if (std::strcmp(command, "render") == 0) {
+        std::fprintf(stderr, "sorvel2-tool: this build has no render command (built without OpenGL)\n");
+        return kExitUsage;
+    }
+#endif
+    std::fprintf(stderr, "sorvel2-tool: unknown command '%s' (see sorvel2-tool --help)\n", command);
+    return kExitUsage;
 }

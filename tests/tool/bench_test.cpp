@@ -1,0 +1,75 @@
+// sorvel2-tool bench: what it reports, not how fast anything is.
+#include "grid/grid.h"
+#include "scene/field.h"
+#include "scene/state.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+namespace {
+
+// The number after "Key": in a flat reading of the JSON object; NaN when absent.
+double JsonNumber(const std::string& Json, const std::string& Key) {
+    const std::regex pattern("\"" + Key + "\": (-?[0-9.]+)");
+    std::smatch m;
+    return std::regex_search(Json, m, pattern) ? std::strtod(m[1].str().c_str(), nullptr) : std::nan("");
+}
+
+// The object after "Stage": as text.
+std::string JsonObject(const std::string& Json, const std::string& Stage) {
+    const std::size_t at = Json.find("\"" + Stage + "\": {");
+    if (at == std::string::npos) return "";
+    return Json.substr(at, Json.find('}', at) - at + 1);
+}
+
+// Mean triangles per frame over the frames bench runs (ElapsedMs = f * 1000 / 60).
+double MeanTriangles(std::int32_t GridSize, std::int32_t Count, int Frames) {
+    BallCount = Count;
+    Balls.Create(Count);
+    TGrid grid(GridSize, GridSize, GridSize, 2.0f / static_cast<float>(GridSize), 0.0f, 0.0f, 0.0f, EvaluateField);
+    long long vertices = 0;
+    for (int f = 0; f < Frames; ++f) {
+        SceneTime = SceneTimeAt(f * 1000 / 60);
+        MoveBalls(Balls.Data(), BallCount, SceneTime);
+        grid.Polygonise([&](const TEdgeVertex&) { ++vertices; });
+    }
+    Balls.Release();
+    return static_cast<double>(vertices) / 3.0 / Frames;
+}
+
+TEST(ToolBench, JsonReportsEveryStageAndTheSettings) {
+    TScratchDir dir;
+    const TToolRun run = RunTool(dir, {"bench", "--frames", "7", "--grid", "12", "--balls", "5", "--json", "--no-gl"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    ASSERT_EQ(run.Out.front(), '{');
+    ASSERT_EQ(run.Out.substr(run.Out.size() - 2), "}\n");
+    for (const char* stage : {"field", "polygonise"}) {
+        const std::string o = JsonObject(run.Out, stage);
+        const double median = JsonNumber(o, "median_ms"), p95 = JsonNumber(o, "p95_ms");
+        EXPECT_GE(median, 0.0) << stage << ": " << run.Out;
+        EXPECT_GE(p95, median) << stage;
+    }
+    EXPECT_NE(run.Out.find("\"gl_submit\": null"), std::string::npos) << "--no-gl leaves it out";
+    EXPECT_EQ(JsonNumber(run.Out, "grid"), 12);
+    EXPECT_EQ(JsonNumber(run.Out, "balls"), 5);
+    EXPECT_EQ(JsonNumber(run.Out, "threads"), 1);
+    EXPECT_EQ(JsonNumber(run.Out, "frames"), 7);
+    EXPECT_NEAR(JsonNumber(run.Out, "triangles"), MeanTriangles(12, 5, 7), 0.051);
+}
+
+TEST(ToolBench, TextNamesEveryStage) {
+    TScratchDir dir;
+    dir.Write("options.txt", "640 480 0 3 10");
+    const TToolRun run = RunTool(dir, {"bench", "--frames", "3"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_NE(run.Out.find("grid 10, balls 3, threads 1"), std::string::npos) << run.Out;
+    for (const char* stage : {"field ", "polygonise ", "gl_submit ", "triangles "})
+        EXPECT_NE(run.Out.find(stage), std::string::npos) << stage;
+}
+
+} // namespace

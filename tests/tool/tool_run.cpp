@@ -1,0 +1,64 @@
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+TScratchDir::TScratchDir() {
+    std::string pattern = testing::TempDir() + "sorvel2-tool-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch directory";
+    Path_ = pattern;
+}
+
+TScratchDir::~TScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path_, ignored);
+}
+
+void TScratchDir::Write(const std::string& Name, const std::string& Bytes) const {
+    std::ofstream(File(Name), std::ios::binary) << Bytes;
+}
+
+std::string TScratchDir::Read(const std::string& Name) const {
+    std::ifstream in(File(Name), std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args) {
+    const std::string outPath = Dir.Path() + "/.stdout", errPath = Dir.Path() + "/.stderr";
+    std::vector<char*> argv;
+    std::string program = SORVEL2_TOOL_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(Args);
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || chdir(Dir.Path().c_str()) != 0) _exit(127);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    TToolRun run;
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return run;
+    if (WIFEXITED(status)) run.Exit = WEXITSTATUS(status);
+    run.Out = Dir.Read(".stdout");
+    run.Err = Dir.Read(".stderr");
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
+}
