@@ -33,6 +33,7 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
     EdgesX.Create(n.EdgesX);
     EdgesY.Create(n.EdgesY);
     EdgesZ.Create(n.EdgesZ);
+    FieldScratch.Create(static_cast<std::int64_t>(SizeX) + 1 + kFieldScratchPadding);
 
     // Fixed coordinates of the edge points; loops in each array's own
     // index order, so the element index simply counts up.

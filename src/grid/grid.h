@@ -112,7 +112,14 @@ public:
     TArray<TEdgeVertex> EdgesY;
     TArray<TEdgeVertex> EdgesZ;
     TFieldProc FieldProc;
+
+    // Scratch of SizeX + 1 + kFieldScratchPadding floats that the field
+    // function may use as it likes (the scene's keeps the x of every sample
+    // of a row there). The grid itself never reads it.
+    TArray<float> FieldScratch;
 };
+
+inline constexpr std::int64_t kFieldScratchPadding = 16;
 
 template <class Sink>
 void TGrid::EmitTriangles(Sink&& Emit) const {

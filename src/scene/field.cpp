@@ -5,10 +5,6 @@
 #include <cmath>
 #include <numbers>
 
-void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
-    ReferenceEvaluateBallField(Grid, T, Balls, Count);
-}
-
 void EvaluateField(TGrid& Grid) { EvaluateBallField(Grid, SceneTime, Balls.Data(), BallCount); }
 
 float SceneTimeAt(std::int32_t Ms) { return static_cast<float>(Ms / 1000.0 + 20.0); }

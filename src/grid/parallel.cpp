@@ -1,0 +1,171 @@
+#include "grid/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+
+// NOTE: the Windows cross-compiler's default thread model has no
+// std::thread; that build runs everything on the calling thread.
+#if defined(__MINGW32__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define SORVEL2_THREADS 0
+#else
+#define SORVEL2_THREADS 1
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define SORVEL2_PAUSE() _mm_pause()
+#else
+#define SORVEL2_PAUSE() ((void)0)
+#endif
+
+namespace {
+
+std::atomic<std::int64_t> gGrain{32 * 1024};
+
+int DefaultThreadCount() {
+#if SORVEL2_THREADS
+    const unsigned hw = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(hw), 1, kMaxThreads);
+#else
+    return 1;
+#endif
+}
+
+#if SORVEL2_THREADS
+
+// How long a waiting thread spins before it sleeps: long enough to bridge
+// the gap between the parallel steps of one frame.
+constexpr int kSpins = 20000;
+
+class TWorkers {
+public:
+    ~TWorkers() { Stop(); }
+
+    int Count() {
+        if (Count_ == 0) Count_ = DefaultThreadCount();
+        return Count_;
+    }
+
+    void SetCount(int n) {
+        n = n <= 0 ? DefaultThreadCount() : std::min(n, kMaxThreads);
+        if (n == Count_) return;
+        Stop();
+        Count_ = n;
+    }
+
+    void Run(int Parts, TPartTask Task, void* Context) {
+        if (Parts <= 1) {
+            Task(Context, 0);
+            return;
+        }
+        if (Started_ != Count_) Start();
+        {
+            std::lock_guard<std::mutex> lock(Mutex_);
+            Task_ = Task;
+            Context_ = Context;
+            Parts_ = Parts;
+            Pending_.store(Count_ - 1, std::memory_order_relaxed);
+            Generation_.fetch_add(1, std::memory_order_release);
+        }
+        Wake_.notify_all();
+        Task(Context, 0);
+        for (int spin = 0; Pending_.load(std::memory_order_acquire) != 0; ++spin) {
+            if (spin < kSpins) {
+                SORVEL2_PAUSE();
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    }
+
+private:
+    void Start() {
+        Stop();
+        Stopping_ = false;
+        // A new thread waits for the generation after this one, even if the
+        // first job is handed out before it gets to look.
+        const std::uint64_t now = Generation_.load(std::memory_order_acquire);
+        for (int w = 1; w < Count_; ++w) Threads_[w] = std::thread(&TWorkers::Loop, this, w, now);
+        Started_ = Count_;
+    }
+
+    void Stop() {
+        if (Started_ == 0) return;
+        {
+            std::lock_guard<std::mutex> lock(Mutex_);
+            Stopping_ = true;
+            Generation_.fetch_add(1, std::memory_order_release);
+        }
+        Wake_.notify_all();
+        for (int w = 1; w < Started_; ++w) Threads_[w].join();
+        Started_ = 0;
+    }
+
+    void Loop(int Index, std::uint64_t seen) {
+        for (;;) {
+            int spin = 0;
+            while (Generation_.load(std::memory_order_acquire) == seen && spin < kSpins) {
+                SORVEL2_PAUSE();
+                ++spin;
+            }
+            std::unique_lock<std::mutex> lock(Mutex_);
+            Wake_.wait(lock, [&] { return Generation_.load(std::memory_order_acquire) != seen; });
+            seen = Generation_.load(std::memory_order_acquire);
+            if (Stopping_) return;
+            const TPartTask task = Task_;
+            void* const context = Context_;
+            const int parts = Parts_;
+            lock.unlock();
+            if (Index < parts) task(context, Index);
+            Pending_.fetch_sub(1, std::memory_order_acq_rel);
+        }
+    }
+
+    int Count_ = 0;    // threads wanted, the caller included
+    int Started_ = 0;  // threads running, the caller included (0: none)
+    std::thread Threads_[kMaxThreads];
+    std::mutex Mutex_;
+    std::condition_variable Wake_;
+    std::atomic<std::uint64_t> Generation_{0};
+    std::atomic<int> Pending_{0};
+    bool Stopping_ = false;
+    TPartTask Task_ = nullptr;
+    void* Context_ = nullptr;
+    int Parts_ = 0;
+};
+
+TWorkers& Workers() {
+    static TWorkers workers;
+    return workers;
+}
+
+#endif
+
+} // namespace
+
+#if SORVEL2_THREADS
+
+void SetThreadCount(int Count) { Workers().SetCount(Count); }
+int ThreadCount() { return Workers().Count(); }
+void RunParts(int Parts, TPartTask Task, void* Context) { Workers().Run(Parts, Task, Context); }
+
+#else
+
+void SetThreadCount(int) {}
+int ThreadCount() { return 1; }
+void RunParts(int Parts, TPartTask Task, void* Context) {
+    for (int part = 0; part < Parts; ++part) Task(Context, part);
+}
+
+#endif
+
+void SetParallelGrain(std::int64_t Samples) { gGrain.store(std::max<std::int64_t>(Samples, 1)); }
+std::int64_t ParallelGrain() { return gGrain.load(); }
+
+int PartsFor(std::int64_t Work) {
+    const std::int64_t parts = Work / ParallelGrain();
+    return static_cast<int>(std::clamp<std::int64_t>(parts, 1, ThreadCount()));
+}

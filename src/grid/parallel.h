@@ -1,0 +1,47 @@
+// Worker threads for the field and the polygoniser: an internal detail of
+// the engine. The workers are made once (on the first parallel call after
+// the thread count is set) and kept; a frame creates no thread and
+// allocates nothing. Work is split into parts by the caller, which runs
+// part 0 itself and returns when every part is done, so whatever a part
+// writes is visible to the caller afterwards.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kMaxThreads = 8;
+
+// Sets the number of threads that share the work, the caller included:
+// 1 runs everything on the calling thread; 0 (or less) means the default,
+// the hardware threads capped at kMaxThreads. Not to be called while a
+// parallel call is running.
+void SetThreadCount(int Count);
+
+// The number of threads in use, 1 to kMaxThreads (always 1 in a build
+// without thread support).
+int ThreadCount();
+
+// The least work (in samples) that makes a part of its own: below twice
+// this a job runs in one part on the calling thread. Tests set it to 1 to
+// split even tiny grids.
+void SetParallelGrain(std::int64_t Samples);
+std::int64_t ParallelGrain();
+
+// How many parts a job of Work samples is split into.
+int PartsFor(std::int64_t Work);
+
+// Runs Task(Context, Part) for Part = 0 .. Parts-1 (Parts at most
+// ThreadCount()), part 0 on the calling thread, and waits for all of them.
+using TPartTask = void (*)(void* Context, int Part);
+void RunParts(int Parts, TPartTask Task, void* Context);
+
+template <class F>
+void RunParts(int Parts, F& Body) {
+    RunParts(Parts, [](void* c, int part) { (*static_cast<F*>(c))(part); }, &Body);
+}
+
+// The half-open slice [First, Last) of 0..Count-1 that part Part of Parts
+// takes: contiguous, in order, sizes differing by at most one.
+inline void PartRange(std::int64_t Count, int Part, int Parts, std::int64_t& First, std::int64_t& Last) {
+    First = Count * Part / Parts;
+    Last = Count * (Part + 1) / Parts;
+}

@@ -1,0 +1,36 @@
+// Which vector instructions the fast paths of the field and the polygoniser
+// use. Chosen at start-up from what the processor offers; the binary itself
+// targets a plain x86-64 (or any other architecture, where only the
+// portable level exists). Every level gives the same results bit for bit.
+#pragma once
+
+enum TSimdLevel : int {
+    kSimdPortable = 0,  // plain C++, one value at a time
+    kSimdSse2 = 1,      // 4 floats per instruction (every x86-64)
+    kSimdAvx2 = 2,      // 8 floats
+    kSimdAvx512 = 3,    // 16 floats (AVX-512 F, BW, DQ, VL)
+};
+inline constexpr int kSimdLevelCount = 4;
+
+// The best level this processor and this build can run.
+TSimdLevel SupportedSimdLevel();
+
+// The level in use; SupportedSimdLevel() unless set otherwise.
+TSimdLevel ActiveSimdLevel();
+
+// Selects a level (for tests and benchmarks). A level above
+// SupportedSimdLevel() is refused: returns false and changes nothing.
+bool SetSimdLevel(TSimdLevel Level);
+
+// "portable", "sse2", "avx2", "avx512".
+const char* SimdLevelName(TSimdLevel Level);
+
+// Compiler attributes that let one function use a level's instructions
+// while the rest of the binary stays plain x86-64.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SORVEL2_X86_SIMD 1
+#define SORVEL2_TARGET_AVX2 __attribute__((target("avx2")))
+#define SORVEL2_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+#else
+#define SORVEL2_X86_SIMD 0
+#endif

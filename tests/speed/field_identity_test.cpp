@@ -1,0 +1,87 @@
+// The fast field against ReferenceEvaluateBallField, bit for bit, on every
+// instruction level and thread count this machine can run.
+#include "grid/grid.h"
+#include "speed_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+void NoField(TGrid&) {}
+
+struct TFieldCase {
+    int SizeX, SizeY, SizeZ;
+    int Balls;
+    float T;
+};
+
+// Odd and tiny sizes, rows longer than one pass over the balls, ball counts
+// of 0, 1, many and more than one batch of row scratch.
+const TFieldCase kCases[] = {
+    {1, 1, 1, 3, 20.0f},     {2, 2, 2, 10, 20.0f},   {2, 1, 1, 2, 21.0f},   {3, 5, 7, 0, 20.0f},
+    {3, 5, 7, 1, 200.0f},    {17, 9, 4, 10, 33.3f},  {16, 16, 16, 10, 20.0f}, {31, 2, 3, 50, 200.0f},
+    {33, 33, 33, 10, 200.0f}, {700, 2, 3, 7, 25.0f}, {5, 40, 3, 130, 20.0f}, {1, 64, 2, 4, 99.0f},
+    // Scene times where the blend factor is (almost) 0 and 1.
+    {24, 24, 24, 10, static_cast<float>(1.5 * std::numbers::pi / 0.01981)},
+    {24, 24, 24, 10, static_cast<float>(0.5 * std::numbers::pi / 0.01981)},
+};
+
+// Runs the reference and the fast field on twin grids and compares every
+// value and the balls' scratch fields.
+void ExpectSameField(const TFieldCase& c, std::vector<TBall> balls, const TSpeedConfig& config) {
+    SCOPED_TRACE(testing::Message() << config.Name() << " " << c.SizeX << "x" << c.SizeY << "x" << c.SizeZ
+                                    << " balls " << balls.size() << " T " << c.T);
+    const float cell = 2.0f / static_cast<float>(std::max(c.SizeX, 1));
+    TGrid ref(c.SizeX, c.SizeY, c.SizeZ, cell, 0, 0, 0, NoField);
+    TGrid fast(c.SizeX, c.SizeY, c.SizeZ, cell, 0, 0, 0, NoField);
+    std::vector<TBall> fastBalls = balls;
+    const int count = static_cast<int>(balls.size());
+    ReferenceEvaluateBallField(ref, c.T, balls.data(), count);
+    {
+        TUseConfig use(config);
+        // Stale values must not survive: the fast path writes every sample.
+        for (float& v : fast.Values) v = 12345.0f;
+        EvaluateBallField(fast, c.T, fastBalls.data(), count);
+    }
+    ASSERT_EQ(ref.Values.Count(), fast.Values.Count());
+    int wrong = 0;
+    for (int n = 0; n < ref.Values.Count(); ++n)
+        if (!SameBits(ref.Values[n], fast.Values[n]) && ++wrong <= 3)
+            ADD_FAILURE() << "sample " << n << ": " << ref.Values[n] << " vs " << fast.Values[n];
+    EXPECT_EQ(wrong, 0);
+    for (int n = 0; n < count; ++n) {
+        EXPECT_TRUE(SameBits(balls[n].StrengthSqr, fastBalls[n].StrengthSqr)) << "ball " << n;
+        EXPECT_TRUE(SameBits(balls[n].DistSqrYZ, fastBalls[n].DistSqrYZ)) << "ball " << n;
+    }
+}
+
+TEST(FastField, MatchesTheReferenceOnManyGridsTimesAndBallCounts) {
+    for (const TSpeedConfig& config : AllConfigs())
+        for (const TFieldCase& c : kCases) ExpectSameField(c, SceneBalls(c.Balls, c.T), config);
+}
+
+TEST(FastField, MatchesTheReferenceWithBallsOnSamplePoints) {
+    // Grid 8 over -1..1 has samples on multiples of 0.25: these balls sit on
+    // samples, so their denominators are 0 (infinite terms, and NaN for the
+    // ball of strength 0), which both paths must cap alike.
+    const std::vector<TBall> balls = {{0.3f, 0, 0.25f, 0.0f, -0.5f, 0},
+                                      {0.0f, 0, -0.75f, 0.5f, 0.25f, 0},
+                                      {0.2f, 0, 0.25f, 0.0f, -0.5f, 0},
+                                      {0.15f, 0, 0.1f, 0.2f, 0.3f, 0}};
+    const TFieldCase c{8, 8, 8, 4, 20.0f};
+    for (const TSpeedConfig& config : AllConfigs()) ExpectSameField(c, balls, config);
+}
+
+TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
+    EXPECT_TRUE(SetSimdLevel(kSimdPortable));
+    EXPECT_EQ(ActiveSimdLevel(), kSimdPortable);
+    for (int level = kSimdPortable; level < kSimdLevelCount; ++level)
+        EXPECT_EQ(SetSimdLevel(static_cast<TSimdLevel>(level)), level <= SupportedSimdLevel()) << level;
+    EXPECT_EQ(ActiveSimdLevel(), SupportedSimdLevel()) << "a refused level leaves the last accepted one";
+    SetSimdLevel(SupportedSimdLevel());
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+// Shared by the bit-identity tests: every way the fast paths can run on
+// this machine, and scenes to run them on.
+#pragma once
+
+#include "grid/parallel.h"
+#include "grid/simd.h"
+#include "scene/ball.h"
+#include "scene/field.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+// One way of running the fast paths: an instruction level and a thread count.
+struct TSpeedConfig {
+    TSimdLevel Level;
+    int Threads;
+    std::string Name() const { return std::string(SimdLevelName(Level)) + "/" + std::to_string(Threads) + "t"; }
+};
+
+// Every level this machine can run, each with 1, 2 and 3 threads.
+inline std::vector<TSpeedConfig> AllConfigs() {
+    std::vector<TSpeedConfig> all;
+    for (int level = kSimdPortable; level <= SupportedSimdLevel(); ++level)
+        for (int threads : {1, 2, 3}) all.push_back({static_cast<TSimdLevel>(level), threads});
+    return all;
+}
+
+// Selects a configuration for the fast paths and splits even the smallest
+// grid into parts; restores the defaults when it goes out of scope.
+class TUseConfig {
+public:
+    explicit TUseConfig(const TSpeedConfig& Config) {
+        EXPECT_TRUE(SetSimdLevel(Config.Level)) << Config.Name();
+        SetThreadCount(Config.Threads);
+        SetParallelGrain(1);
+    }
+    ~TUseConfig() {
+        SetSimdLevel(SupportedSimdLevel());
+        SetThreadCount(0);
+        SetParallelGrain(32 * 1024);
+    }
+    TUseConfig(const TUseConfig&) = delete;
+    TUseConfig& operator=(const TUseConfig&) = delete;
+};
+
+// The same 32 bits.
+inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Count balls placed by the scene's animation at time T.
+inline std::vector<TBall> SceneBalls(int Count, float T) {
+    std::vector<TBall> balls(static_cast<std::size_t>(Count));
+    MoveBalls(balls.data(), Count, T);
+    return balls;
+}
