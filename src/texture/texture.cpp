@@ -1,0 +1,37 @@
+// Texture creation over the BMP reader.
+#include "texture/texture.h"
+
+#include "platform/platform.h"
+#include "texture/bmp.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cstdlib>
+#include <string>
+#include <type_traits>
+
+static_assert(std::is_same_v<GLuint, std::uint32_t>, "texture names are written straight into the caller's variable");
+
+void LoadTexture(const char* FileName, std::uint32_t& Texture) {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint8_t* pixels = nullptr;
+    ReadBitmap(FileName, width, height, pixels);
+    if (pixels == nullptr) {
+        const std::string text = std::string("Unable to load ") + FileName;
+        MessageBoxA(nullptr, text.c_str(), "Loading Textures", MB_OK);
+        std::exit(1);
+    }
+
+    glGenTextures(1, &Texture);
+    glBindTexture(GL_TEXTURE_2D, Texture);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    // The unpack alignment stays at its default of 4, which matches the
+    // reader's rows (rounded up to 4 bytes). GLU rescales sides that are not
+    // powers of two; an error from it leaves the texture without an image.
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 3, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    FreeBitmap(pixels);
+}

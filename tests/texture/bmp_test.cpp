@@ -1,0 +1,437 @@
+// The BMP reader: what Data, Width and Height hold after each kind of file,
+// and the exact message lines ("Caption: text" on stderr).
+#include "texture/bmp.h"
+
+#include "runtime/runtime.h"
+#include "bmp_files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+namespace {
+
+// The 4 x 2 image of the reader's plainest case, byte by byte: file header,
+// info header (image size 24, colour count 0), then two rows of four pixels
+// stored blue, green, red.
+const std::uint8_t kFourByTwo[] = {
+    'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                   // file header
+    40, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,      // size, width, height, planes, bits, compr.
+    24, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // image size, resolution, colours
+    10, 20, 30, 11, 21, 31, 12, 22, 32, 13, 23, 33, // bottom row
+    40, 50, 60, 41, 51, 61, 42, 52, 62, 43, 53, 63, // top row
+};
+// The same pixels as red, green, blue, bottom row first.
+const std::uint8_t kFourByTwoRgb[] = {
+    30, 20, 10, 31, 21, 11, 32, 22, 12, 33, 23, 13, 60, 50, 40, 61, 51, 41, 62, 52, 42, 63, 53, 43,
+};
+
+TBytes FourByTwo() { return TBytes(std::begin(kFourByTwo), std::end(kFourByTwo)); }
+TBytes FourByTwoPixels() { return TBytes(std::begin(kFourByTwo) + 54, std::end(kFourByTwo)); }
+TBytes FourByTwoRgb() { return TBytes(std::begin(kFourByTwoRgb), std::end(kFourByTwoRgb)); }
+
+std::uint8_t gCallerByte = 0;
+std::uint8_t* const kCallerData = &gCallerByte; // what a caller had in Data before the call
+
+// One ReadBitmap call with the outputs preset to values the reader must
+// either keep or overwrite, and everything it wrote to stderr.
+struct TRead {
+    std::int32_t Width = -77;
+    std::int32_t Height = -88;
+    std::uint8_t* Data = kCallerData;
+    std::string Messages;
+
+    TRead() = default;
+    TRead(const TRead&) = delete;
+    ~TRead() {
+        if (Data != kCallerData) FreeBitmap(Data);
+    }
+    TBytes Bytes(std::size_t Count) const { return TBytes(Data, Data + Count); }
+};
+
+class BmpReader : public ::testing::Test {
+protected:
+    void Read(const std::string& Path, TRead& Out) {
+        ::testing::internal::CaptureStderr();
+        ReadBitmap(Path.c_str(), Out.Width, Out.Height, Out.Data);
+        Out.Messages = ::testing::internal::GetCapturedStderr();
+    }
+    void ReadBytes(const TBytes& File, TRead& Out) { Read(Folder.Write("image.bmp", File), Out); }
+
+    TBmpFolder Folder;
+};
+
+// --- SwapRedBlue ---------------------------------------------------------------
+
+TEST(SwapRedBlue, ExchangesFirstAndThirdByteOfEachGroupOnly) {
+    std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    SwapRedBlue(bytes, 2);
+    const std::uint8_t expected[] = {3, 2, 1, 6, 5, 4, 7, 8, 9, 10};
+    EXPECT_TRUE(std::equal(std::begin(bytes), std::end(bytes), std::begin(expected)));
+}
+
+TEST(SwapRedBlue, CountZeroChangesNothing) {
+    std::uint8_t bytes[] = {1, 2, 3};
+    SwapRedBlue(bytes, 0);
+    EXPECT_EQ(bytes[0], 1);
+    EXPECT_EQ(bytes[2], 3);
+}
+
+// --- Files of the supported kind ---------------------------------------------
+
+TEST_F(BmpReader, FourByTwoWithImageSizeGivesRgbInFileOrder) {
+    TRead r;
+    ReadBytes(FourByTwo(), r);
+    EXPECT_EQ(r.Messages, "");
+    EXPECT_EQ(r.Width, 4);
+    EXPECT_EQ(r.Height, 2);
+    ASSERT_NE(r.Data, nullptr);
+    ASSERT_NE(r.Data, kCallerData);
+    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
+    // The bottom-left pixel comes first, as red, green, blue.
+    EXPECT_EQ(r.Bytes(3), (TBytes{30, 20, 10}));
+}
+
+TEST_F(BmpReader, ImageSizeZeroIsWidthTimesHeightTimesThree) {
+    TBmpHeader h;
+    h.ImageSize = 0;
+    TRead r;
+    ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+    EXPECT_EQ(r.Messages, "");
+    ASSERT_NE(r.Data, nullptr);
+    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
+}
+
+TEST_F(BmpReader, ColourTableIsReadAndDropped) {
+    TBmpHeader h;
+    h.ColourCount = 2;
+    const TBytes palette = {0xA1, 0xA2, 0xA3, 0, 0xB1, 0xB2, 0xB3, 0};
+    TRead r;
+    ReadBytes(MakeBmp(h, FourByTwoPixels(), palette), r); // pixel data at offset 62
+    EXPECT_EQ(r.Messages, "");
+    ASSERT_NE(r.Data, nullptr);
+    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
+}
+
+TEST_F(BmpReader, LargeColourTableIsSkippedWhole) {
+    TBmpHeader h;
+    h.ColourCount = 3000; // 12000 bytes, more than one piece of the skip
+    TBytes palette(12000, 0x5A);
+    TRead r;
+    ReadBytes(MakeBmp(h, FourByTwoPixels(), palette), r);
+    EXPECT_EQ(r.Messages, "");
+    ASSERT_NE(r.Data, nullptr);
+    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
+}
+
+TEST_F(BmpReader, PixelDataOffsetFieldPlaysNoPart) {
+    for (std::uint32_t offset : {0u, 1u, 200u, 0xFFFFFFFFu}) {
+        TBmpHeader h;
+        h.DataOffset = offset;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        ASSERT_NE(r.Data, nullptr) << offset;
+        EXPECT_EQ(r.Bytes(24), FourByTwoRgb()) << offset;
+    }
+}
+
+TEST_F(BmpReader, TypeIsNotChecked) {
+    TBmpHeader h;
+    h.Type[0] = 'X';
+    h.Type[1] = '!';
+    TRead r;
+    ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+    EXPECT_EQ(r.Messages, "");
+    ASSERT_NE(r.Data, nullptr);
+    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
+}
+
+TEST_F(BmpReader, BytesAfterTheImageSizeAreIgnored) {
+    TBytes file = FourByTwo();
+    file.insert(file.end(), {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02});
+    TRead r;
+    ReadBytes(file, r);
+    EXPECT_EQ(r.Messages, "");
+    ASSERT_NE(r.Data, nullptr);
+    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
+}
+
+TEST_F(BmpReader, ImageSizeLargerThanTheImageIsReadWhole) {
+    TBmpHeader h;
+    h.ImageSize = 28;
+    TBytes pixels = FourByTwoPixels();
+    pixels.insert(pixels.end(), {7, 8, 9, 10});
+    TRead r;
+    ReadBytes(MakeBmp(h, pixels), r);
+    EXPECT_EQ(r.Messages, "");
+    ASSERT_NE(r.Data, nullptr);
+    TBytes expected = FourByTwoRgb();
+    expected.insert(expected.end(), {7, 8, 9, 10}); // read but not part of any pixel
+    EXPECT_EQ(r.Bytes(28), expected);
+}
+
+TEST_F(BmpReader, PaddedRowsAreReadWholeAndSwappedRowByRow) {
+    // 5 pixels of 3 bytes: 15 bytes of each row stored in 16.
+    TBmpHeader h;
+    h.Width = 5;
+    h.Height = 3;
+    for (std::uint32_t size : {0u, 48u}) {
+        h.ImageSize = size;
+        TRead r;
+        ReadBytes(MakeBmp(h, CountingPixels(5, 3, 0xEE)), r);
+        EXPECT_EQ(r.Messages, "") << size;
+        ASSERT_NE(r.Data, nullptr) << size;
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 5; ++x) {
+                const int i = y * 5 + x;
+                const std::uint8_t* p = r.Data + y * 16 + x * 3;
+                EXPECT_EQ(p[0], 3 * i + 3) << "red of " << x << "," << y;
+                EXPECT_EQ(p[1], 3 * i + 2) << "green of " << x << "," << y;
+                EXPECT_EQ(p[2], 3 * i + 1) << "blue of " << x << "," << y;
+            }
+            EXPECT_EQ(r.Data[y * 16 + 15], 0xEE) << "padding of row " << y;
+        }
+    }
+}
+
+// --- The reader's own failures ----------------------------------------------------
+
+TEST_F(BmpReader, MissingFileSaysSoAndLeavesEverythingAlone) {
+    const std::string path = Folder.Name("reflect.bmp");
+    TRead r;
+    Read(path, r);
+    EXPECT_EQ(r.Messages, "BMP Unit: Error opening \"" + path + "\n");
+    EXPECT_EQ(r.Data, kCallerData);
+    EXPECT_EQ(r.Width, -77);
+    EXPECT_EQ(r.Height, -88);
+}
+
+TEST_F(BmpReader, ShortColourTableLeavesEverythingAlone) {
+    TBmpHeader h;
+    h.ColourCount = 2;
+    const TBytes palette = {1, 2, 3, 0, 4, 5}; // 6 of the 8 bytes
+    TRead r;
+    ReadBytes(MakeBmp(h, {}, palette), r);
+    EXPECT_EQ(r.Messages, "BMP Unit: Error reading palette\n");
+    EXPECT_EQ(r.Data, kCallerData);
+    EXPECT_EQ(r.Width, -77);
+    EXPECT_EQ(r.Height, -88);
+}
+
+TEST_F(BmpReader, TruncatedPixelDataEmptiesData) {
+    for (std::uint32_t size : {24u, 0u}) {
+        TBmpHeader h;
+        h.ImageSize = size;
+        TBytes pixels = FourByTwoPixels();
+        pixels.resize(23);
+        TRead r;
+        ReadBytes(MakeBmp(h, pixels), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Error reading bitmap data\n") << size;
+        EXPECT_EQ(r.Data, nullptr) << size;
+        EXPECT_EQ(r.Width, 4);
+        EXPECT_EQ(r.Height, 2);
+    }
+}
+
+TEST_F(BmpReader, ZeroSizesGiveNoDataAndNoMessage) {
+    struct TCase {
+        std::int32_t Width, Height;
+        std::uint16_t BitCount;
+    };
+    static const TCase kCases[] = {{0, 2, 24}, {4, 0, 24}, {4, 2, 0}, {0, 0, 0}, {-4, 0, 24}};
+    for (const TCase& c : kCases) {
+        TBmpHeader h;
+        h.Width = c.Width;
+        h.Height = c.Height;
+        h.BitCount = c.BitCount;
+        h.ImageSize = 0;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        EXPECT_EQ(r.Messages, "") << c.Width << "x" << c.Height << "x" << c.BitCount;
+        EXPECT_EQ(r.Data, nullptr);
+        EXPECT_EQ(r.Width, c.Width);
+        EXPECT_EQ(r.Height, c.Height);
+    }
+}
+
+// --- Files the reader refuses -------------------------------------------------------
+
+TEST_F(BmpReader, FileShorterThanTheHeadersIsRefusedUntouched) {
+    const TBytes whole = FourByTwo();
+    for (std::size_t length : {0u, 1u, 13u, 14u, 30u, 53u}) {
+        TRead r;
+        ReadBytes(TBytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Error reading header: the file is shorter than 54 bytes\n") << length;
+        EXPECT_EQ(r.Data, kCallerData);
+        EXPECT_EQ(r.Width, -77);
+        EXPECT_EQ(r.Height, -88);
+    }
+}
+
+TEST_F(BmpReader, HeadersAloneAreAShortRead) {
+    TBytes file = FourByTwo();
+    file.resize(54);
+    TRead r;
+    ReadBytes(file, r);
+    EXPECT_EQ(r.Messages, "BMP Unit: Error reading bitmap data\n");
+    EXPECT_EQ(r.Data, nullptr);
+}
+
+TEST_F(BmpReader, OtherBitCountsAreRefused) {
+    for (std::uint16_t bits : {1, 4, 8, 16, 32}) {
+        for (std::uint32_t size : {0u, 64u}) {
+            TBmpHeader h;
+            h.BitCount = bits;
+            h.ImageSize = size;
+            TRead r;
+            ReadBytes(MakeBmp(h, TBytes(64, 0x11)), r);
+            EXPECT_EQ(r.Messages, "BMP Unit: Unsupported bitmap: only 24 bits per pixel can be read\n")
+                << bits << " bits, size " << size;
+            EXPECT_EQ(r.Data, nullptr);
+            EXPECT_EQ(r.Width, 4);
+            EXPECT_EQ(r.Height, 2);
+        }
+    }
+}
+
+TEST_F(BmpReader, CompressedDataIsRefused) {
+    for (std::uint32_t compression : {1u, 2u, 3u, 4u, 5u}) {
+        TBmpHeader h;
+        h.Compression = compression;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Unsupported bitmap: compressed pixel data\n") << compression;
+        EXPECT_EQ(r.Data, nullptr);
+    }
+}
+
+TEST_F(BmpReader, NegativeOrZeroSidesWithASizeAreRefused) {
+    struct TCase {
+        std::int32_t Width, Height;
+        std::uint32_t ImageSize;
+    };
+    // A negative height (rows stored top down) and a zero side that still
+    // claims pixel data.
+    static const TCase kCases[] = {{4, -2, 24}, {4, -2, 0}, {-4, 2, 24}, {-4, -2, 0}, {0, 2, 24}, {4, 0, 24}};
+    for (const TCase& c : kCases) {
+        TBmpHeader h;
+        h.Width = c.Width;
+        h.Height = c.Height;
+        h.ImageSize = c.ImageSize;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Unsupported bitmap: width and height must be positive\n")
+            << c.Width << "x" << c.Height << " size " << c.ImageSize;
+        EXPECT_EQ(r.Data, nullptr);
+        EXPECT_EQ(r.Width, c.Width);
+        EXPECT_EQ(r.Height, c.Height);
+    }
+}
+
+TEST_F(BmpReader, ImageSizeBelowWhatTheSwapAndOpenGLTouchIsRefused) {
+    struct TCase {
+        std::int32_t Width, Height;
+        std::uint32_t ImageSize;
+    };
+    // 4 x 2 needs 24 bytes; 5 x 3 needs three padded rows of 16 bytes (45
+    // bytes of pixels, 48 that OpenGL reads).
+    static const TCase kCases[] = {{4, 2, 1}, {4, 2, 12}, {4, 2, 23}, {5, 3, 45}, {5, 3, 47}, {1000, 1000, 24}};
+    for (const TCase& c : kCases) {
+        TBmpHeader h;
+        h.Width = c.Width;
+        h.Height = c.Height;
+        h.ImageSize = c.ImageSize;
+        TRead r;
+        ReadBytes(MakeBmp(h, TBytes(64, 0x22)), r);
+        EXPECT_EQ(r.Messages,
+                  "BMP Unit: Error reading bitmap data: the image size is smaller than width x height\n")
+            << c.Width << "x" << c.Height << " size " << c.ImageSize;
+        EXPECT_EQ(r.Data, nullptr);
+    }
+}
+
+TEST_F(BmpReader, SizesThatOverflow32BitsAreRefused) {
+    struct TCase {
+        std::int32_t Width, Height;
+        std::uint32_t ImageSize;
+    };
+    // 65536 x 65536 x 24 wraps to 0 in 32 bits; 0x7FFFFFFF squared is far
+    // beyond any buffer; 23171 x 30897 x 3 is just over 2^31 - 1.
+    static const TCase kCases[] = {{65536, 65536, 0},
+                                   {65536, 65536, 24},
+                                   {0x7FFFFFFF, 0x7FFFFFFF, 0},
+                                   {0x7FFFFFFF, 1, 0},
+                                   {23172, 30897, 0}};
+    for (const TCase& c : kCases) {
+        TBmpHeader h;
+        h.Width = c.Width;
+        h.Height = c.Height;
+        h.ImageSize = c.ImageSize;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Unsupported bitmap: the image is too large\n")
+            << c.Width << "x" << c.Height << " size " << c.ImageSize;
+        EXPECT_EQ(r.Data, nullptr);
+    }
+}
+
+TEST_F(BmpReader, ImageSizeFieldAboveTheSigned32BitRangeIsAShortRead) {
+    for (std::uint32_t size : {0x80000000u, 0xFFFFFFE8u, 0xFFFFFFFFu}) {
+        TBmpHeader h;
+        h.ImageSize = size;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Error reading bitmap data\n") << size;
+        EXPECT_EQ(r.Data, nullptr);
+    }
+}
+
+TEST_F(BmpReader, HugeColourCountOnASmallFileIsAShortPalette) {
+    for (std::uint32_t count : {0x40000000u, 0xFFFFFFFFu}) {
+        TBmpHeader h;
+        h.ColourCount = count;
+        TRead r;
+        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
+        EXPECT_EQ(r.Messages, "BMP Unit: Error reading palette\n") << count;
+        EXPECT_EQ(r.Data, kCallerData);
+    }
+}
+
+// --- Memory --------------------------------------------------------------------------
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SORVEL2_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(SORVEL2_ASAN)
+// Limits the address space, reads Path and exits with 0 when Data came back
+// empty, 2 when it did not.
+[[noreturn]] void ReadUnderLimit(const std::string& Path, rlim_t Bytes) {
+    rlimit lim{Bytes, Bytes};
+    setrlimit(RLIMIT_AS, &lim);
+    std::int32_t w = 0, h = 0;
+    std::uint8_t* data = nullptr;
+    ReadBitmap(Path.c_str(), w, h, data);
+    std::exit(data == nullptr ? 0 : 2);
+}
+
+TEST_F(BmpReader, HugeColourCountAllocatesNothing) {
+    TBmpHeader h;
+    h.ColourCount = 0xFFFFFFFFu; // 16 GiB of table if it were allocated
+    const std::string path = Folder.Write("palette.bmp", MakeBmp(h, FourByTwoPixels()));
+    EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(0), "BMP Unit: Error reading palette");
+}
+
+TEST_F(BmpReader, PixelBufferOutOfMemoryIs203) {
+    TBmpHeader h;
+    h.Width = 16384;
+    h.Height = 16384; // 768 MiB of pixels
+    h.ImageSize = 0;
+    const std::string path = Folder.Write("big.bmp", MakeBmp(h, FourByTwoPixels()));
+    EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(kErrorOutOfMemory),
+                "^Error: Runtime error 203 at [0-9A-F]{8}\n$");
+}
+#endif
+
+} // namespace
