@@ -9,7 +9,13 @@
 //     TEST_F(MySceneTest, ...) { draw...; ReadBack(); EXPECT_EQ(Pixel(0, 0)[0], 255); }
 //
 // The context is made in SetUp and released in TearDown; a context that cannot
-// be made fails the test with the reason.
+// be made fails the test with the reason. Opening is cheap after the first
+// time in a process (the EGL display stays initialised).
+//
+// NOTE: Mesa's renderer runs worker threads, which a forked child does not
+// have. A death test that draws in the child must use the "threadsafe" style
+// (GTEST_FLAG_SET(death_test_style, "threadsafe")), which runs the test again
+// in a fresh process; one that dies before any drawing needs nothing.
 #pragma once
 
 #include "platform/offscreen_gl.h"

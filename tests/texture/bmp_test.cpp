@@ -423,6 +423,13 @@ TEST_F(BmpReader, HugeColourCountAllocatesNothing) {
     EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(0), "BMP Unit: Error reading palette");
 }
 
+TEST_F(BmpReader, ImageSizeFieldAboveTheSigned32BitRangeAllocatesNothing) {
+    TBmpHeader h;
+    h.ImageSize = 0xFFFFFFF0u; // 4 GiB of pixels if it were allocated
+    const std::string path = Folder.Write("size.bmp", MakeBmp(h, FourByTwoPixels()));
+    EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(0), "BMP Unit: Error reading bitmap data");
+}
+
 TEST_F(BmpReader, PixelBufferOutOfMemoryIs203) {
     TBmpHeader h;
     h.Width = 16384;
