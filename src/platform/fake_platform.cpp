@@ -74,6 +74,7 @@ void FakeReset() {
 TFakeScript& FakeScript() { return State().Script; }
 const std::vector<std::string>& FakeLog() { return State().Log; }
 void FakeRecord(const std::string& Line) { Log(Line); }
+void FakeClearLog() { State().Log.clear(); }
 const WNDCLASSA& FakeLastClass() { return State().Class; }
 const DEVMODEA& FakeLastMode() { return State().Mode; }
 const PIXELFORMATDESCRIPTOR& FakeLastPixelFormat() { return State().PixelFormat; }

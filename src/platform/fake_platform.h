@@ -39,6 +39,8 @@ struct TFakeScript {
 void FakeReset();
 TFakeScript& FakeScript();
 const std::vector<std::string>& FakeLog();
+// Empties the log only (the script and the registered class stay).
+void FakeClearLog();
 // Adds a line to the log (for the stand-ins that tests link for the scene).
 void FakeRecord(const std::string& Line);
 
