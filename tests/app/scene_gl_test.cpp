@@ -1,0 +1,329 @@
+// The scene and the view in a real (software) OpenGL context: the fixed
+// state and textures after InitScene, the state and ball values after a
+// frame at ElapsedMs 0, the picture of that frame, and ResizeView's
+// viewport and projection.
+#include "app/view.h"
+#include "platform/platform.h"
+#include "scene/field.h"
+#include "scene/scene.h"
+#include "scene/state.h"
+#include "support/headless_gl.h"
+
+#include <GL/glu.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Solid colours of the two test textures (red, green, blue).
+constexpr std::uint8_t kReflectRgb[3] = {40, 220, 0};
+constexpr std::uint8_t kBackgroundRgb[3] = {200, 0, 0};
+
+// A Width x Height 24-bit BMP of one colour.
+void WriteSolidBmp(const std::filesystem::path& Path, int Width, int Height, const std::uint8_t (&Rgb)[3]) {
+    const int stride = (Width * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> b;
+    auto put16 = [&](std::uint32_t v) { b.push_back(static_cast<std::uint8_t>(v)); b.push_back(static_cast<std::uint8_t>(v >> 8)); };
+    auto put32 = [&](std::uint32_t v) { put16(v & 0xFFFFu); put16(v >> 16); };
+    b.push_back('B');
+    b.push_back('M');
+    put32(static_cast<std::uint32_t>(54 + stride * Height));
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(static_cast<std::uint32_t>(Width));
+    put32(static_cast<std::uint32_t>(Height));
+    put16(1);
+    put16(24);
+    put32(0);
+    put32(static_cast<std::uint32_t>(stride * Height));
+    put32(2835);
+    put32(2835);
+    put32(0);
+    put32(0);
+    for (int y = 0; y < Height; ++y) {
+        for (int x = 0; x < Width; ++x) {
+            b.push_back(Rgb[2]);
+            b.push_back(Rgb[1]);
+            b.push_back(Rgb[0]);
+        }
+        for (int p = Width * 3; p < stride; ++p) b.push_back(0);
+    }
+    std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+class SceneGLTest : public THeadlessGLTest {
+protected:
+    SceneGLTest() : THeadlessGLTest(160, 120) {}
+
+    void SetUp() override {
+        THeadlessGLTest::SetUp();
+        Previous_ = std::filesystem::current_path();
+        Dir_ = std::filesystem::temp_directory_path() /
+               ("sorvel2-scene-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::create_directories(Dir_);
+        WriteSolidBmp(Dir_ / "reflect.bmp", 8, 8, kReflectRgb);
+        WriteSolidBmp(Dir_ / "background.bmp", 16, 8, kBackgroundRgb);
+        std::filesystem::current_path(Dir_);
+        BallCount = 11;
+        GridSize = 24;
+        ElapsedMs = 0;
+        ReflectTexture = 0;
+        BackgroundTexture = 0;
+    }
+    void TearDown() override {
+        delete Grid;
+        Grid = nullptr;
+        Balls.Release();
+        std::filesystem::current_path(Previous_);
+        std::filesystem::remove_all(Dir_);
+        THeadlessGLTest::TearDown();
+    }
+
+    // The set-up the window code does before InitScene.
+    void SetUpScene() {
+        ResizeView(Width(), Height());
+        InitScene();
+    }
+
+    static GLint Integer(GLenum Name) {
+        GLint value = 0;
+        glGetIntegerv(Name, &value);
+        return value;
+    }
+
+    std::filesystem::path Previous_;
+    std::filesystem::path Dir_;
+};
+
+TEST_F(SceneGLTest, SetUpLeavesTheFixedState) {
+    SetUpScene();
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_TRUE(glIsEnabled(GL_NORMALIZE));
+    EXPECT_EQ(Integer(GL_PERSPECTIVE_CORRECTION_HINT), GL_NICEST);
+    GLint mode[2] = {0, 0};
+    glGetTexGeniv(GL_S, GL_TEXTURE_GEN_MODE, &mode[0]);
+    glGetTexGeniv(GL_T, GL_TEXTURE_GEN_MODE, &mode[1]);
+    EXPECT_EQ(mode[0], GL_SPHERE_MAP);
+    EXPECT_EQ(mode[1], GL_SPHERE_MAP);
+    // Generation, lighting and the light are switched on by the frame only.
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_GEN_S));
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_GEN_T));
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(glIsEnabled(GL_LIGHT0));
+    EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(SceneGLTest, SetUpMakesTwoTexturesAndLeavesTheBackgroundBound) {
+    SetUpScene();
+    ASSERT_NE(ReflectTexture, 0u);
+    ASSERT_NE(BackgroundTexture, 0u);
+    EXPECT_NE(ReflectTexture, BackgroundTexture);
+    EXPECT_EQ(static_cast<GLuint>(Integer(GL_TEXTURE_BINDING_2D)), BackgroundTexture);
+    const struct {
+        std::uint32_t Name;
+        const std::uint8_t* Rgb;
+        GLint Width;
+    } textures[] = {{ReflectTexture, kReflectRgb, 8}, {BackgroundTexture, kBackgroundRgb, 16}};
+    for (const auto& t : textures) {
+        glBindTexture(GL_TEXTURE_2D, t.Name);
+        GLint width = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+        EXPECT_EQ(width, t.Width);
+        std::vector<std::uint8_t> texels(static_cast<std::size_t>(width) * 8 * 3);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+        EXPECT_EQ(texels[0], t.Rgb[0]);
+        EXPECT_EQ(texels[1], t.Rgb[1]);
+        EXPECT_EQ(texels[2], t.Rgb[2]);
+    }
+}
+
+TEST_F(SceneGLTest, SetUpSizesTheBallsAndTheGrid) {
+    SetUpScene();
+    ASSERT_EQ(Balls.Count(), 11);
+    for (const TBall& ball : Balls) {
+        EXPECT_EQ(ball.Strength, 0.0f);
+        EXPECT_EQ(ball.X, 0.0f);
+        EXPECT_EQ(ball.Y, 0.0f);
+        EXPECT_EQ(ball.Z, 0.0f);
+    }
+    ASSERT_NE(Grid, nullptr);
+    EXPECT_EQ(Grid->SizeX, 24);
+    EXPECT_EQ(Grid->SizeY, 24);
+    EXPECT_EQ(Grid->SizeZ, 24);
+    EXPECT_EQ(Grid->CellSize, 2.0f / 24.0f);
+    EXPECT_EQ(Grid->CenterX, 0.0f);
+    EXPECT_EQ(Grid->FieldProc, &EvaluateField);
+}
+
+// Model-view after a frame: translate (0, 0, -2.5), then turn 20 T degrees
+// about (1, 0, sin T), built here from the rotation formula.
+std::vector<double> ExpectedModelView(double T) {
+    const double angle = 20.0 * T * std::numbers::pi / 180.0;
+    double x = 1.0, y = 0.0, z = std::sin(T);
+    const double length = std::sqrt(x * x + y * y + z * z);
+    x /= length;
+    y /= length;
+    z /= length;
+    const double c = std::cos(angle), s = std::sin(angle), k = 1.0 - c;
+    // Column-major, as OpenGL returns it.
+    return {x * x * k + c,     y * x * k + z * s, x * z * k - y * s, 0.0,
+            x * y * k - z * s, y * y * k + c,     y * z * k + x * s, 0.0,
+            x * z * k + y * s, y * z * k - x * s, z * z * k + c,     0.0,
+            0.0,               0.0,               -2.5,              1.0};
+}
+
+TEST_F(SceneGLTest, FirstFrameSetsTheViewLightingAndTexturing) {
+    SetUpScene();
+    RenderScene();
+    EXPECT_EQ(SceneTime, 20.0f);
+    EXPECT_EQ(Integer(GL_MATRIX_MODE), GL_MODELVIEW);
+    GLfloat m[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    const std::vector<double> expected = ExpectedModelView(20.0);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], expected[static_cast<std::size_t>(i)], 2e-5) << "element " << i;
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    EXPECT_TRUE(glIsEnabled(GL_LIGHT0));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_GEN_S));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_GEN_T));
+    EXPECT_TRUE(glIsEnabled(GL_NORMALIZE));
+    EXPECT_EQ(Integer(GL_LIGHT_MODEL_TWO_SIDE), 1);
+    EXPECT_EQ(static_cast<GLuint>(Integer(GL_TEXTURE_BINDING_2D)), ReflectTexture);
+    // The light is stored in eye coordinates: 10 units in front of the eye.
+    GLfloat light[4];
+    glGetLightfv(GL_LIGHT0, GL_POSITION, light);
+    EXPECT_FLOAT_EQ(light[0], 0.0f);
+    EXPECT_FLOAT_EQ(light[1], 0.0f);
+    EXPECT_FLOAT_EQ(light[2], -10.0f);
+    EXPECT_FLOAT_EQ(light[3], 1.0f);
+    EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(SceneGLTest, FirstFrameMovesTheBalls) {
+    SetUpScene();
+    RenderScene();
+    EXPECT_NEAR(Balls[0].X, 0.0025, 5e-5);
+    EXPECT_NEAR(Balls[0].Y, -0.2910, 5e-5);
+    EXPECT_NEAR(Balls[0].Z, 0.1923, 5e-5);
+    EXPECT_NEAR(Balls[0].Strength, 0.1367, 5e-5);
+    EXPECT_EQ(Balls[10].Strength, Balls[0].Strength) << "strength phases repeat every 10 balls";
+    for (const TBall& ball : Balls) {
+        EXPECT_LE(std::fabs(ball.X), 0.5f);
+        EXPECT_GE(ball.Strength, 0.12f - 1e-6f);
+        EXPECT_LE(ball.Strength, 0.20f + 1e-6f);
+    }
+}
+
+TEST_F(SceneGLTest, SceneClockFollowsElapsedMs) {
+    SetUpScene();
+    ElapsedMs = 1234;
+    RenderScene();
+    EXPECT_FLOAT_EQ(SceneTime, 21.234f);
+}
+
+bool IsSurface(const std::array<std::uint8_t, 3>& P) { return P[0] < P[1] && P[2] == 0 && P[1] > 0; }
+bool IsBackground(const std::array<std::uint8_t, 3>& P) {
+    return P[0] == kBackgroundRgb[0] && P[1] == kBackgroundRgb[1] && P[2] == kBackgroundRgb[2];
+}
+
+TEST_F(SceneGLTest, FirstFrameShowsTheSurfaceWhereTheBallsAre) {
+    SetUpScene();
+    RenderScene();
+    glFinish();
+    GLdouble model[16], projection[16];
+    GLint viewport[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, model);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    ReadBack();
+
+    std::set<std::array<std::uint8_t, 3>> colours;
+    int surface = 0;
+    for (int y = 0; y < Height(); ++y) {
+        for (int x = 0; x < Width(); ++x) {
+            colours.insert(Pixel(x, y));
+            if (IsSurface(Pixel(x, y))) ++surface;
+        }
+    }
+    EXPECT_GT(colours.size(), 20u) << "the lit surface shades";
+    EXPECT_GT(surface, Width() * Height() / 50);
+    EXPECT_LT(surface, Width() * Height() / 2);
+    // The background sphere fills the rest, unlit, in its texture's colour.
+    EXPECT_TRUE(IsBackground(Pixel(0, 0)));
+    EXPECT_TRUE(IsBackground(Pixel(Width() - 1, Height() - 1)));
+
+    for (int i = 0; i < BallCount; ++i) {
+        GLdouble wx = 0, wy = 0, wz = 0;
+        ASSERT_TRUE(gluProject(Balls[static_cast<std::size_t>(i)].X, Balls[static_cast<std::size_t>(i)].Y,
+                               Balls[static_cast<std::size_t>(i)].Z, model, projection, viewport, &wx, &wy, &wz));
+        const int x = static_cast<int>(wx), row = Height() - 1 - static_cast<int>(wy);
+        ASSERT_TRUE(x >= 0 && x < Width() && row >= 0 && row < Height()) << "ball " << i << " off screen";
+        const auto p = Pixel(x, row);
+        EXPECT_TRUE(IsSurface(p)) << "ball " << i << " at (" << x << ", " << row << ") shows " << int(p[0]) << ","
+                                  << int(p[1]) << "," << int(p[2]);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ResizeView
+// ---------------------------------------------------------------------------
+class ViewGLTest : public THeadlessGLTest {};
+
+// gluPerspective(50, Aspect, 0.1, 100), column-major, from its definition.
+std::vector<double> Perspective(double Aspect) {
+    const double f = 1.0 / std::tan(25.0 * std::numbers::pi / 180.0);
+    const double n = 0.1, far = 100.0;
+    return {f / Aspect, 0, 0, 0, 0, f, 0, 0, 0, 0, (far + n) / (n - far), -1, 0, 0, 2 * far * n / (n - far), 0};
+}
+
+struct TViewRow {
+    std::int32_t Width, Height;
+    GLint ViewportHeight;
+    double Aspect;  // 0: GLU leaves the projection at the identity
+};
+const TViewRow kViews[] = {
+    {640, 480, 480, 640.0 / 480.0},
+    {800, 0, 1, 800.0},  // a height of 0 counts as 1
+    {0, 600, 600, 0.0},  // a width of 0 gives aspect 0
+    {33, 1000, 1000, 0.033},
+};
+
+TEST_F(ViewGLTest, ViewportAndProjection) {
+    for (const TViewRow& row : kViews) {
+        glMatrixMode(GL_MODELVIEW);
+        glTranslatef(1.0f, 2.0f, 3.0f);
+        ResizeView(row.Width, row.Height);
+        GLint viewport[4];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        EXPECT_EQ(viewport[0], 0);
+        EXPECT_EQ(viewport[1], 0);
+        EXPECT_EQ(viewport[2], row.Width);
+        EXPECT_EQ(viewport[3], row.ViewportHeight);
+        GLdouble p[16], m[16];
+        glGetDoublev(GL_PROJECTION_MATRIX, p);
+        glGetDoublev(GL_MODELVIEW_MATRIX, m);
+        const std::vector<double> expected =
+            row.Aspect != 0.0 ? Perspective(row.Aspect)
+                              : std::vector<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        for (int i = 0; i < 16; ++i) {
+            EXPECT_NEAR(p[i], expected[static_cast<std::size_t>(i)], 1e-5) << row.Width << "x" << row.Height << " [" << i << "]";
+            EXPECT_EQ(m[i], (i % 5 == 0) ? 1.0 : 0.0) << "model-view identity [" << i << "]";
+        }
+        GLint mode = 0;
+        glGetIntegerv(GL_MATRIX_MODE, &mode);
+        EXPECT_EQ(mode, GL_MODELVIEW);
+        EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+}
+
+} // namespace
