@@ -21,4 +21,8 @@ if(TARGET sorvel2_platform AND TARGET sorvel2_scene_gl AND TARGET sorvel2_textur
   target_link_libraries(sorvel2 PRIVATE sorvel2_shell sorvel2_scene_gl sorvel2_view sorvel2_platform)
   # The demo binary sits at the top of the build folder: build/sorvel2.
   set_target_properties(sorvel2 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+  # On Windows a window program: no console of its own.
+  if(WIN32)
+    set_target_properties(sorvel2 PROPERTIES WIN32_EXECUTABLE ON)
+  endif()
 endif()
