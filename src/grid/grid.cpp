@@ -1,6 +1,6 @@
 #include "grid/grid.h"
 
-#include "grid/reference.h"
+#include "grid/parallel.h"
 #include "grid/surface_math.h"
 
 namespace {
@@ -34,6 +34,8 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
     EdgesY.Create(n.EdgesY);
     EdgesZ.Create(n.EdgesZ);
     FieldScratch.Create(static_cast<std::int64_t>(SizeX) + 1 + kFieldScratchPadding);
+    LineScratch.Create(static_cast<std::int64_t>(SizeX) + SizeY + SizeZ);
+    BitScratch.Create(kMaxThreads * SurfaceScratchWords(SizeX, SizeY));
 
     // Fixed coordinates of the edge points; loops in each array's own
     // index order, so the element index simply counts up.
@@ -82,5 +84,3 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
                 c->Edge[11] = ez(i, j + 1, k);
             }
 }
-
-void TGrid::PrepareSurface() { ReferencePrepareSurface(*this); }

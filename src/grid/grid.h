@@ -71,13 +71,16 @@ public:
     }
 
     // Steps before emission: field, classification, crossings on the x-, y-
-    // and z-edges.
+    // and z-edges. Same results as ReferencePrepareSurface (grid/reference.h),
+    // split over the worker threads (grid/parallel.h) and using the vector
+    // instructions in use (grid/simd.h).
     void PrepareSurface();
 
     // Emission: cubes in index order (i fastest, then j, then k); for each,
     // the case's row of TriTable three entries at a time until -1, each
-    // triangle's vertices in reverse order (e2, e1, e0). Reads only Inside,
-    // Cubes and the edge arrays.
+    // triangle's vertices in reverse order (e2, e1, e0). Reads only Inside
+    // and the edge arrays (the cube wiring is computed, not read), scanning
+    // the flags many cubes at a time.
     template <class Sink>
     void EmitTriangles(Sink&& Emit) const;
 
@@ -117,23 +120,62 @@ public:
     // function may use as it likes (the scene's keeps the x of every sample
     // of a row there). The grid itself never reads it.
     TArray<float> FieldScratch;
+
+    // Scratch of PrepareSurface: the running coordinates of the three axes,
+    // and two layers of inside-bit masks for each worker thread.
+    TArray<float> LineScratch;
+    TArray<std::uint64_t> BitScratch;
+    static std::int64_t SurfaceScratchWords(std::int32_t SizeX, std::int32_t SizeY);
+
+    // Bytes of the three scratch arrays.
+    std::int64_t ScratchBytes() const {
+        return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
+               8 * static_cast<std::int64_t>(BitScratch.Count());
+    }
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;
 
+// Finds the cubes of one row whose case index is neither 0 nor 255 (the
+// instruction level in use does the scan): Count cubes whose corner-0 flags
+// start at Row, with the flags of the row above RowStride bytes on and of
+// the layer above LayerStride bytes on. Stores their positions in the row
+// and case indices, in order; returns how many.
+std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, std::int64_t LayerStride,
+                             std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
+
 template <class Sink>
 void TGrid::EmitTriangles(Sink&& Emit) const {
-    const TCubeEdges* cube = Cubes.Data();
-    for (std::int32_t k = 0; k < SizeZ - 1; ++k) {
-        for (std::int32_t j = 0; j < SizeY - 1; ++j) {
-            for (std::int32_t i = 0; i < SizeX - 1; ++i, ++cube) {
-                const unsigned c = CaseIndex(i, j, k);
-                if (c == 0 || c == 255) continue;
-                const std::int8_t* row = TriTable[c];
-                for (int m = 0; row[m] != -1; m += 3) {
-                    Emit(CubeEdge(*cube, row[m + 2]));
-                    Emit(CubeEdge(*cube, row[m + 1]));
-                    Emit(CubeEdge(*cube, row[m]));
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
+    if (sx < 2 || sy < 2 || sz < 2) return;
+    // The edge point of slot s of cube (i, j, k) is element
+    // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
+    // x-, y- and z-edge at corner 0: the cube wiring of the constructor,
+    // computed instead of read.
+    const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
+    const std::int64_t offset[12] = {0,  oy * sz,      ox,      0,  ox * sy, oy * sz + oy,
+                                     ox + ox * sy, oy, 0, oz, oz + oz * sx, oz * sx};
+    const TEdgeVertex* arrays[3] = {EdgesX.Data(), EdgesY.Data(), EdgesZ.Data()};
+    constexpr std::int32_t kChunk = 2048;
+    std::uint16_t where[kChunk];
+    std::uint8_t cases[kChunk];
+    for (std::int64_t k = 0; k < sz - 1; ++k) {
+        for (std::int64_t j = 0; j < sy - 1; ++j) {
+            const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
+            for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
+                const std::int32_t count = static_cast<std::int32_t>(sx - 1 - i0 < kChunk ? sx - 1 - i0 : kChunk);
+                const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
+                for (std::int32_t q = 0; q < found; ++q) {
+                    const std::int64_t i = i0 + where[q];
+                    const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)),
+                                                  arrays[1] + (j + oy * (k + sz * i)),
+                                                  arrays[2] + (k + oz * (i + sx * j))};
+                    const std::int8_t* tri = TriTable[cases[q]];
+                    for (int m = 0; tri[m] != -1; m += 3) {
+                        Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
+                        Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
+                        Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
+                    }
                 }
             }
         }

@@ -1,0 +1,260 @@
+#include "grid/surface_kernels.h"
+
+#include "grid/simd.h"
+
+#include <cstring>
+
+#if SORVEL2_X86_SIMD
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// One cube's case index from its corner-0 flag, as TGrid::CaseIndex builds it.
+inline unsigned CaseAt(const std::uint8_t* p, std::int64_t sx, std::int64_t sxy) {
+    return static_cast<unsigned>(p[0] | p[1] << 1 | p[1 + sx] << 2 | p[sx] << 3 | p[sxy] << 4 | p[sxy + 1] << 5 |
+                                 p[sxy + 1 + sx] << 6 | p[sxy + sx] << 7);
+}
+
+// Cubes From .. Count-1 one at a time; returns the new number of active ones.
+inline std::int32_t ActiveTail(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t From,
+                               std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases, std::int32_t Found) {
+    for (std::int32_t i = From; i < Count; ++i) {
+        const unsigned c = CaseAt(Row + i, sx, sxy);
+        if (c != 0 && c != 255) {
+            Where[Found] = static_cast<std::uint16_t>(i);
+            Cases[Found] = static_cast<std::uint8_t>(c);
+            ++Found;
+        }
+    }
+    return Found;
+}
+
+// Adds the cubes of Mask (bit m: cube Base + m, case Block[m]).
+inline std::int32_t TakeMask(std::uint64_t Mask, std::int32_t Base, const std::uint8_t* Block, std::uint16_t* Where,
+                             std::uint8_t* Cases, std::int32_t Found) {
+    while (Mask != 0) {
+        const int m = __builtin_ctzll(Mask);
+        Mask &= Mask - 1;
+        Where[Found] = static_cast<std::uint16_t>(Base + m);
+        Cases[Found] = Block[m];
+        ++Found;
+    }
+    return Found;
+}
+
+// --- Portable -----------------------------------------------------------------
+
+void ClassifyRowPortable(const float* v, std::int64_t n, std::uint8_t* inside, std::uint64_t* bits) {
+    for (std::int64_t w = 0; w * 64 < n; ++w) {
+        std::uint64_t word = 0;
+        const std::int64_t end = n - w * 64 < 64 ? n - w * 64 : 64;
+        for (std::int64_t b = 0; b < end; ++b) word |= static_cast<std::uint64_t>(v[w * 64 + b] > 0.0f) << b;
+        bits[w] = word;
+    }
+    if (inside != nullptr)
+        for (std::int64_t i = 0; i < n; ++i) inside[i] = v[i] > 0.0f ? 1 : 0;
+}
+
+std::int32_t ActiveCubesPortable(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t Count,
+                                 std::uint16_t* Where, std::uint8_t* Cases) {
+    return ActiveTail(Row, sx, sxy, 0, Count, Where, Cases, 0);
+}
+
+#if SORVEL2_X86_SIMD
+
+// kSpread4[m]: the four flags of mask m as bytes 0 or 1, lowest first.
+constexpr std::uint32_t Spread4(unsigned m) {
+    return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
+}
+constexpr std::uint32_t kSpread4[16] = {Spread4(0),  Spread4(1),  Spread4(2),  Spread4(3), Spread4(4),  Spread4(5),
+                                        Spread4(6),  Spread4(7),  Spread4(8),  Spread4(9), Spread4(10), Spread4(11),
+                                        Spread4(12), Spread4(13), Spread4(14), Spread4(15)};
+
+// --- SSE2 ---------------------------------------------------------------------
+
+void ClassifyRowSse2(const float* v, std::int64_t n, std::uint8_t* inside, std::uint64_t* bits) {
+    const __m128 zero = _mm_setzero_ps();
+    std::int64_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        std::uint64_t word = 0;
+        for (int q = 0; q < 16; ++q) {
+            const unsigned m = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(v + i + 4 * q), zero)));
+            word |= static_cast<std::uint64_t>(m) << (4 * q);
+            if (inside != nullptr) std::memcpy(inside + i + 4 * q, &kSpread4[m], 4);
+        }
+        bits[i / 64] = word;
+    }
+    if (i < n) ClassifyRowPortable(v + i, n - i, inside == nullptr ? nullptr : inside + i, bits + i / 64);
+}
+
+std::int32_t ActiveCubesSse2(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t Count,
+                             std::uint16_t* Where, std::uint8_t* Cases) {
+    std::int32_t found = 0, i = 0;
+    const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi8(-1);
+    auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    // Blocks of 16 cubes; the last block ends at the last cube and skips
+    // the ones the block before it took.
+    for (std::int32_t next = 0; next < Count && Count >= 16; i = next) {
+        const std::int32_t start = next + 16 <= Count ? next : Count - 16;
+        next = start + 16;
+        const std::uint8_t* p = Row + start;
+        __m128i c = load(p);
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + 1), 1));
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + 1 + sx), 2));
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + sx), 3));
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + sxy), 4));
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + sxy + 1), 5));
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + sxy + 1 + sx), 6));
+        c = _mm_or_si128(c, _mm_slli_epi16(load(p + sxy + sx), 7));
+        const unsigned trivial = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(c, zero), _mm_cmpeq_epi8(c, full))));
+        const std::uint64_t active = ~trivial & 0xFFFFu & ~0ull << (i - start);
+        if (active == 0) continue;
+        alignas(16) std::uint8_t block[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(block), c);
+        found = TakeMask(active, start, block, Where, Cases, found);
+    }
+    return ActiveTail(Row, sx, sxy, i, Count, Where, Cases, found);
+}
+
+// --- AVX2 ---------------------------------------------------------------------
+
+// kSpread8[m]: the eight flags of mask m as bytes 0 or 1, lowest first.
+constexpr std::uint64_t Spread8(unsigned m) { return Spread4(m & 15) | static_cast<std::uint64_t>(Spread4(m >> 4)) << 32; }
+struct TSpread8 {
+    std::uint64_t Table[256];
+    constexpr TSpread8() : Table() {
+        for (unsigned m = 0; m < 256; ++m) Table[m] = Spread8(m);
+    }
+};
+constexpr TSpread8 kSpread8;
+
+SORVEL2_TARGET_AVX2 void ClassifyRowAvx2(const float* v, std::int64_t n, std::uint8_t* inside, std::uint64_t* bits) {
+    const __m256 zero = _mm256_setzero_ps();
+    std::int64_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        std::uint64_t word = 0;
+        for (int q = 0; q < 8; ++q) {
+            const unsigned m = static_cast<unsigned>(
+                _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(v + i + 8 * q), zero, _CMP_GT_OQ)));
+            word |= static_cast<std::uint64_t>(m) << (8 * q);
+            if (inside != nullptr) std::memcpy(inside + i + 8 * q, &kSpread8.Table[m], 8);
+        }
+        bits[i / 64] = word;
+    }
+    if (i < n) ClassifyRowPortable(v + i, n - i, inside == nullptr ? nullptr : inside + i, bits + i / 64);
+}
+
+SORVEL2_TARGET_AVX2 inline __m256i Load32(const std::uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+SORVEL2_TARGET_AVX2 std::int32_t ActiveCubesAvx2(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy,
+                                                 std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases) {
+    if (Count < 32) return ActiveCubesSse2(Row, sx, sxy, Count, Where, Cases);
+    std::int32_t found = 0, i = 0;
+    const __m256i zero = _mm256_setzero_si256(), full = _mm256_set1_epi8(-1);
+    // Blocks of 32 cubes; the last block ends at the last cube and skips
+    // the ones the block before it took.
+    for (std::int32_t next = 0; next < Count && Count >= 32; i = next) {
+        const std::int32_t start = next + 32 <= Count ? next : Count - 32;
+        next = start + 32;
+        const std::uint8_t* p = Row + start;
+        __m256i c = Load32(p);
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + 1), 1));
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + 1 + sx), 2));
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + sx), 3));
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + sxy), 4));
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + sxy + 1), 5));
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + sxy + 1 + sx), 6));
+        c = _mm256_or_si256(c, _mm256_slli_epi16(Load32(p + sxy + sx), 7));
+        const unsigned trivial = static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(c, zero), _mm256_cmpeq_epi8(c, full))));
+        const std::uint64_t active = ~trivial & 0xFFFFFFFFu & ~0ull << (i - start);
+        if (active == 0) continue;
+        alignas(32) std::uint8_t block[32];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(block), c);
+        found = TakeMask(active, start, block, Where, Cases, found);
+    }
+    return ActiveTail(Row, sx, sxy, i, Count, Where, Cases, found);
+}
+
+// --- AVX-512 ------------------------------------------------------------------
+
+SORVEL2_TARGET_AVX512 void ClassifyRowAvx512(const float* v, std::int64_t n, std::uint8_t* inside,
+                                             std::uint64_t* bits) {
+    const __m512 zero = _mm512_setzero_ps();
+    const __m512i one = _mm512_set1_epi8(1);
+    for (std::int64_t i = 0; i < n; i += 64) {
+        const std::int64_t left = n - i;
+        std::uint64_t word = 0;
+        for (int q = 0; q < 4 && 16 * q < left; ++q) {
+            const std::int64_t lanes = left - 16 * q;
+            const __mmask16 load = lanes >= 16 ? static_cast<__mmask16>(0xFFFF)
+                                               : static_cast<__mmask16>((1u << lanes) - 1);
+            const __m512 x = _mm512_maskz_loadu_ps(load, v + i + 16 * q);
+            word |= static_cast<std::uint64_t>(_mm512_mask_cmp_ps_mask(load, x, zero, _CMP_GT_OQ)) << (16 * q);
+        }
+        bits[i / 64] = word;
+        if (inside != nullptr) {
+            const __mmask64 store = left >= 64 ? ~0ull : (1ull << left) - 1;
+            _mm512_mask_storeu_epi8(inside + i, store, _mm512_maskz_mov_epi8(word, one));
+        }
+    }
+}
+
+SORVEL2_TARGET_AVX512 inline __m512i Load64(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+
+SORVEL2_TARGET_AVX512 std::int32_t ActiveCubesAvx512(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy,
+                                                     std::int32_t Count, std::uint16_t* Where,
+                                                     std::uint8_t* Cases) {
+    if (Count < 64) return ActiveCubesAvx2(Row, sx, sxy, Count, Where, Cases);
+    std::int32_t found = 0, i = 0;
+    const __m512i zero = _mm512_setzero_si512(), full = _mm512_set1_epi8(-1);
+    // Blocks of 64 cubes; the last block ends at the last cube and skips
+    // the ones the block before it took.
+    for (std::int32_t next = 0; next < Count && Count >= 64; i = next) {
+        const std::int32_t start = next + 64 <= Count ? next : Count - 64;
+        next = start + 64;
+        const std::uint8_t* p = Row + start;
+        __m512i c = Load64(p);
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + 1), 1));
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + 1 + sx), 2));
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + sx), 3));
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + sxy), 4));
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + sxy + 1), 5));
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + sxy + 1 + sx), 6));
+        c = _mm512_or_si512(c, _mm512_slli_epi16(Load64(p + sxy + sx), 7));
+        const std::uint64_t active =
+            _mm512_cmpneq_epi8_mask(c, zero) & _mm512_cmpneq_epi8_mask(c, full) & ~0ull << (i - start);
+        if (active == 0) continue;
+        alignas(64) std::uint8_t block[64];
+        _mm512_store_si512(block, c);
+        found = TakeMask(active, start, block, Where, Cases, found);
+    }
+    return ActiveTail(Row, sx, sxy, i, Count, Where, Cases, found);
+}
+
+#endif
+
+// The table of each level, by TSimdLevel.
+#if SORVEL2_X86_SIMD
+const TSurfaceKernels kKernels[kSimdLevelCount] = {
+    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowSse2, ActiveCubesSse2},
+    {ClassifyRowAvx2, ActiveCubesAvx2},
+    {ClassifyRowAvx512, ActiveCubesAvx512},
+};
+#else
+const TSurfaceKernels kKernels[kSimdLevelCount] = {
+    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowPortable, ActiveCubesPortable},
+};
+#endif
+
+} // namespace
+
+const TSurfaceKernels& SurfaceKernels() { return kKernels[ActiveSimdLevel()]; }

@@ -1,0 +1,184 @@
+// The fast polygoniser (TGrid::PrepareSurface + EmitTriangles) against
+// ReferencePolygonise: same Inside flags, same edge arrays bit for bit and
+// the same vertices in the same order, on every instruction level and
+// thread count this machine can run.
+#include "grid/grid.h"
+#include "grid/reference.h"
+#include "speed_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+// The field both grids of a comparison read: a copy of gSource.
+std::vector<float> gSource;
+void SourceField(TGrid& g) {
+    for (int n = 0; n < g.Values.Count(); ++n) g.Values[n] = gSource[static_cast<std::size_t>(n)];
+}
+
+// Where an emitted vertex lives: axis and element of the edge arrays.
+struct TVertexRef {
+    int Axis;
+    std::int64_t Index;
+    TEdgeVertex Value;
+};
+
+struct TRecorder {
+    const TGrid* Grid;
+    std::vector<TVertexRef> Out;
+    void operator()(const TEdgeVertex& v) {
+        for (int axis = 0; axis < 3; ++axis) {
+            const TEdgeVertex* base = Grid->EdgeArray(axis);
+            const TArray<TEdgeVertex>& a = axis == 0 ? Grid->EdgesX : axis == 1 ? Grid->EdgesY : Grid->EdgesZ;
+            if (&v >= base && &v < base + a.Count()) {
+                Out.push_back({axis, &v - base, v});
+                return;
+            }
+        }
+        ADD_FAILURE() << "vertex outside the edge arrays";
+    }
+};
+
+bool SameVertex(const TEdgeVertex& a, const TEdgeVertex& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void ExpectSameEdges(const TArray<TEdgeVertex>& ref, const TArray<TEdgeVertex>& fast, const char* name) {
+    ASSERT_EQ(ref.Count(), fast.Count());
+    int wrong = 0;
+    for (int n = 0; n < ref.Count(); ++n)
+        if (!SameVertex(ref[n], fast[n]) && ++wrong <= 3) ADD_FAILURE() << name << "[" << n << "] differs";
+    EXPECT_EQ(wrong, 0) << name;
+}
+
+// Polygonises the fields in turn on a reference grid and a fast one (so
+// that edges left from earlier frames matter too) and compares after each.
+void ExpectSameSurfaces(int sx, int sy, int sz, const std::vector<std::vector<float>>& fields,
+                        const TSpeedConfig& config) {
+    SCOPED_TRACE(testing::Message() << config.Name() << " " << sx << "x" << sy << "x" << sz);
+    TGrid ref(sx, sy, sz, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
+    TGrid fast(sx, sy, sz, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
+    TUseConfig use(config);
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        SCOPED_TRACE(testing::Message() << "field " << f);
+        gSource = fields[f];
+        TRecorder a{&ref, {}}, b{&fast, {}};
+        ReferencePolygonise(ref, a);
+        fast.Polygonise(b);
+        ASSERT_EQ(ref.Inside.Count(), fast.Inside.Count());
+        EXPECT_EQ(std::memcmp(ref.Inside.Data(), fast.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
+        ExpectSameEdges(ref.EdgesX, fast.EdgesX, "EdgesX");
+        ExpectSameEdges(ref.EdgesY, fast.EdgesY, "EdgesY");
+        ExpectSameEdges(ref.EdgesZ, fast.EdgesZ, "EdgesZ");
+        ASSERT_EQ(a.Out.size(), b.Out.size());
+        for (std::size_t v = 0; v < a.Out.size(); ++v) {
+            ASSERT_EQ(a.Out[v].Axis, b.Out[v].Axis) << "vertex " << v;
+            ASSERT_EQ(a.Out[v].Index, b.Out[v].Index) << "vertex " << v;
+            ASSERT_TRUE(SameVertex(a.Out[v].Value, b.Out[v].Value)) << "vertex " << v;
+        }
+    }
+}
+
+// Noise in [-1, 1] with some samples exactly 0.0 (outside, t = 0 or 1).
+std::vector<float> Noise(std::int64_t count, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> v(static_cast<std::size_t>(count));
+    for (float& f : v) f = rng() % 7 == 0 ? 0.0f : noise(rng);
+    return v;
+}
+
+// A smooth blob: large empty and full stretches, so whole blocks of cubes
+// are skipped and a few are not.
+std::vector<float> Blob(int sx, int sy, int sz, float r) {
+    std::vector<float> v;
+    for (int k = 0; k <= sz; ++k)
+        for (int j = 0; j <= sy; ++j)
+            for (int i = 0; i <= sx; ++i) {
+                const float x = (i - sx / 2.0f) / std::max(sx, 1), y = (j - sy / 2.0f) / std::max(sy, 1),
+                            z = (k - sz / 2.0f) / std::max(sz, 1);
+                v.push_back(r * r - (x * x + y * y + z * z));
+            }
+    return v;
+}
+
+struct TSize {
+    int X, Y, Z;
+};
+// Sizes 1 and 2, odd sizes, rows of more than 64 flags (several mask words
+// and vector blocks) and rows longer than one emission chunk.
+const TSize kSizes[] = {{1, 1, 1},  {2, 2, 2},   {1, 5, 5},  {5, 1, 5},  {5, 5, 1},   {3, 4, 5},
+                        {9, 7, 13}, {17, 33, 3}, {63, 3, 4}, {64, 2, 3}, {65, 4, 2},  {66, 3, 3},
+                        {127, 2, 3}, {130, 3, 2}, {200, 5, 4}, {2100, 2, 2}, {24, 24, 24}};
+
+TEST(FastSurface, MatchesTheReferenceOnNoiseAndBlobs) {
+    for (const TSpeedConfig& config : AllConfigs())
+        for (const TSize& s : kSizes) {
+            const std::int64_t count = std::int64_t(s.X + 1) * (s.Y + 1) * (s.Z + 1);
+            ExpectSameSurfaces(s.X, s.Y, s.Z,
+                               {Noise(count, 7u + s.X), Blob(s.X, s.Y, s.Z, 0.3f), Noise(count, 99u + s.Z),
+                                Blob(s.X, s.Y, s.Z, 0.45f)},
+                               config);
+        }
+}
+
+TEST(FastSurface, UniformFieldsEmitNothingOnEveryPath) {
+    for (const TSpeedConfig& config : AllConfigs()) {
+        TGrid g(70, 3, 3, 0.25f, 0, 0, 0, SourceField);
+        TUseConfig use(config);
+        for (float value : {1.0f, 0.0f, -1.0f}) {
+            gSource.assign(static_cast<std::size_t>(g.Values.Count()), value);
+            TRecorder out{&g, {}};
+            g.Polygonise(out);
+            EXPECT_TRUE(out.Out.empty()) << config.Name() << " " << value;
+            for (std::uint8_t flag : g.Inside) ASSERT_EQ(flag, value > 0.0f ? 1 : 0);
+        }
+    }
+}
+
+// The scene itself: the fast field and polygoniser together against the
+// reference pair over several frames.
+void SceneField(TGrid& g);
+std::vector<TBall> gBalls;
+float gTime = 20.0f;
+bool gReferenceField = false;
+void SceneField(TGrid& g) {
+    if (gReferenceField) {
+        ReferenceEvaluateBallField(g, gTime, gBalls.data(), static_cast<std::int32_t>(gBalls.size()));
+    } else {
+        EvaluateBallField(g, gTime, gBalls.data(), static_cast<std::int32_t>(gBalls.size()));
+    }
+}
+
+TEST(FastSurface, SceneFramesMatchTheReference) {
+    struct TFrame {
+        int Size, Balls;
+        float T;
+    };
+    const TFrame frames[] = {{31, 10, 20.0f}, {31, 10, 200.0f}, {31, 50, 20.0f}, {31, 0, 77.0f}, {31, 10, 21.5f}};
+    for (const TSpeedConfig& config : AllConfigs()) {
+        SCOPED_TRACE(config.Name());
+        TGrid ref(31, 31, 31, 2.0f / 31, 0, 0, 0, SceneField);
+        TGrid fast(31, 31, 31, 2.0f / 31, 0, 0, 0, SceneField);
+        TUseConfig use(config);
+        for (const TFrame& f : frames) {
+            gTime = f.T;
+            gBalls = SceneBalls(f.Balls, f.T);
+            gReferenceField = true;
+            TRecorder a{&ref, {}}, b{&fast, {}};
+            ReferencePolygonise(ref, a);
+            gReferenceField = false;
+            fast.Polygonise(b);
+            ASSERT_EQ(a.Out.size(), b.Out.size()) << f.T;
+            EXPECT_GT(a.Out.size(), 0u);
+            for (std::size_t v = 0; v < a.Out.size(); ++v) {
+                ASSERT_EQ(a.Out[v].Index, b.Out[v].Index) << f.T << " vertex " << v;
+                ASSERT_TRUE(SameVertex(a.Out[v].Value, b.Out[v].Value)) << f.T << " vertex " << v;
+            }
+        }
+    }
+}
+
+} // namespace
