@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds sorvel2 and runs it on the shipped settings in demo/.
+# Sets up the machine, builds sorvel2 and runs it full screen on the shipped
+# settings and textures in demo/ (options.txt, reflect.bmp, background.bmp).
+# Escape or closing the window ends it. It needs a display (X11 or Wayland);
+# with none it says "Fullscreen mode - failed" and ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build
+ninja -C build sorvel2
 cd demo
-exec ../build/tools/sorvel2-tool info
+exec ../build/sorvel2

@@ -143,7 +143,7 @@ private:
 // The world seen in the chrome: colour of the direction (X, Y, Z), Y up.
 TColour World(double X, double Y, double Z, const TNoise& Hills) {
     const TColour zenith{0.10, 0.22, 0.62}, skyLow{0.62, 0.80, 0.98}, horizon{1.0, 0.97, 0.90};
-    const TColour groundNear{0.30, 0.24, 0.20}, groundFar{0.05, 0.04, 0.05};
+    const TColour groundNear{0.46, 0.38, 0.30}, groundFar{0.13, 0.11, 0.11};
     const double azimuth = std::atan2(X, Z);
     // Hills on the horizon: the ground rises a little, by azimuth.
     const double hill = 0.12 * Hills.Fractal((azimuth / (2.0 * std::numbers::pi) + 0.5) * 16.0, 3.5, 3) - 0.02;
