@@ -170,6 +170,17 @@ void TGrid::EmitTriangles(Sink&& Emit) const {
                     const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)),
                                                   arrays[1] + (j + oy * (k + sz * i)),
                                                   arrays[2] + (k + oz * (i + sx * j))};
+                    // The next active cube's y- and z-edges lie far from this
+                    // one's: start reading them now.
+                    if (q + 1 < found) {
+                        const std::int64_t n = i0 + where[q + 1];
+                        __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
+                        __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
+                        __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
+                        __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
+                        __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
+                        __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
+                    }
                     const std::int8_t* tri = TriTable[cases[q]];
                     for (int m = 0; tri[m] != -1; m += 3) {
                         Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);

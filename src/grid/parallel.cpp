@@ -25,16 +25,12 @@ namespace {
 
 std::atomic<std::int64_t> gGrain{32 * 1024};
 
-int DefaultThreadCount() {
 #if SORVEL2_THREADS
+
+int DefaultThreadCount() {
     const unsigned hw = std::thread::hardware_concurrency();
     return std::clamp(static_cast<int>(hw), 1, kMaxThreads);
-#else
-    return 1;
-#endif
 }
-
-#if SORVEL2_THREADS
 
 // How long a waiting thread spins before it sleeps: long enough to bridge
 // the gap between the parallel steps of one frame.
