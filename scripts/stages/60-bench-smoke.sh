@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Benchmark smoke run: builds the speed benchmark and runs it briefly on the
+# small grids, so that every path (reference and each fast one) still runs.
+# Nothing is timed against a target here.
+set -euo pipefail
+source "$(dirname "$0")/common.inc"
+dir=$SORVEL2_CI_BUILD/bench
+cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL2_ENGINE_ONLY=ON \
+      -DSORVEL2_BUILD_TESTS=OFF -DSORVEL2_BUILD_TOOLS=OFF -DSORVEL2_BUILD_BENCH=ON >/dev/null
+ninja -C "$dir" sorvel2_speed_bench
+"$dir/bench/sorvel2_speed_bench" --benchmark_filter='/grid:32/balls:10/T:20/' --benchmark_min_time=0.01 \
+    --benchmark_counters_tabular=true
