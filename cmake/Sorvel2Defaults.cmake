@@ -8,6 +8,13 @@ if(SORVEL2_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# In the fuzz build every library of ours is instrumented, so that libFuzzer
+# sees the branches of the readers and the sanitizers check their memory.
+if(SORVEL2_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 add_compile_options(-ffp-contract=off)
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang|GNU")
   add_compile_options(-fno-fast-math)
