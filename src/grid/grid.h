@@ -21,10 +21,12 @@
 //    makes no OpenGL calls.
 #pragma once
 
+#include "grid/parallel.h"
 #include "grid/tritable.h"
 #include "grid/vector.h"
 #include "runtime/runtime.h"
 
+#include <atomic>
 #include <cstdint>
 
 // The surface point on one lattice edge. On an x-edge, Position.y and .z are
@@ -47,6 +49,16 @@ struct TCubeEdges {
 class TGrid;
 using TFieldProc = void (*)(TGrid& Grid);
 
+// What the layer passes of one Polygonise share (grid/surface.cpp).
+struct TSurfaceKernels;
+struct TSurfaceJob {
+    TGrid* Grid;
+    const TSurfaceKernels* Kernels;
+    const float* LineX;  // running coordinate of each edge's first endpoint
+    const float* LineY;
+    const float* LineZ;
+};
+
 class TGrid {
 public:
     // Stores the arguments, creates the six arrays zero-filled (in the order
@@ -64,10 +76,26 @@ public:
     // edges, then hands every vertex of every triangle to Sink, three per
     // triangle, as Sink(const TEdgeVertex&): the consumer takes Normal, then
     // Position (for OpenGL: glNormal3fv, then glVertex3fv).
+    //
+    // The same results and calls as PrepareSurface() then EmitTriangles(),
+    // but emission follows the layer passes closely: with worker threads
+    // they compute the layers while the calling thread emits the cubes
+    // whose layers are done; alone, it emits each layer of cubes as soon as
+    // the layer above it is done. The sink is only ever called on the
+    // calling thread, in cube order.
     template <class Sink>
     void Polygonise(Sink&& Emit) {
-        PrepareSurface();
-        EmitTriangles(Emit);
+        FieldProc(*this);
+        const int helpers = BeginLayers();
+        for (std::int64_t k = 0; k < SizeZ; ++k) {
+            if (helpers == 0) {
+                SurfaceLayer(k);
+            } else {
+                WaitLayer(k);
+            }
+            if (k >= 1) EmitLayer(k - 1, Emit);
+        }
+        EndLayers();
     }
 
     // Steps before emission: field, classification, crossings on the x-, y-
@@ -127,11 +155,31 @@ public:
     TArray<std::uint64_t> BitScratch;
     static std::int64_t SurfaceScratchWords(std::int32_t SizeX, std::int32_t SizeY);
 
+    // Pieces of Polygonise. BeginLayers() (after the field) returns how many
+    // worker threads compute the layers; with none, the caller runs
+    // SurfaceLayer(k) for k = 0, 1, ... in turn, otherwise it calls
+    // WaitLayer(k) before using layer k. EmitLayer(k) emits the cubes of
+    // layer k (it needs layers k and k + 1); EndLayers() ends the call.
+    int BeginLayers();
+    void SurfaceLayer(std::int64_t k);
+    void WaitLayer(std::int64_t k) const;
+    void EndLayers();
+    template <class Sink>
+    void EmitLayer(std::int64_t k, Sink&& Emit) const;
+
     // Bytes of the three scratch arrays.
     std::int64_t ScratchBytes() const {
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
                8 * static_cast<std::int64_t>(BitScratch.Count());
     }
+
+private:
+    TSurfaceJob SurfaceJob();
+    std::uint64_t* PartScratch(int Part);
+
+    TSurfaceJob Job_{};
+    int Helpers_ = 0;
+    std::atomic<std::int64_t> LayerProgress_[kMaxThreads] = {};
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;
@@ -145,7 +193,7 @@ std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, st
                              std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
 
 template <class Sink>
-void TGrid::EmitTriangles(Sink&& Emit) const {
+void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     if (sx < 2 || sy < 2 || sz < 2) return;
     // The edge point of slot s of cube (i, j, k) is element
@@ -159,7 +207,7 @@ void TGrid::EmitTriangles(Sink&& Emit) const {
     constexpr std::int32_t kChunk = 2048;
     std::uint16_t where[kChunk];
     std::uint8_t cases[kChunk];
-    for (std::int64_t k = 0; k < sz - 1; ++k) {
+    {
         for (std::int64_t j = 0; j < sy - 1; ++j) {
             const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
             for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
@@ -191,6 +239,11 @@ void TGrid::EmitTriangles(Sink&& Emit) const {
             }
         }
     }
+}
+
+template <class Sink>
+void TGrid::EmitTriangles(Sink&& Emit) const {
+    for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);
 }
 
 inline unsigned TGrid::CaseIndex(std::int32_t i, std::int32_t j, std::int32_t k) const {

@@ -34,7 +34,7 @@ int DefaultThreadCount() {
 
 // How long a waiting thread spins before it sleeps: long enough to bridge
 // the gap between the parallel steps of one frame.
-constexpr int kSpins = 20000;
+constexpr int kSpins = 2000;
 
 class TWorkers {
 public:
@@ -57,17 +57,15 @@ public:
             Task(Context, 0);
             return;
         }
-        if (Started_ != Count_) Start();
-        {
-            std::lock_guard<std::mutex> lock(Mutex_);
-            Task_ = Task;
-            Context_ = Context;
-            Parts_ = Parts;
-            Pending_.store(Count_ - 1, std::memory_order_relaxed);
-            Generation_.fetch_add(1, std::memory_order_release);
-        }
-        Wake_.notify_all();
+        Hand(Parts, Task, Context, 1);
         Task(Context, 0);
+        Wait();
+    }
+
+    // Parts 0 .. Parts-1 on the workers alone (Parts < Count()).
+    void Start(int Parts, TPartTask Task, void* Context) { Hand(Parts, Task, Context, 0); }
+
+    void Wait() {
         for (int spin = 0; Pending_.load(std::memory_order_acquire) != 0; ++spin) {
             if (spin < kSpins) {
                 SORVEL2_PAUSE();
@@ -78,6 +76,22 @@ public:
     }
 
 private:
+    // Hands parts First .. Parts-1 to the workers: worker w takes part
+    // w - 1 + First.
+    void Hand(int Parts, TPartTask Task, void* Context, int First) {
+        if (Started_ != Count_) Start();
+        {
+            std::lock_guard<std::mutex> lock(Mutex_);
+            Task_ = Task;
+            Context_ = Context;
+            Parts_ = Parts;
+            First_ = First;
+            Pending_.store(Count_ - 1, std::memory_order_relaxed);
+            Generation_.fetch_add(1, std::memory_order_release);
+        }
+        Wake_.notify_all();
+    }
+
     void Start() {
         Stop();
         Stopping_ = false;
@@ -114,8 +128,9 @@ private:
             const TPartTask task = Task_;
             void* const context = Context_;
             const int parts = Parts_;
+            const int part = Index - 1 + First_;
             lock.unlock();
-            if (Index < parts) task(context, Index);
+            if (part < parts) task(context, part);
             Pending_.fetch_sub(1, std::memory_order_acq_rel);
         }
     }
@@ -131,6 +146,7 @@ private:
     TPartTask Task_ = nullptr;
     void* Context_ = nullptr;
     int Parts_ = 0;
+    int First_ = 1;
 };
 
 TWorkers& Workers() {
@@ -147,6 +163,8 @@ TWorkers& Workers() {
 void SetThreadCount(int Count) { Workers().SetCount(Count); }
 int ThreadCount() { return Workers().Count(); }
 void RunParts(int Parts, TPartTask Task, void* Context) { Workers().Run(Parts, Task, Context); }
+void StartParts(int Parts, TPartTask Task, void* Context) { Workers().Start(Parts, Task, Context); }
+void WaitParts() { Workers().Wait(); }
 
 #else
 
@@ -155,6 +173,8 @@ int ThreadCount() { return 1; }
 void RunParts(int Parts, TPartTask Task, void* Context) {
     for (int part = 0; part < Parts; ++part) Task(Context, part);
 }
+void StartParts(int Parts, TPartTask Task, void* Context) { RunParts(Parts, Task, Context); }
+void WaitParts() {}
 
 #endif
 
@@ -164,4 +184,12 @@ std::int64_t ParallelGrain() { return gGrain.load(); }
 int PartsFor(std::int64_t Work) {
     const std::int64_t parts = Work / ParallelGrain();
     return static_cast<int>(std::clamp<std::int64_t>(parts, 1, ThreadCount()));
+}
+
+void SpinPause() { SORVEL2_PAUSE(); }
+
+void YieldThread() {
+#if SORVEL2_THREADS
+    std::this_thread::yield();
+#endif
 }

@@ -39,6 +39,23 @@ void RunParts(int Parts, F& Body) {
     RunParts(Parts, [](void* c, int part) { (*static_cast<F*>(c))(part); }, &Body);
 }
 
+// Runs Task(Context, Part) for Part = 0 .. Parts-1 on the workers alone
+// (Parts below ThreadCount()) and returns at once, so that the caller can
+// work alongside; WaitParts() returns when every part is done. Context must
+// live until then.
+void StartParts(int Parts, TPartTask Task, void* Context);
+void WaitParts();
+
+template <class F>
+void StartParts(int Parts, F& Body) {
+    StartParts(Parts, [](void* c, int part) { (*static_cast<F*>(c))(part); }, &Body);
+}
+
+// For a thread that waits on another: a short pause in a spin loop, and
+// giving up the processor.
+void SpinPause();
+void YieldThread();
+
 // The half-open slice [First, Last) of 0..Count-1 that part Part of Parts
 // takes: contiguous, in order, sizes differing by at most one.
 inline void PartRange(std::int64_t Count, int Part, int Parts, std::int64_t& First, std::int64_t& Last) {

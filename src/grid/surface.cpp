@@ -13,42 +13,34 @@
 #include "grid/surface_kernels.h"
 #include "grid/surface_math.h"
 
+#include <atomic>
 #include <utility>
 
 namespace {
 
-struct TSurfaceJob {
-    TGrid* Grid;
-    const TSurfaceKernels* Kernels;
-    const float* LineX;  // running coordinate of each edge's first endpoint
-    const float* LineY;
-    const float* LineZ;
-};
+// The classification and crossings of the layers of one part, a layer at a
+// time. Cur holds the bit masks of the layer in hand, Next those of the
+// layer above it.
+class TLayerWalker {
+public:
+    TLayerWalker(const TSurfaceJob& Job, std::uint64_t* Scratch)
+        : Job_(Job), G_(*Job.Grid), Sx_(G_.SizeX), Sy_(G_.SizeY), Sz_(G_.SizeZ), Vx_(Sx_ + 1),
+          Vxy_((Sx_ + 1) * (Sy_ + 1)), Words_((Sx_ + 63) / 64), V_(G_.Values.Data()), Cur_(Scratch),
+          Next_(Scratch + Words_ * Sy_) {}
 
-// Layers First .. Last-1, with the scratch of one part.
-void Layers(const TSurfaceJob& Job, std::int64_t First, std::int64_t Last, std::uint64_t* Scratch) {
-    TGrid& g = *Job.Grid;
-    const std::int64_t sx = g.SizeX, sy = g.SizeY, sz = g.SizeZ;
-    const std::int64_t vx = sx + 1, vxy = (sx + 1) * (sy + 1);
-    const std::int64_t words = (sx + 63) / 64;
-    const float cell = g.CellSize;
-    const float* V = g.Values.Data();
-    auto gradient = [&](std::int64_t n) { return TVector{V[n + 1] - V[n], V[n + vx] - V[n], V[n + vxy] - V[n]}; };
-    auto classify = [&](std::int64_t k, std::uint64_t* layer, bool own) {
-        for (std::int64_t j = 0; j < sy; ++j)
-            Job.Kernels->ClassifyRow(V + vx * j + vxy * k, sx, own ? g.Inside.Data() + sx * j + sx * sy * k : nullptr,
-                                     layer + words * j);
-    };
+    // Layer First of a part: classifies it (and stores its flags).
+    void Begin(std::int64_t First) { Classify(First, Cur_, true); }
 
-    std::uint64_t* cur = Scratch;
-    std::uint64_t* next = Scratch + words * sy;
-    if (First < Last) classify(First, cur, true);
-    for (std::int64_t k = First; k < Last; ++k) {
-        const bool zEdges = k + 1 < sz;
-        if (zEdges) classify(k + 1, next, k + 1 < Last);
+    // Layer k: the x- and y-edges in it and the z-edges from it to layer
+    // k+1, whose flags it stores too when OwnNext.
+    void Step(std::int64_t k, bool OwnNext) {
+        const bool zEdges = k + 1 < Sz_;
+        if (zEdges) Classify(k + 1, Next_, OwnNext);
+        const std::int64_t sx = Sx_, sy = Sy_, sz = Sz_, words = Words_;
+        const float cell = G_.CellSize;
         for (std::int64_t j = 0; j < sy; ++j) {
-            const std::uint64_t* row = cur + words * j;
-            const std::int64_t n0 = vx * j + vxy * k;
+            const std::uint64_t* row = Cur_ + words * j;
+            const std::int64_t n0 = Vx_ * j + Vxy_ * k;
             // x-edges (i, j, k), i to sx-2: flag i differs from flag i+1.
             for (std::int64_t w = 0; w < words; ++w) {
                 const std::uint64_t carry = w + 1 < words ? row[w + 1] << 63 : 0;
@@ -58,8 +50,8 @@ void Layers(const TSurfaceJob& Job, std::int64_t First, std::int64_t Last, std::
                     const std::int64_t i = w * 64 + __builtin_ctzll(d);
                     d &= d - 1;
                     const std::int64_t n = n0 + i;
-                    TEdgeVertex& e = g.EdgesX[static_cast<std::size_t>(i + (sx - 1) * (j + sy * k))];
-                    Crossing(V[n], V[n + 1], gradient(n), gradient(n + 1), Job.LineX[i], cell, e.Position.x,
+                    TEdgeVertex& e = G_.EdgesX[static_cast<std::size_t>(i + (sx - 1) * (j + sy * k))];
+                    Crossing(V_[n], V_[n + 1], Gradient(n), Gradient(n + 1), Job_.LineX[i], cell, e.Position.x,
                              e.Normal);
                 }
             }
@@ -72,31 +64,64 @@ void Layers(const TSurfaceJob& Job, std::int64_t First, std::int64_t Last, std::
                         const std::int64_t i = w * 64 + __builtin_ctzll(d);
                         d &= d - 1;
                         const std::int64_t n = n0 + i;
-                        TEdgeVertex& e = g.EdgesY[static_cast<std::size_t>(j + (sy - 1) * (k + sz * i))];
-                        Crossing(V[n], V[n + vx], gradient(n), gradient(n + vx), Job.LineY[j], cell, e.Position.y,
-                                 e.Normal);
+                        TEdgeVertex& e = G_.EdgesY[static_cast<std::size_t>(j + (sy - 1) * (k + sz * i))];
+                        Crossing(V_[n], V_[n + Vx_], Gradient(n), Gradient(n + Vx_), Job_.LineY[j], cell,
+                                 e.Position.y, e.Normal);
                     }
                 }
             }
             // z-edges (i, j, k), k to sz-2.
             if (zEdges) {
-                const std::uint64_t* front = next + words * j;
+                const std::uint64_t* front = Next_ + words * j;
                 for (std::int64_t w = 0; w < words; ++w) {
                     std::uint64_t d = row[w] ^ front[w];
                     while (d != 0) {
                         const std::int64_t i = w * 64 + __builtin_ctzll(d);
                         d &= d - 1;
                         const std::int64_t n = n0 + i;
-                        TEdgeVertex& e = g.EdgesZ[static_cast<std::size_t>(k + (sz - 1) * (i + sx * j))];
-                        Crossing(V[n], V[n + vxy], gradient(n), gradient(n + vxy), Job.LineZ[k], cell, e.Position.z,
-                                 e.Normal);
+                        TEdgeVertex& e = G_.EdgesZ[static_cast<std::size_t>(k + (sz - 1) * (i + sx * j))];
+                        Crossing(V_[n], V_[n + Vxy_], Gradient(n), Gradient(n + Vxy_), Job_.LineZ[k], cell,
+                                 e.Position.z, e.Normal);
                     }
                 }
             }
         }
-        std::swap(cur, next);
+        std::swap(Cur_, Next_);
     }
-}
+
+    void SwapLayers() { std::swap(Cur_, Next_); }
+
+    // Layers First .. Last-1, publishing each finished layer through
+    // Progress (the number of the next layer) when it is not null.
+    void Walk(std::int64_t First, std::int64_t Last, std::atomic<std::int64_t>* Progress) {
+        if (First >= Last) return;
+        Begin(First);
+        for (std::int64_t k = First; k < Last; ++k) {
+            Step(k, k + 1 < Last);
+            if (Progress != nullptr) Progress->store(k + 1, std::memory_order_release);
+        }
+    }
+
+private:
+    // Forward-difference gradient at sample index n.
+    TVector Gradient(std::int64_t n) const {
+        return TVector{V_[n + 1] - V_[n], V_[n + Vx_] - V_[n], V_[n + Vxy_] - V_[n]};
+    }
+
+    void Classify(std::int64_t k, std::uint64_t* Layer, bool Store) {
+        for (std::int64_t j = 0; j < Sy_; ++j)
+            Job_.Kernels->ClassifyRow(V_ + Vx_ * j + Vxy_ * k, Sx_,
+                                      Store ? G_.Inside.Data() + Sx_ * j + Sx_ * Sy_ * k : nullptr,
+                                      Layer + Words_ * j);
+    }
+
+    const TSurfaceJob& Job_;
+    TGrid& G_;
+    const std::int64_t Sx_, Sy_, Sz_, Vx_, Vxy_, Words_;
+    const float* V_;
+    std::uint64_t* Cur_;
+    std::uint64_t* Next_;
+};
 
 // Running coordinates along one axis: the reference's accumulation.
 void FillLine(float* Line, std::int64_t Count, std::int32_t Size, float Cell, float Center) {
@@ -110,24 +135,84 @@ std::int64_t TGrid::SurfaceScratchWords(std::int32_t SX, std::int32_t SY) {
     return 2 * static_cast<std::int64_t>(SY) * ((static_cast<std::int64_t>(SX) + 63) / 64);
 }
 
-void TGrid::PrepareSurface() {
-    // 1. Field.
-    FieldProc(*this);
-
-    // 2-5. Classification and the crossings, by layers.
+TSurfaceJob TGrid::SurfaceJob() {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     float* lines = LineScratch.Data();
     FillLine(lines, sx, SizeX, CellSize, CenterX);
     FillLine(lines + sx, sy, SizeY, CellSize, CenterY);
     FillLine(lines + sx + sy, sz, SizeZ, CellSize, CenterZ);
-    const TSurfaceJob job{this, &SurfaceKernels(), lines, lines + sx, lines + sx + sy};
-    const int parts = PartsFor(sx * sy * sz);
+    return TSurfaceJob{this, &SurfaceKernels(), lines, lines + sx, lines + sx + sy};
+}
+
+std::uint64_t* TGrid::PartScratch(int Part) {
+    return BitScratch.Data() + SurfaceScratchWords(SizeX, SizeY) * Part;
+}
+
+void TGrid::PrepareSurface() {
+    // 1. Field.
+    FieldProc(*this);
+
+    // 2-5. Classification and the crossings, by layers, every thread taking part.
+    const TSurfaceJob job = SurfaceJob();
+    const int parts = PartsFor(static_cast<std::int64_t>(SizeX) * SizeY * SizeZ);
     auto body = [&](int part) {
         std::int64_t first, last;
-        PartRange(sz, part, parts, first, last);
-        Layers(job, first, last, BitScratch.Data() + SurfaceScratchWords(SizeX, SizeY) * part);
+        PartRange(SizeZ, part, parts, first, last);
+        TLayerWalker(job, PartScratch(part)).Walk(first, last, nullptr);
     };
     RunParts(parts, body);
+}
+
+int TGrid::BeginLayers() {
+    Job_ = SurfaceJob();
+    const int parts = PartsFor(static_cast<std::int64_t>(SizeX) * SizeY * SizeZ);
+    Helpers_ = parts - 1;
+    if (Helpers_ == 0) return 0;
+    for (int part = 0; part < Helpers_; ++part) {
+        std::int64_t first, last;
+        PartRange(SizeZ, part, Helpers_, first, last);
+        LayerProgress_[part].store(first, std::memory_order_relaxed);
+    }
+    StartParts(
+        Helpers_,
+        [](void* grid, int part) {
+            TGrid& g = *static_cast<TGrid*>(grid);
+            std::int64_t first, last;
+            PartRange(g.SizeZ, part, g.Helpers_, first, last);
+            TLayerWalker(g.Job_, g.PartScratch(part)).Walk(first, last, &g.LayerProgress_[part]);
+        },
+        this);
+    return Helpers_;
+}
+
+void TGrid::SurfaceLayer(std::int64_t k) {
+    TLayerWalker walker(Job_, PartScratch(0));
+    if (k == 0) walker.Begin(0);
+    // The walker's two layers alternate: layer k's masks are where step
+    // k - 1 left them.
+    if (k % 2 == 1) walker.SwapLayers();
+    walker.Step(k, true);
+}
+
+void TGrid::WaitLayer(std::int64_t k) const {
+    int part = 0;
+    for (; part + 1 < Helpers_; ++part) {
+        std::int64_t first, last;
+        PartRange(SizeZ, part, Helpers_, first, last);
+        if (k < last) break;
+    }
+    for (int spin = 0; LayerProgress_[part].load(std::memory_order_acquire) <= k; ++spin) {
+        if (spin < 4000) {
+            SpinPause();
+        } else {
+            YieldThread();
+        }
+    }
+}
+
+void TGrid::EndLayers() {
+    if (Helpers_ > 0) WaitParts();
+    Helpers_ = 0;
 }
 
 std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, std::int64_t LayerStride,

@@ -186,7 +186,18 @@ SORVEL2_TARGET_AVX512 void ClassifyRowAvx512(const float* v, std::int64_t n, std
                                              std::uint64_t* bits) {
     const __m512 zero = _mm512_setzero_ps();
     const __m512i one = _mm512_set1_epi8(1);
-    for (std::int64_t i = 0; i < n; i += 64) {
+    std::int64_t i = 0;
+    // Whole words with plain loads and stores; the last part word masked.
+    for (; i + 64 <= n; i += 64) {
+        const std::uint64_t word =
+            static_cast<std::uint64_t>(_mm512_cmp_ps_mask(_mm512_loadu_ps(v + i), zero, _CMP_GT_OQ)) |
+            static_cast<std::uint64_t>(_mm512_cmp_ps_mask(_mm512_loadu_ps(v + i + 16), zero, _CMP_GT_OQ)) << 16 |
+            static_cast<std::uint64_t>(_mm512_cmp_ps_mask(_mm512_loadu_ps(v + i + 32), zero, _CMP_GT_OQ)) << 32 |
+            static_cast<std::uint64_t>(_mm512_cmp_ps_mask(_mm512_loadu_ps(v + i + 48), zero, _CMP_GT_OQ)) << 48;
+        bits[i / 64] = word;
+        if (inside != nullptr) _mm512_storeu_si512(inside + i, _mm512_maskz_mov_epi8(word, one));
+    }
+    if (i < n) {
         const std::int64_t left = n - i;
         std::uint64_t word = 0;
         for (int q = 0; q < 4 && 16 * q < left; ++q) {
@@ -197,10 +208,7 @@ SORVEL2_TARGET_AVX512 void ClassifyRowAvx512(const float* v, std::int64_t n, std
             word |= static_cast<std::uint64_t>(_mm512_mask_cmp_ps_mask(load, x, zero, _CMP_GT_OQ)) << (16 * q);
         }
         bits[i / 64] = word;
-        if (inside != nullptr) {
-            const __mmask64 store = left >= 64 ? ~0ull : (1ull << left) - 1;
-            _mm512_mask_storeu_epi8(inside + i, store, _mm512_maskz_mov_epi8(word, one));
-        }
+        if (inside != nullptr) _mm512_mask_storeu_epi8(inside + i, (1ull << left) - 1, _mm512_maskz_mov_epi8(word, one));
     }
 }
 
