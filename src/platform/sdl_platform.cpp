@@ -183,8 +183,16 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     const char* skip = std::getenv("SORVEL2_NO_MESSAGE_BOX");
     if (skip != nullptr && std::strcmp(skip, "1") == 0) return IDOK;
     const Uint32 flags = (uType & MB_ICONERROR) != 0 ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
-    // No owner window; SDL's box is modal and returns when it is closed.
-    SDL_ShowSimpleMessageBox(flags, caption, text, nullptr);
+    // NOTE: the box has no owner in the program's terms, but a box that
+    // comes up while the full-screen window is still there (a texture or a
+    // run-time error during set-up) would sit behind it with the cursor
+    // hidden, and the program would look hung. So the window, if any, is
+    // the box's parent for stacking, and the cursor shows while it is up.
+    SDL_Window* above = Layer.Window;
+    if (above != nullptr) SDL_ShowCursor(SDL_ENABLE);
+    // Modal: returns when the box is closed.
+    SDL_ShowSimpleMessageBox(flags, caption, text, above);
+    if (above != nullptr) SDL_ShowCursor(Layer.CursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
     return IDOK;
 }
 
