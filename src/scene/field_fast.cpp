@@ -26,10 +26,17 @@ struct TFieldJob {
     float* Values;
 };
 
-// Samples of a row that share one pass over the balls, and balls whose row
-// scratch is made at a time: both bound the stack buffers of a row.
+// Samples of a row that share one pass over the balls; floats of the table
+// of (x - X)^2 (balls times samples); balls in one batch at most. They bound
+// the stack buffers of a part.
 constexpr std::int64_t kSampleChunk = 512;
-constexpr std::int32_t kBallChunk = 128;
+constexpr std::int64_t kTableFloats = 16384;
+constexpr std::int32_t kBallChunk = 256;
+
+// term < cap ? term : cap in every lane; SSE's min is exactly that (the
+// second operand when either is NaN), one instruction where a compiler
+// might otherwise compare and blend.
+inline float MinLanes(float a, float b) { return a < b ? a : b; }
 
 } // namespace
 
@@ -37,48 +44,76 @@ constexpr std::int32_t kBallChunk = 128;
 #define FIELD_TARGET
 #define FIELD_VF float
 #define FIELD_W 1
+#define FIELD_V8 float
+#define FIELD_V4 float
 #include "scene/field_kernel.inc"
 #undef FIELD_NS
 #undef FIELD_TARGET
 #undef FIELD_VF
 #undef FIELD_W
+#undef FIELD_V8
+#undef FIELD_V4
 
 #if SORVEL2_X86_SIMD
+#include <immintrin.h>
+
 namespace {
 typedef float TFloat4 __attribute__((vector_size(16)));
 typedef float TFloat8 __attribute__((vector_size(32)));
 typedef float TFloat16 __attribute__((vector_size(64)));
+
+inline TFloat4 MinLanes(TFloat4 a, TFloat4 b) { return (TFloat4)_mm_min_ps((__m128)a, (__m128)b); }
+SORVEL2_TARGET_AVX2 inline TFloat8 MinLanes(TFloat8 a, TFloat8 b) {
+    return (TFloat8)_mm256_min_ps((__m256)a, (__m256)b);
+}
+SORVEL2_TARGET_AVX512 inline TFloat16 MinLanes(TFloat16 a, TFloat16 b) {
+    // NOTE: the zero-masking form, because g++ 12 warns about the
+    // undefined pass-through inside the plain one.
+    return (TFloat16)_mm512_maskz_min_ps(0xFFFF, (__m512)a, (__m512)b);
+}
 } // namespace
 
 #define FIELD_NS sse2
 #define FIELD_TARGET
 #define FIELD_VF TFloat4
 #define FIELD_W 4
+#define FIELD_V8 TFloat4
+#define FIELD_V4 TFloat4
 #include "scene/field_kernel.inc"
 #undef FIELD_NS
 #undef FIELD_TARGET
 #undef FIELD_VF
 #undef FIELD_W
+#undef FIELD_V8
+#undef FIELD_V4
 
 #define FIELD_NS avx2
 #define FIELD_TARGET SORVEL2_TARGET_AVX2
 #define FIELD_VF TFloat8
 #define FIELD_W 8
+#define FIELD_V8 TFloat8
+#define FIELD_V4 TFloat4
 #include "scene/field_kernel.inc"
 #undef FIELD_NS
 #undef FIELD_TARGET
 #undef FIELD_VF
 #undef FIELD_W
+#undef FIELD_V8
+#undef FIELD_V4
 
 #define FIELD_NS avx512
 #define FIELD_TARGET SORVEL2_TARGET_AVX512
 #define FIELD_VF TFloat16
 #define FIELD_W 16
+#define FIELD_V8 TFloat8
+#define FIELD_V4 TFloat4
 #include "scene/field_kernel.inc"
 #undef FIELD_NS
 #undef FIELD_TARGET
 #undef FIELD_VF
 #undef FIELD_W
+#undef FIELD_V8
+#undef FIELD_V4
 #endif
 
 namespace {
