@@ -19,11 +19,14 @@ struct TFieldCase {
 };
 
 // Odd and tiny sizes, rows longer than one pass over the balls, ball counts
-// of 0, 1, many and more than one batch of row scratch.
+// of 0, 1 and many.
 const TFieldCase kCases[] = {
     {1, 1, 1, 3, 20.0f},     {2, 2, 2, 10, 20.0f},   {2, 1, 1, 2, 21.0f},   {3, 5, 7, 0, 20.0f},
     {3, 5, 7, 1, 200.0f},    {17, 9, 4, 10, 33.3f},  {16, 16, 16, 10, 20.0f}, {31, 2, 3, 50, 200.0f},
     {33, 33, 33, 10, 200.0f}, {700, 2, 3, 7, 25.0f}, {5, 40, 3, 130, 20.0f}, {1, 64, 2, 4, 99.0f},
+    // Several batches of balls per row: long rows with many balls, and more
+    // balls than one batch holds.
+    {600, 2, 2, 50, 20.0f},  {4, 4, 4, 300, 200.0f},
     // Scene times where the blend factor is (almost) 0 and 1.
     {24, 24, 24, 10, static_cast<float>(1.5 * std::numbers::pi / 0.01981)},
     {24, 24, 24, 10, static_cast<float>(0.5 * std::numbers::pi / 0.01981)},
