@@ -4,6 +4,7 @@
 #include "scene/field.h"
 #include "scene/state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -83,6 +84,23 @@ bool TCommandLine::Int(const char* Name, std::int64_t Min, std::int64_t Max, std
     return true;
 }
 
+bool TCommandLine::Size(const char* Name, std::int32_t& Width, std::int32_t& Height) const {
+    const char* text = Value(Name);
+    if (text == nullptr) return true;
+    const char* end = text + std::strlen(text);
+    const char* x = std::find(text, end, 'x');
+    std::int32_t w = 0, h = 0;
+    const auto [wEnd, wErr] = std::from_chars(text, x, w);
+    const auto [hEnd, hErr] = x == end ? std::from_chars_result{x, std::errc::invalid_argument}
+                                       : std::from_chars(x + 1, end, h);
+    if (wErr != std::errc() || wEnd != x || hErr != std::errc() || hEnd != end || w < 1 || h < 1 || w > 16384 ||
+        h > 16384)
+        return Fail("--" + std::string(Name) + " wants WxH, each 1 to 16384, not '" + text + "'");
+    Width = w;
+    Height = h;
+    return true;
+}
+
 bool ResolveSettings(const TCommandLine& Line, TToolSettings& Out) {
     TToolSettings s;
     if (!Line.Has("grid") || !Line.Has("balls")) {
@@ -110,7 +128,7 @@ TSceneFrame::~TSceneFrame() {
     Balls.Release();
 }
 
-void TSceneFrame::SetTime(std::int32_t Ms) {
+void SetFrameTime(std::int32_t Ms) {
     ElapsedMs = Ms;
     SceneTime = SceneTimeAt(ElapsedMs);
     MoveBalls(Balls.Data(), BallCount, SceneTime);

@@ -38,6 +38,9 @@ public:
     // The option's value as a decimal integer in Min..Max; Out is left alone
     // when the option was not given.
     bool Int(const char* Name, std::int64_t Min, std::int64_t Max, std::int32_t& Out) const;
+    // The option's value as an image size "WxH", each 1 to 16384; Width and
+    // Height are left alone when the option was not given.
+    bool Size(const char* Name, std::int32_t& Width, std::int32_t& Height) const;
     // Prints the failure in the command's words; always returns false.
     bool Fail(const std::string& Reason) const;
     const char* Command() const { return Command_; }
@@ -64,6 +67,10 @@ struct TToolSettings {
 };
 bool ResolveSettings(const TCommandLine& Line, TToolSettings& Out);
 
+// The frame's part before the triangles, as the demo's frame does it:
+// ElapsedMs, SceneTime for it, the balls moved to their places at that time.
+void SetFrameTime(std::int32_t ElapsedMs);
+
 // The demo's scene without its window: the program state the set-up makes
 // (BallCount, GridSize, Balls sized to BallCount) and a grid built as the
 // demo builds its own, with EvaluateField as its field function. Counts the
@@ -75,9 +82,7 @@ public:
     TSceneFrame(const TSceneFrame&) = delete;
     TSceneFrame& operator=(const TSceneFrame&) = delete;
 
-    // The frame's part before the triangles: SceneTime for ElapsedMs, the
-    // balls moved to their places at that time.
-    void SetTime(std::int32_t ElapsedMs);
+    void SetTime(std::int32_t ElapsedMs) { SetFrameTime(ElapsedMs); }
     TGrid& Grid() { return *Grid_; }
 
 private:

@@ -34,7 +34,8 @@ const TRefusal kRefusals[] = {
     {{"export", "--time-ms", "0", "--format"}, "option '--format' needs a value"},
     {{"export", "--time-ms=0", "--time-ms=1", "--format=raw"}, "given twice"},
     {{"export", "-x"}, "unknown option '-x'"},
-    {{"bench", "--threads", "2", "--grid", "4", "--balls", "1"}, "--threads"},
+    {{"bench", "--threads", "9", "--grid", "4", "--balls", "1"}, "--threads must be from 1 to 8"},
+    {{"bench", "--size", "0x10", "--grid", "4", "--balls", "1"}, "--size wants WxH"},
     {{"bench", "--frames", "0", "--grid", "4", "--balls", "1"}, "--frames must be from 1"},
     {{"bench", "--json=yes", "--grid", "4", "--balls", "1"}, "'--json' takes no value"},
 };

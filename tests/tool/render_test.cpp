@@ -1,0 +1,174 @@
+// sorvel2-tool render: the PNG files it writes, set against the demo's own
+// frame drawn here in an off-screen context; and bench's GL figure.
+#include "app/view.h"
+#include "scene/scene.h"
+#include "scene/state.h"
+#include "support/headless_gl.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint8_t> Rgb;  // top row first
+};
+
+// Decodes a PNG file into 8-bit RGB; false when it is not one.
+bool ReadPng(const std::string& Path, TImage& Out) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, Path.c_str())) return false;
+    image.format = PNG_FORMAT_RGB;
+    Out.Width = static_cast<int>(image.width);
+    Out.Height = static_cast<int>(image.height);
+    Out.Rgb.assign(PNG_IMAGE_SIZE(image), 0);
+    return png_image_finish_read(&image, nullptr, Out.Rgb.data(), 0, nullptr) != 0;
+}
+
+// A scratch directory holding the demo's two textures and Options.
+void Prepare(const TScratchDir& Dir, const char* Options) {
+    for (const char* name : {"reflect.bmp", "background.bmp"})
+        std::filesystem::copy_file(std::string(SORVEL2_DEMO_DIR) + "/" + name, Dir.File(name));
+    if (Options != nullptr) Dir.Write("options.txt", Options);
+}
+
+class ToolRender : public THeadlessGLTest {
+protected:
+    ToolRender() : THeadlessGLTest(160, 120) {}
+};
+
+// The demo's set-up and frame, in this process, at ElapsedMs = Ms.
+TEST_F(ToolRender, ImageIsTheDemosOwnFrame) {
+    TScratchDir dir;
+    Prepare(dir, "640 480 0 10 24");
+    const TToolRun run = RunTool(dir, {"render", "--time-ms", "2500", "--size", "160x120", "-o", "frame.png"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    TImage image;
+    ASSERT_TRUE(ReadPng(dir.File("frame.png"), image));
+    ASSERT_EQ(image.Width, 160);
+    ASSERT_EQ(image.Height, 120);
+
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());  // InitScene reads the textures from here
+    BallCount = 10;
+    GridSize = 24;
+    ResizeView(160, 120);
+    InitScene();
+    ElapsedMs = 2500;
+    RenderScene();
+    glFinish();
+    ReadBack();
+    std::filesystem::current_path(here);
+    delete Grid;
+    Grid = nullptr;
+    Balls.Release();
+
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < image.Rgb.size(); ++i) differing += image.Rgb[i] != Pixels()[i];
+    EXPECT_EQ(differing, 0u) << "of " << image.Rgb.size() << " bytes";
+}
+
+TEST(ToolRenderFiles, ImageIsNotOneFlatColourAndRepeatsExactly) {
+    TScratchDir dir;
+    Prepare(dir, "640 480 0 6 20");
+    const std::vector<std::string> args = {"render", "--time-ms", "0", "--size", "96x72", "-o", "a.png"};
+    ASSERT_EQ(RunTool(dir, args).Exit, 0);
+    std::vector<std::string> again = args;
+    again.back() = "b.png";
+    ASSERT_EQ(RunTool(dir, again).Exit, 0);
+    EXPECT_EQ(dir.Read("a.png"), dir.Read("b.png"));
+
+    TImage image;
+    ASSERT_TRUE(ReadPng(dir.File("a.png"), image));
+    std::set<std::uint32_t> colours;
+    for (std::size_t i = 0; i < image.Rgb.size(); i += 3)
+        colours.insert(image.Rgb[i] | image.Rgb[i + 1] << 8 | static_cast<std::uint32_t>(image.Rgb[i + 2]) << 16);
+    EXPECT_GT(colours.size(), 50u);
+}
+
+TEST(ToolRenderFiles, DefaultSizeIsTheSettingsScreenSize) {
+    TScratchDir dir;
+    Prepare(dir, "96 64 0 3 12");
+    ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "0", "-o", "s.png"}).Exit, 0);
+    TImage image;
+    ASSERT_TRUE(ReadPng(dir.File("s.png"), image));
+    EXPECT_EQ(image.Width, 96);
+    EXPECT_EQ(image.Height, 64);
+}
+
+// Frame k of a sequence is the single frame at N + k * 1000 / F.
+TEST(ToolRenderFiles, SequenceFramesFollowTheFrameRate) {
+    TScratchDir dir;
+    Prepare(dir, "64 48 0 5 16");
+    const TToolRun run = RunTool(dir, {"render", "--time-ms", "1000", "--frames", "3", "--fps", "8", "-o", "seq"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Err, "") << "no progress bar when stderr is not a terminal";
+    ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "1250", "-o", "single.png"}).Exit, 0);  // 2 * 1000 / 8 = 250
+    EXPECT_EQ(dir.Read("seq00002.png"), dir.Read("single.png"));
+    EXPECT_NE(dir.Read("seq00000.png"), dir.Read("seq00001.png"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("seq00003.png")));
+}
+
+TEST(ToolRenderFiles, PatternNamesTheFiles) {
+    TScratchDir dir;
+    Prepare(dir, "32 32 0 2 8");
+    ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "0", "--frames", "2", "-o", "shot-%03d.png"}).Exit, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("shot-000.png")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("shot-001.png")));
+}
+
+struct TRenderFailure {
+    const char* Options;
+    bool Textures;
+    std::vector<std::string> Args;
+    int Exit;
+    const char* Says;
+};
+
+const TRenderFailure kRenderFailures[] = {
+    {"64 48 0 2 8", false, {"render", "--time-ms", "0", "-o", "x.png"}, 1, "Unable to load reflect.bmp"},
+    {"0 0 0 2 8", true, {"render", "--time-ms", "0", "-o", "x.png"}, 1, "give --size"},
+    {nullptr, true, {"render", "--time-ms", "0", "--size", "8x8", "-o", "x.png"}, 2, "Runtime error   2 at "},
+    {"64 48 0 2 0", true, {"render", "--time-ms", "0", "-o", "x.png"}, 201, "Runtime error 201 at "},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0", "-o", "no/dir/x.png"}, 1, "cannot write 'no/dir/x.png'"},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--size", "64x", "-o", "x.png"}, 64, "--size wants WxH"},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0"}, 64, "-o OUT is required"},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--frames", "2", "-o", "%d%d"}, 64, "one conversion"},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--fps", "5", "-o", "x.png"}, 64, "--fps goes with --frames"},
+};
+
+TEST(ToolRenderFiles, FailuresAreReportedWithTheirExitCodes) {
+    for (const TRenderFailure& f : kRenderFailures) {
+        TScratchDir dir;
+        if (f.Textures) {
+            Prepare(dir, f.Options);
+        } else if (f.Options != nullptr) {
+            dir.Write("options.txt", f.Options);
+        }
+        const TToolRun run = RunTool(dir, f.Args);
+        EXPECT_EQ(run.Exit, f.Exit) << f.Says;
+        EXPECT_NE(run.Err.find(f.Says), std::string::npos) << run.Err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("x.png"))) << f.Says;
+    }
+}
+
+TEST(ToolBenchGL, TimesTheSubmissionWhenTheDemosTexturesAreThere) {
+    TScratchDir dir;
+    Prepare(dir, nullptr);
+    const TToolRun run =
+        RunTool(dir, {"bench", "--frames", "3", "--grid", "16", "--balls", "4", "--size", "64x48", "--json"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_NE(run.Out.find("\"gl_submit\": {\"median_ms\": "), std::string::npos) << run.Out;
+}
+
+} // namespace
