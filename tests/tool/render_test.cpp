@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -125,6 +127,32 @@ TEST(ToolRenderFiles, PatternNamesTheFiles) {
     ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "0", "--frames", "2", "-o", "shot-%03d.png"}).Exit, 0);
     EXPECT_TRUE(std::filesystem::exists(dir.File("shot-000.png")));
     EXPECT_TRUE(std::filesystem::exists(dir.File("shot-001.png")));
+}
+
+// With stderr on a terminal the sequence shows its progress there.
+TEST(ToolRenderFiles, SequenceShowsProgressOnATerminal) {
+    TScratchDir dir;
+    Prepare(dir, "32 24 0 2 8");
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.Path().c_str()) == 0)
+            execl(SORVEL2_TOOL_PATH, "sorvel2-tool", "render", "--time-ms", "0", "--frames", "3", "-o", "p", nullptr);
+        _exit(127);
+    }
+    std::string seen;
+    char buffer[256];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, static_cast<std::size_t>(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+    EXPECT_NE(seen.find("\r["), std::string::npos) << seen;
+    EXPECT_NE(seen.find("] 1/3"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("] 3/3"), std::string::npos) << seen;
+    EXPECT_TRUE(std::filesystem::exists(dir.File("p00002.png")));
 }
 
 struct TRenderFailure {
