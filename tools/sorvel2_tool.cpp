@@ -40,9 +40,11 @@ const char kInfoHelp[] =
     "Reads options.txt from the working directory exactly as the demo does (same\n"
     "errors, same exit codes) and prints the four settings, one per line, then\n"
     "what they imply for the grid: samples (GridSize + 1 cubed), cubes\n"
-    "(GridSize - 1 cubed), crossable lattice edges, and the bytes of the grid's\n"
-    "arrays and of the balls. When the demo could not make the grid or the balls\n"
-    "with these settings (run-time error 201 at set-up), it says so instead.\n";
+    "(GridSize - 1 cubed), crossable lattice edges, the bytes of the grid's six\n"
+    "lattice arrays (samples, inside flags, cube wiring, the edge points of the\n"
+    "three axes; the grid's few rows of scratch are not counted) and of the\n"
+    "balls. When the demo could not make the grid or the balls with these\n"
+    "settings (run-time error 201 at set-up), it says so instead.\n";
 
 // Bytes of one array of Count elements of Size bytes, or -1 when the
 // run-time would refuse it.
