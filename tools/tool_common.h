@@ -75,6 +75,8 @@ void SetFrameTime(std::int32_t ElapsedMs);
 // (BallCount, GridSize, Balls sized to BallCount) and a grid built as the
 // demo builds its own, with EvaluateField as its field function. Counts the
 // demo cannot use end the process with run-time error 201, as in the demo.
+// NOTE: these are the last two steps of InitScene, which cannot be called
+// without a GL context; the two must stay in step.
 class TSceneFrame {
 public:
     TSceneFrame(std::int32_t GridSize, std::int32_t BallCount);
@@ -82,7 +84,6 @@ public:
     TSceneFrame(const TSceneFrame&) = delete;
     TSceneFrame& operator=(const TSceneFrame&) = delete;
 
-    void SetTime(std::int32_t ElapsedMs) { SetFrameTime(ElapsedMs); }
     TGrid& Grid() { return *Grid_; }
 
 private:

@@ -66,7 +66,7 @@ int RunExport(int Argc, char** Argv) {
     TToolSettings settings;
     if (!ResolveSettings(line, settings)) return kExitUsage;
     TSceneFrame frame(settings.Grid, settings.Balls);
-    frame.SetTime(ms);
+    SetFrameTime(ms);
 
     std::FILE* out = OpenOutput("export", path, ply);
     if (out == nullptr) return kExitFailed;
