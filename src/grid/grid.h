@@ -158,7 +158,8 @@ public:
     // Pieces of Polygonise. BeginLayers() (after the field) returns how many
     // worker threads compute the layers; with none, the caller runs
     // SurfaceLayer(k) for k = 0, 1, ... in turn, otherwise it calls
-    // WaitLayer(k) before using layer k. EmitLayer(k) emits the cubes of
+    // WaitLayer(k) before using layer k (BeginLayers has started the workers
+    // on the lower layers and walked the top ones itself). EmitLayer(k) emits the cubes of
     // layer k (it needs layers k and k + 1); EndLayers() ends the call.
     int BeginLayers();
     void SurfaceLayer(std::int64_t k);
@@ -179,6 +180,7 @@ private:
 
     TSurfaceJob Job_{};
     int Helpers_ = 0;
+    std::int64_t OwnFirst_ = 0;  // first of the layers the caller walks itself
     std::atomic<std::int64_t> LayerProgress_[kMaxThreads] = {};
 };
 
