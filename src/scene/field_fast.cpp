@@ -12,6 +12,7 @@
 #include "grid/simd.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -22,7 +23,8 @@ struct TFieldJob {
     std::int32_t nX, nY, nZ;
     const TBall* Balls;
     std::int32_t Count;
-    const float* X;  // x of every sample of a row, padded by kPadding
+    const float* X;  // x of every sample of a row, padded by kFieldScratchPadding
+    bool FiniteX;    // every X is finite
     float* Values;
 };
 
@@ -134,7 +136,8 @@ void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     const std::int32_t nX = Grid.SizeX, nY = Grid.SizeY, nZ = Grid.SizeZ;
     if (nX < 0 || nY < 0 || nZ < 0) return;
     const float c = Grid.CellSize;
-    TFieldJob job{FieldFrameAt(T), c, nX, nY, nZ, Balls, Count, Grid.FieldScratch.Data(), Grid.Values.Data()};
+    TFieldJob job{FieldFrameAt(T), c,     nX, nY, nZ, Balls, Count, Grid.FieldScratch.Data(), false,
+                  Grid.Values.Data()};
 
     // x of every sample along a row, accumulated as the reference does; the
     // padding lanes carry on the same way and are never stored.
@@ -142,6 +145,8 @@ void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     const std::int64_t xCount = static_cast<std::int64_t>(nX) + 1 + kFieldScratchPadding;
     float x = FieldRowStart(nX, c);
     for (std::int64_t i = 0; i < xCount; ++i, x = x + c) xs[i] = x;
+    // The accumulation runs one way, so finite ends mean finite all along.
+    job.FiniteX = std::isfinite(c) && std::isfinite(xs[0]) && std::isfinite(xs[xCount - 1]);
 
     const std::int64_t rows = (static_cast<std::int64_t>(nY) + 1) * (static_cast<std::int64_t>(nZ) + 1);
     const std::int64_t samples = rows * (static_cast<std::int64_t>(nX) + 1);

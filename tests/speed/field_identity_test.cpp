@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -34,10 +35,10 @@ const TFieldCase kCases[] = {
 
 // Runs the reference and the fast field on twin grids and compares every
 // value and the balls' scratch fields.
-void ExpectSameField(const TFieldCase& c, std::vector<TBall> balls, const TSpeedConfig& config) {
+void ExpectSameField(const TFieldCase& c, std::vector<TBall> balls, const TSpeedConfig& config, float cell = 0.0f) {
     SCOPED_TRACE(testing::Message() << config.Name() << " " << c.SizeX << "x" << c.SizeY << "x" << c.SizeZ
                                     << " balls " << balls.size() << " T " << c.T);
-    const float cell = 2.0f / static_cast<float>(std::max(c.SizeX, 1));
+    if (cell == 0.0f) cell = 2.0f / static_cast<float>(std::max(c.SizeX, 1));
     TGrid ref(c.SizeX, c.SizeY, c.SizeZ, cell, 0, 0, 0, NoField);
     TGrid fast(c.SizeX, c.SizeY, c.SizeZ, cell, 0, 0, 0, NoField);
     std::vector<TBall> fastBalls = balls;
@@ -76,6 +77,27 @@ TEST(FastField, MatchesTheReferenceWithBallsOnSamplePoints) {
                                       {0.15f, 0, 0.1f, 0.2f, 0.3f, 0}};
     const TFieldCase c{8, 8, 8, 4, 20.0f};
     for (const TSpeedConfig& config : AllConfigs()) ExpectSameField(c, balls, config);
+}
+
+TEST(FastField, MatchesTheReferenceWithBallsAtInfinityOrNaN) {
+    // A NaN coordinate makes every term of that ball NaN (capped); an
+    // infinite X makes them 0. The fast path leaves out the cap only where
+    // it provably changes nothing, so these must still come out alike.
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<TBall> balls = {{0.2f, 0, nan, 0.1f, 0.0f, 0},
+                                      {0.2f, 0, inf, 0.1f, 0.0f, 0},
+                                      {0.2f, 0, 0.1f, nan, 0.0f, 0},
+                                      {0.2f, 0, -inf, 0.3f, 0.2f, 0},
+                                      {0.15f, 0, 0.1f, 0.2f, 0.3f, 0}};
+    const TFieldCase c{19, 7, 5, 5, 20.0f};
+    for (const TSpeedConfig& config : AllConfigs()) ExpectSameField(c, balls, config);
+}
+
+TEST(FastField, MatchesTheReferenceWhenSampleCoordinatesOverflow) {
+    // Cells so large that the row's x values are infinite.
+    const TFieldCase c{4, 3, 3, 3, 20.0f};
+    for (const TSpeedConfig& config : AllConfigs())
+        ExpectSameField(c, SceneBalls(c.Balls, c.T), config, 3.0e38f);
 }
 
 TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
