@@ -41,6 +41,10 @@ public:
         for (std::int64_t j = 0; j < sy; ++j) {
             const std::uint64_t* row = Cur_ + words * j;
             const std::int64_t n0 = Vx_ * j + Vxy_ * k;
+            // The gradients of the z-edges read two layers up, where nothing
+            // has looked yet: fetch that row ahead of them.
+            if (zEdges && k + 2 <= sz)
+                for (std::int64_t i = 0; i < Vx_; i += 16) __builtin_prefetch(V_ + n0 + 2 * Vxy_ + i);
             // x-edges (i, j, k), i to sx-2: flag i differs from flag i+1.
             for (std::int64_t w = 0; w < words; ++w) {
                 const std::uint64_t carry = w + 1 < words ? row[w + 1] << 63 : 0;
