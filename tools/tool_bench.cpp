@@ -64,7 +64,7 @@ const char kHelp[] =
     "Settings are read as export reads them (see sorvel2-tool export --help): with\n"
     "both --grid and --balls given, options.txt is not needed.\n";
 
-const TOptionSpec kOptions[] = {{"frames", true},  {"grid", true},  {"balls", true}, {"threads", true},
+const TFlagRule kOptions[] = {{"frames", true},  {"grid", true},  {"balls", true}, {"threads", true},
                                 {"size", true},    {"json", false}, {"no-gl", false}};
 
 // Counts what the polygoniser emits and nothing else.

@@ -24,27 +24,27 @@ bool TCommandLine::Fail(const std::string& Reason) const {
 bool TCommandLine::Parse(int Argc, char** Argv) {
     for (int a = 0; a < Argc; ++a) {
         const std::string arg = Argv[a];
-        const TOptionSpec* spec = nullptr;
+        const TFlagRule* rule = nullptr;
         std::string name;
         std::size_t eq = std::string::npos;
         if (arg.size() == 2 && arg[0] == '-' && arg[1] != '-') {
-            for (const TOptionSpec& s : Specs_)
-                if (s.Short == arg[1]) spec = &s;
-            if (spec == nullptr) return Fail("unknown option '" + arg + "'");
-            name = spec->Name;
+            for (const TFlagRule& s : Rules_)
+                if (s.Short == arg[1]) rule = &s;
+            if (rule == nullptr) return Fail("unknown option '" + arg + "'");
+            name = rule->Name;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             eq = arg.find('=');
             name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            for (const TOptionSpec& s : Specs_)
-                if (name == s.Name) spec = &s;
-            if (spec == nullptr) return Fail("unknown option '--" + name + "'");
+            for (const TFlagRule& s : Rules_)
+                if (name == s.Name) rule = &s;
+            if (rule == nullptr) return Fail("unknown option '--" + name + "'");
         } else {
             return Fail(arg.empty() || arg[0] != '-' ? "unexpected argument '" + arg + "'"
                                                      : "unknown option '" + arg + "'");
         }
-        if (Has(spec->Name)) return Fail("option '--" + name + "' given twice");
+        if (Has(rule->Name)) return Fail("option '--" + name + "' given twice");
         std::string value;
-        if (spec->TakesValue) {
+        if (rule->TakesValue) {
             if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
             } else if (a + 1 < Argc) {

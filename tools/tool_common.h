@@ -18,7 +18,7 @@ inline constexpr int kExitUsage = 64;  // a bad command line
 // One option a command accepts: --Name, with a value when TakesValue
 // ("--grid 40" or "--grid=40"), and -Short as another spelling when set
 // ("-o FILE").
-struct TOptionSpec {
+struct TFlagRule {
     const char* Name;
     bool TakesValue;
     char Short = 0;
@@ -29,7 +29,7 @@ struct TOptionSpec {
 // caller then exits with kExitUsage.
 class TCommandLine {
 public:
-    TCommandLine(const char* Command, std::span<const TOptionSpec> Specs) : Command_(Command), Specs_(Specs) {}
+    TCommandLine(const char* Command, std::span<const TFlagRule> Rules) : Command_(Command), Rules_(Rules) {}
 
     bool Parse(int Argc, char** Argv);
     bool Has(const char* Name) const;
@@ -47,7 +47,7 @@ public:
 
 private:
     const char* Command_;
-    std::span<const TOptionSpec> Specs_;
+    std::span<const TFlagRule> Rules_;
     std::vector<std::pair<std::string, std::string>> Given_;
 };
 

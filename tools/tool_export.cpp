@@ -42,7 +42,7 @@ const char kHelp[] =
     "Exit codes: 0 done; 1 the output could not be written; 64 a bad command line;\n"
     "otherwise the demo's run-time error number (2 no options.txt, 106, 201, 203).\n";
 
-const TOptionSpec kOptions[] = {{"time-ms", true}, {"grid", true}, {"balls", true}, {"format", true}, {"output", true, 'o'}};
+const TFlagRule kOptions[] = {{"time-ms", true}, {"grid", true}, {"balls", true}, {"format", true}, {"output", true, 'o'}};
 
 } // namespace
 

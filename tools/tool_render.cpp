@@ -54,7 +54,7 @@ const char kHelp[] =
     "that cannot be loaded (the demo's message); 64 a bad command line; otherwise\n"
     "the demo's run-time error number (2 no options.txt, 106, 201, 203).\n";
 
-const TOptionSpec kOptions[] = {
+const TFlagRule kOptions[] = {
     {"time-ms", true}, {"frames", true}, {"fps", true}, {"size", true}, {"output", true, 'o'}};
 
 // Writes Rgb (Width x Height, top row first) as an 8-bit RGB PNG with no
