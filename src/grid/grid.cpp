@@ -56,6 +56,7 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
     FieldScratch.Create(static_cast<std::int64_t>(SizeX) + 1 + kFieldScratchPadding);
     LineScratch.Create(static_cast<std::int64_t>(SizeX) + SizeY + SizeZ);
     BitScratch.Create(kMaxThreads * SurfaceScratchWords(SizeX, SizeY));
+    ChunkDone.Create(static_cast<std::int64_t>(SizeZ) + 1);
     AdviseHugePages(Values);
     AdviseHugePages(Inside);
     AdviseHugePages(Cubes);

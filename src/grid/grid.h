@@ -86,14 +86,20 @@ public:
     template <class Sink>
     void Polygonise(Sink&& Emit) {
         FieldProc(*this);
-        const int helpers = BeginLayers();
-        for (std::int64_t k = 0; k < SizeZ; ++k) {
-            if (helpers == 0) {
+        if (BeginLayers() == 0) {
+            for (std::int64_t k = 0; k < SizeZ; ++k) {
                 SurfaceLayer(k);
-            } else {
-                WaitLayer(k);
+                if (k >= 1) EmitLayer(k - 1, Emit);
             }
-            if (k >= 1) EmitLayer(k - 1, Emit);
+        } else {
+            for (std::int64_t k = 0; k + 1 < SizeZ;) {
+                if (LayerReady(k) && LayerReady(k + 1)) {
+                    EmitLayer(k, Emit);
+                    ++k;
+                } else {
+                    HelpWithLayers();
+                }
+            }
         }
         EndLayers();
     }
@@ -153,17 +159,20 @@ public:
     // and two layers of inside-bit masks for each worker thread.
     TArray<float> LineScratch;
     TArray<std::uint64_t> BitScratch;
+    TArray<std::int32_t> ChunkDone;  // per chunk of layers: 1 when done
     static std::int64_t SurfaceScratchWords(std::int32_t SizeX, std::int32_t SizeY);
 
     // Pieces of Polygonise. BeginLayers() (after the field) returns how many
-    // worker threads compute the layers; with none, the caller runs
-    // SurfaceLayer(k) for k = 0, 1, ... in turn, otherwise it calls
-    // WaitLayer(k) before using layer k (BeginLayers has started the workers
-    // on the lower layers and walked the top ones itself). EmitLayer(k) emits the cubes of
-    // layer k (it needs layers k and k + 1); EndLayers() ends the call.
+    // worker threads compute the layers. With none, the caller runs
+    // SurfaceLayer(k) for k = 0, 1, ... in turn. Otherwise the workers take
+    // chunks of layers from the bottom; LayerReady(k) tells whether layer k
+    // is done, and HelpWithLayers() has the caller compute a chunk from the
+    // top (false when none is left). EmitLayer(k) emits the cubes of layer k
+    // (it needs layers k and k + 1); EndLayers() waits for the workers.
     int BeginLayers();
     void SurfaceLayer(std::int64_t k);
-    void WaitLayer(std::int64_t k) const;
+    bool LayerReady(std::int64_t k);
+    bool HelpWithLayers();
     void EndLayers();
     template <class Sink>
     void EmitLayer(std::int64_t k, Sink&& Emit) const;
@@ -171,7 +180,7 @@ public:
     // Bytes of the three scratch arrays.
     std::int64_t ScratchBytes() const {
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
-               8 * static_cast<std::int64_t>(BitScratch.Count());
+               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count());
     }
 
 private:
@@ -179,9 +188,15 @@ private:
     std::uint64_t* PartScratch(int Part);
 
     TSurfaceJob Job_{};
+    void WalkChunk(std::int64_t Chunk, int Part);
+
     int Helpers_ = 0;
-    std::int64_t OwnFirst_ = 0;  // first of the layers the caller walks itself
-    std::atomic<std::int64_t> LayerProgress_[kMaxThreads] = {};
+    std::int64_t ChunkLayers_ = 1;       // layers in a chunk
+    std::int64_t Chunks_ = 0;            // chunks in the grid
+    std::atomic<std::int64_t> Claimed_{0};  // chunks claimed so far, by anyone
+    std::atomic<std::int64_t> Bottom_{0};   // chunks the workers took
+    std::int64_t Top_ = 0;               // chunks the caller took
+
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;

@@ -13,6 +13,7 @@
 #include "grid/surface_kernels.h"
 #include "grid/surface_math.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -172,27 +173,46 @@ int TGrid::BeginLayers() {
     const int parts = PartsFor(static_cast<std::int64_t>(SizeX) * SizeY * SizeZ);
     Helpers_ = parts - 1;
     if (Helpers_ == 0) return 0;
-    // Emission costs about 0.4 of the layer passes. With one helper the
-    // caller first takes the top 30 % of the layers itself, so that both
-    // threads finish together; with more helpers, emission alone keeps it
-    // busy.
-    OwnFirst_ = Helpers_ == 1 ? SizeZ - SizeZ * 3 / 10 : SizeZ;
-    for (int part = 0; part < Helpers_; ++part) {
-        std::int64_t first, last;
-        PartRange(OwnFirst_, part, Helpers_, first, last);
-        LayerProgress_[part].store(first, std::memory_order_relaxed);
-    }
+    // The layers go in chunks: the workers take them from the bottom, the
+    // caller from the top whenever the next layer to emit is not ready, so
+    // the work balances itself whatever emission costs.
+    ChunkLayers_ = std::max<std::int64_t>(1, SizeZ / 32);
+    Chunks_ = (SizeZ + ChunkLayers_ - 1) / ChunkLayers_;
+    for (std::int64_t c = 0; c < Chunks_; ++c)
+        std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(c)]).store(0, std::memory_order_relaxed);
+    Claimed_.store(0, std::memory_order_relaxed);
+    Bottom_.store(0, std::memory_order_relaxed);
+    Top_ = 0;
     StartParts(
         Helpers_,
         [](void* grid, int part) {
             TGrid& g = *static_cast<TGrid*>(grid);
-            std::int64_t first, last;
-            PartRange(g.OwnFirst_, part, g.Helpers_, first, last);
-            TLayerWalker(g.Job_, g.PartScratch(part)).Walk(first, last, &g.LayerProgress_[part]);
+            while (g.Claimed_.fetch_add(1, std::memory_order_relaxed) < g.Chunks_)
+                g.WalkChunk(g.Bottom_.fetch_add(1, std::memory_order_relaxed), part);
         },
         this);
-    TLayerWalker(Job_, PartScratch(Helpers_)).Walk(OwnFirst_, SizeZ, nullptr);
     return Helpers_;
+}
+
+void TGrid::WalkChunk(std::int64_t Chunk, int Part) {
+    const std::int64_t first = Chunk * ChunkLayers_, last = std::min<std::int64_t>(SizeZ, first + ChunkLayers_);
+    TLayerWalker(Job_, PartScratch(Part)).Walk(first, last, nullptr);
+    std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(Chunk)]).store(1, std::memory_order_release);
+}
+
+bool TGrid::LayerReady(std::int64_t k) {
+    return std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(k / ChunkLayers_)])
+               .load(std::memory_order_acquire) != 0;
+}
+
+bool TGrid::HelpWithLayers() {
+    if (Claimed_.load(std::memory_order_relaxed) >= Chunks_ ||
+        Claimed_.fetch_add(1, std::memory_order_relaxed) >= Chunks_) {
+        SpinPause();
+        return false;
+    }
+    WalkChunk(Chunks_ - 1 - Top_++, Helpers_);
+    return true;
 }
 
 void TGrid::SurfaceLayer(std::int64_t k) {
@@ -202,23 +222,6 @@ void TGrid::SurfaceLayer(std::int64_t k) {
     // k - 1 left them.
     if (k % 2 == 1) walker.SwapLayers();
     walker.Step(k, true);
-}
-
-void TGrid::WaitLayer(std::int64_t k) const {
-    if (k >= OwnFirst_) return;  // the caller's own layers, done in BeginLayers
-    int part = 0;
-    for (; part + 1 < Helpers_; ++part) {
-        std::int64_t first, last;
-        PartRange(OwnFirst_, part, Helpers_, first, last);
-        if (k < last) break;
-    }
-    for (int spin = 0; LayerProgress_[part].load(std::memory_order_acquire) <= k; ++spin) {
-        if (spin < 4000) {
-            SpinPause();
-        } else {
-            YieldThread();
-        }
-    }
 }
 
 void TGrid::EndLayers() {
