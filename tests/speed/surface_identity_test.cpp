@@ -115,10 +115,12 @@ struct TSize {
     int X, Y, Z;
 };
 // Sizes 1 and 2, odd sizes, rows of more than 64 flags (several mask words
-// and vector blocks) and rows longer than one emission chunk.
+// and vector blocks), rows longer than one emission chunk.
 const TSize kSizes[] = {{1, 1, 1},  {2, 2, 2},   {1, 5, 5},  {5, 1, 5},  {5, 5, 1},   {3, 4, 5},
                         {9, 7, 13}, {17, 33, 3}, {63, 3, 4}, {64, 2, 3}, {65, 4, 2},  {66, 3, 3},
-                        {127, 2, 3}, {130, 3, 2}, {200, 5, 4}, {2100, 2, 2}, {24, 24, 24}};
+                        {127, 2, 3}, {130, 3, 2}, {200, 5, 4}, {2100, 2, 2}, {24, 24, 24},
+                        // Tall grids: the layers go to the threads in chunks of several.
+                        {3, 4, 70}, {2, 3, 101}};
 
 TEST(FastSurface, MatchesTheReferenceOnNoiseAndBlobs) {
     for (const TSpeedConfig& config : AllConfigs())
