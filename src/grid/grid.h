@@ -78,11 +78,14 @@ public:
     // Position (for OpenGL: glNormal3fv, then glVertex3fv).
     //
     // The same results and calls as PrepareSurface() then EmitTriangles(),
-    // but emission follows the layer passes closely: with worker threads
-    // they compute the layers while the calling thread emits the cubes
-    // whose layers are done; alone, it emits each layer of cubes as soon as
-    // the layer above it is done. The sink is only ever called on the
-    // calling thread, in cube order.
+    // but emission follows the layer passes closely: alone, the calling
+    // thread emits each layer of cubes as soon as the layer above it is
+    // done; with worker threads, they take chunks of layers from the bottom
+    // while the calling thread emits the layers that are done and, when the
+    // next one is not, computes a chunk from the top itself. The sink is
+    // only ever called on the calling thread, in cube order; it must not
+    // start parallel work of its own through grid/parallel.h (the field
+    // function may: it runs before the workers start).
     template <class Sink>
     void Polygonise(Sink&& Emit) {
         FieldProc(*this);
@@ -177,7 +180,7 @@ public:
     template <class Sink>
     void EmitLayer(std::int64_t k, Sink&& Emit) const;
 
-    // Bytes of the three scratch arrays.
+    // Bytes of the scratch arrays.
     std::int64_t ScratchBytes() const {
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count());
@@ -186,17 +189,16 @@ public:
 private:
     TSurfaceJob SurfaceJob();
     std::uint64_t* PartScratch(int Part);
-
-    TSurfaceJob Job_{};
     void WalkChunk(std::int64_t Chunk, int Part);
 
+    // State of one Polygonise with workers.
+    TSurfaceJob Job_{};
     int Helpers_ = 0;
-    std::int64_t ChunkLayers_ = 1;       // layers in a chunk
-    std::int64_t Chunks_ = 0;            // chunks in the grid
+    std::int64_t ChunkLayers_ = 1;          // layers in a chunk
+    std::int64_t Chunks_ = 0;               // chunks in the grid
     std::atomic<std::int64_t> Claimed_{0};  // chunks claimed so far, by anyone
     std::atomic<std::int64_t> Bottom_{0};   // chunks the workers took
-    std::int64_t Top_ = 0;               // chunks the caller took
-
+    std::int64_t Top_ = 0;                  // chunks the caller took
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;

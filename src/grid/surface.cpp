@@ -1,12 +1,14 @@
-// TGrid::PrepareSurface: the reference polygoniser's steps with the same
-// arithmetic, reorganised for speed.
+// TGrid::PrepareSurface and the layer passes of TGrid::Polygonise: the
+// reference polygoniser's steps with the same arithmetic, reorganised for
+// speed.
 //
-// The layers of samples are split over the worker threads. Each thread
-// classifies its layers a row at a time into bit masks (and Inside), finds
-// the crossed x-, y- and z-edges of its layers by comparing masks, and
+// The work goes by layers of samples (k). A walker classifies a layer a row
+// at a time into bit masks (and Inside), finds the crossed x- and y-edges of
+// the layer and the z-edges to the layer above by comparing masks, and
 // computes only those edges' points, with the reference's Crossing and the
 // reference's running coordinates (accumulated once per call). Every edge
-// belongs to exactly one layer, so no two threads write the same edge.
+// belongs to exactly one layer, so threads that walk different layers never
+// write the same edge.
 #include "grid/grid.h"
 
 #include "grid/parallel.h"
@@ -96,15 +98,11 @@ public:
 
     void SwapLayers() { std::swap(Cur_, Next_); }
 
-    // Layers First .. Last-1, publishing each finished layer through
-    // Progress (the number of the next layer) when it is not null.
-    void Walk(std::int64_t First, std::int64_t Last, std::atomic<std::int64_t>* Progress) {
+    // Layers First .. Last-1.
+    void Walk(std::int64_t First, std::int64_t Last) {
         if (First >= Last) return;
         Begin(First);
-        for (std::int64_t k = First; k < Last; ++k) {
-            Step(k, k + 1 < Last);
-            if (Progress != nullptr) Progress->store(k + 1, std::memory_order_release);
-        }
+        for (std::int64_t k = First; k < Last; ++k) Step(k, k + 1 < Last);
     }
 
 private:
@@ -163,7 +161,7 @@ void TGrid::PrepareSurface() {
     auto body = [&](int part) {
         std::int64_t first, last;
         PartRange(SizeZ, part, parts, first, last);
-        TLayerWalker(job, PartScratch(part)).Walk(first, last, nullptr);
+        TLayerWalker(job, PartScratch(part)).Walk(first, last);
     };
     RunParts(parts, body);
 }
@@ -196,7 +194,7 @@ int TGrid::BeginLayers() {
 
 void TGrid::WalkChunk(std::int64_t Chunk, int Part) {
     const std::int64_t first = Chunk * ChunkLayers_, last = std::min<std::int64_t>(SizeZ, first + ChunkLayers_);
-    TLayerWalker(Job_, PartScratch(Part)).Walk(first, last, nullptr);
+    TLayerWalker(Job_, PartScratch(Part)).Walk(first, last);
     std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(Chunk)]).store(1, std::memory_order_release);
 }
 
