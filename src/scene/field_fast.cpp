@@ -3,8 +3,9 @@
 //
 // Per row, the balls are taken in index order and each one's term is added
 // to a row buffer of H values, so every sample still sums its balls in index
-// order; the x of the samples is accumulated once per call into the grid's
-// FieldScratch and read by every row.
+// order. The x of the samples is accumulated once per call into the grid's
+// FieldScratch, and (x - X)^2 of every sample and ball once per part into a
+// table that every row reads (field_kernel.inc).
 #include "scene/field.h"
 #include "scene/field_terms.h"
 
@@ -24,7 +25,7 @@ struct TFieldJob {
     const TBall* Balls;
     std::int32_t Count;
     const float* X;  // x of every sample of a row, padded by kFieldScratchPadding
-    bool FiniteX;    // every X is finite
+    bool FiniteX;    // every x of X (padding included) is finite
     float* Values;
 };
 
