@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <atomic>
 
-// NOTE: the Windows cross-compiler's default thread model has no
-// std::thread; that build runs everything on the calling thread.
+// NOTE: mingw-w64 with the win32 thread model has no std::thread (the
+// Windows build uses the posix model, which has); such a build runs
+// everything on the calling thread.
 #if defined(__MINGW32__) && !defined(_GLIBCXX_HAS_GTHREADS)
 #define SORVEL2_THREADS 0
 #else
