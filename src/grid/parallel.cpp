@@ -63,11 +63,19 @@ public:
         Wait();
     }
 
-    // Parts 0 .. Parts-1 on the workers alone (Parts < Count()).
+    // Parts 0 .. Parts-1 on the workers (Parts < Count()).
     void Start(int Parts, TPartTask Task, void* Context) { Hand(Parts, Task, Context, 0); }
 
+    // Runs the parts no worker has claimed yet on the calling thread (a
+    // worker that wakes late finds nothing left and touches nothing), then
+    // waits for those the workers are running.
     void Wait() {
-        for (int spin = 0; Pending_.load(std::memory_order_acquire) != 0; ++spin) {
+        int part;
+        while (Claim(Tag_, Parts_, part)) {
+            Task_(Context_, part);
+            Done_.fetch_add(1, std::memory_order_release);
+        }
+        for (int spin = 0; Done_.load(std::memory_order_acquire) != Parts_ - First_; ++spin) {
             if (spin < kSpins) {
                 SORVEL2_PAUSE();
             } else {
@@ -77,8 +85,7 @@ public:
     }
 
 private:
-    // Hands parts First .. Parts-1 to the workers: worker w takes part
-    // w - 1 + First.
+    // Offers parts First .. Parts-1 to the workers, first come first served.
     void Hand(int Parts, TPartTask Task, void* Context, int First) {
         if (Started_ != Count_) Start();
         {
@@ -87,10 +94,28 @@ private:
             Context_ = Context;
             Parts_ = Parts;
             First_ = First;
-            Pending_.store(Count_ - 1, std::memory_order_relaxed);
+            Done_.store(0, std::memory_order_relaxed);
+            Tag_ = static_cast<std::uint32_t>(Generation_.load(std::memory_order_relaxed) + 1);
+            Next_.store(static_cast<std::uint64_t>(Tag_) << 32 | static_cast<std::uint32_t>(First),
+                        std::memory_order_relaxed);
             Generation_.fetch_add(1, std::memory_order_release);
         }
         Wake_.notify_all();
+    }
+
+    // Takes the next part of the job tagged Tag, if that job is still the
+    // current one and has a part left.
+    bool Claim(std::uint32_t Tag, int Parts, int& Part) {
+        std::uint64_t next = Next_.load(std::memory_order_acquire);
+        for (;;) {
+            if (static_cast<std::uint32_t>(next >> 32) != Tag) return false;
+            const int part = static_cast<int>(next & 0xFFFFFFFFu);
+            if (part >= Parts) return false;
+            if (Next_.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel)) {
+                Part = part;
+                return true;
+            }
+        }
     }
 
     void Start() {
@@ -99,7 +124,7 @@ private:
         // A new thread waits for the generation after this one, even if the
         // first job is handed out before it gets to look.
         const std::uint64_t now = Generation_.load(std::memory_order_acquire);
-        for (int w = 1; w < Count_; ++w) Threads_[w] = std::thread(&TWorkers::Loop, this, w, now);
+        for (int w = 1; w < Count_; ++w) Threads_[w] = std::thread(&TWorkers::Loop, this, now);
         Started_ = Count_;
     }
 
@@ -115,7 +140,7 @@ private:
         Started_ = 0;
     }
 
-    void Loop(int Index, std::uint64_t seen) {
+    void Loop(std::uint64_t seen) {
         for (;;) {
             int spin = 0;
             while (Generation_.load(std::memory_order_acquire) == seen && spin < kSpins) {
@@ -129,10 +154,13 @@ private:
             const TPartTask task = Task_;
             void* const context = Context_;
             const int parts = Parts_;
-            const int part = Index - 1 + First_;
+            const std::uint32_t tag = Tag_;
             lock.unlock();
-            if (part < parts) task(context, part);
-            Pending_.fetch_sub(1, std::memory_order_acq_rel);
+            int part;
+            while (Claim(tag, parts, part)) {
+                task(context, part);
+                Done_.fetch_add(1, std::memory_order_release);
+            }
         }
     }
 
@@ -141,13 +169,16 @@ private:
     std::thread Threads_[kMaxThreads];
     std::mutex Mutex_;
     std::condition_variable Wake_;
-    std::atomic<std::uint64_t> Generation_{0};
-    std::atomic<int> Pending_{0};
+    std::atomic<std::uint64_t> Generation_{0};  // bumped for every job and to stop
+    std::atomic<std::uint64_t> Next_{0};        // tag of the job << 32 | next part to claim
+    std::atomic<int> Done_{0};                  // parts of the job finished
     bool Stopping_ = false;
+    // The job, written under Mutex_ before Generation_ moves on.
     TPartTask Task_ = nullptr;
     void* Context_ = nullptr;
     int Parts_ = 0;
     int First_ = 1;
+    std::uint32_t Tag_ = 0;
 };
 
 TWorkers& Workers() {

@@ -29,8 +29,11 @@ std::int64_t ParallelGrain();
 // How many parts a job of Work samples is split into.
 int PartsFor(std::int64_t Work);
 
-// Runs Task(Context, Part) for Part = 0 .. Parts-1 (Parts at most
-// ThreadCount()), part 0 on the calling thread, and waits for all of them.
+// Runs Task(Context, Part) for Part = 0 .. Parts-1, part 0 on the calling
+// thread, and waits for all of them. Parts go to whichever thread comes
+// first, so there may be more parts than threads (smaller parts balance
+// better); the caller itself runs those no worker has taken by the time it
+// is done with its own.
 using TPartTask = void (*)(void* Context, int Part);
 void RunParts(int Parts, TPartTask Task, void* Context);
 
@@ -39,10 +42,10 @@ void RunParts(int Parts, F& Body) {
     RunParts(Parts, [](void* c, int part) { (*static_cast<F*>(c))(part); }, &Body);
 }
 
-// Runs Task(Context, Part) for Part = 0 .. Parts-1 on the workers alone
-// (Parts below ThreadCount()) and returns at once, so that the caller can
-// work alongside; WaitParts() returns when every part is done. Context must
-// live until then.
+// Offers Task(Context, Part) for Part = 0 .. Parts-1 to the workers (Parts
+// below ThreadCount()) and returns at once, so that the caller can work
+// alongside; WaitParts() runs any part still untaken on the caller and
+// returns when every part is done. Context must live until then.
 void StartParts(int Parts, TPartTask Task, void* Context);
 void WaitParts();
 

@@ -151,7 +151,10 @@ void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
 
     const std::int64_t rows = (static_cast<std::int64_t>(nY) + 1) * (static_cast<std::int64_t>(nZ) + 1);
     const std::int64_t samples = rows * (static_cast<std::int64_t>(nX) + 1);
-    const int parts = PartsFor(samples * (Count + 2) / 4);
+    // Four parts per thread, taken first come first served: a thread that
+    // starts late or runs slow leaves its share to the others.
+    const int threads = PartsFor(samples * (Count + 2) / 4);
+    const int parts = threads == 1 ? 1 : 4 * threads;
     const TRowsKernel kernel = kRowsKernels[ActiveSimdLevel()];
     auto body = [&](int part) {
         std::int64_t first, last;

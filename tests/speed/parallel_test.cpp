@@ -33,7 +33,7 @@ TEST(Parallel, ThreadCountIsCappedAndDefaultsToTheHardware) {
 TEST(Parallel, EveryPartRunsOnceAndItsWritesAreSeenAfterwards) {
     for (int threads : {1, 2, 3, 5}) {
         SetThreadCount(threads);
-        for (int parts = 1; parts <= ThreadCount(); ++parts)
+        for (int parts = 1; parts <= 3 * ThreadCount(); ++parts)
             for (int round = 0; round < 50; ++round) {
                 std::vector<int> runs(static_cast<std::size_t>(parts), 0);
                 auto body = [&](int part) { runs[static_cast<std::size_t>(part)] += 1 + round; };
