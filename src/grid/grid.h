@@ -95,12 +95,16 @@ public:
                 if (k >= 1) EmitLayer(k - 1, Emit);
             }
         } else {
+            int spins = 0;
             for (std::int64_t k = 0; k + 1 < SizeZ;) {
                 if (LayerReady(k) && LayerReady(k + 1)) {
                     EmitLayer(k, Emit);
                     ++k;
+                    spins = 0;
+                } else if (HelpWithLayers()) {
+                    spins = 0;
                 } else {
-                    HelpWithLayers();
+                    Backoff(spins);
                 }
             }
         }

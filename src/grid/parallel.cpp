@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 // NOTE: mingw-w64 with the win32 thread model has no std::thread (the
 // Windows build uses the posix model, which has); such a build runs
@@ -33,9 +34,9 @@ int DefaultThreadCount() {
     return std::clamp(static_cast<int>(hw), 1, kMaxThreads);
 }
 
-// How long a waiting thread spins before it sleeps: long enough to bridge
-// the gap between the parallel steps of one frame.
-constexpr int kSpins = 2000;
+// How long an idle worker stays awake for the next job before it sleeps:
+// long enough to bridge the gap between the parallel steps of one frame.
+constexpr auto kStayAwake = std::chrono::microseconds(200);
 
 class TWorkers {
 public:
@@ -75,13 +76,7 @@ public:
             Task_(Context_, part);
             Done_.fetch_add(1, std::memory_order_release);
         }
-        for (int spin = 0; Done_.load(std::memory_order_acquire) != Parts_ - First_; ++spin) {
-            if (spin < kSpins) {
-                SORVEL2_PAUSE();
-            } else {
-                std::this_thread::yield();
-            }
-        }
+        for (int spins = 0; Done_.load(std::memory_order_acquire) != Parts_ - First_;) Backoff(spins);
     }
 
 private:
@@ -142,10 +137,10 @@ private:
 
     void Loop(std::uint64_t seen) {
         for (;;) {
-            int spin = 0;
-            while (Generation_.load(std::memory_order_acquire) == seen && spin < kSpins) {
-                SORVEL2_PAUSE();
-                ++spin;
+            const auto until = std::chrono::steady_clock::now() + kStayAwake;
+            for (int spins = 0; Generation_.load(std::memory_order_acquire) == seen;) {
+                Backoff(spins);
+                if ((spins & 15) == 0 && std::chrono::steady_clock::now() > until) break;
             }
             std::unique_lock<std::mutex> lock(Mutex_);
             Wake_.wait(lock, [&] { return Generation_.load(std::memory_order_acquire) != seen; });
@@ -218,10 +213,15 @@ int PartsFor(std::int64_t Work) {
     return static_cast<int>(std::clamp<std::int64_t>(parts, 1, ThreadCount()));
 }
 
-void SpinPause() { SORVEL2_PAUSE(); }
-
-void YieldThread() {
+void Backoff(int& Spins) {
+    // A few pauses first (the other thread is usually about to finish); then
+    // give the core away, in case the machine has more threads than cores.
+    if (Spins < 64) {
+        SORVEL2_PAUSE();
+    } else {
 #if SORVEL2_THREADS
-    std::this_thread::yield();
+        std::this_thread::yield();
 #endif
+    }
+    ++Spins;
 }

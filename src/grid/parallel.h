@@ -54,10 +54,9 @@ void StartParts(int Parts, F& Body) {
     StartParts(Parts, [](void* c, int part) { (*static_cast<F*>(c))(part); }, &Body);
 }
 
-// For a thread that waits on another: a short pause in a spin loop, and
-// giving up the processor.
-void SpinPause();
-void YieldThread();
+// One round of a wait loop for a thread that waits on another (Spins counts
+// the rounds, from 0): a short pause at first, then giving up the processor.
+void Backoff(int& Spins);
 
 // The half-open slice [First, Last) of 0..Count-1 that part Part of Parts
 // takes: contiguous, in order, sizes differing by at most one.

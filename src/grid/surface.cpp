@@ -205,10 +205,8 @@ bool TGrid::LayerReady(std::int64_t k) {
 
 bool TGrid::HelpWithLayers() {
     if (Claimed_.load(std::memory_order_relaxed) >= Chunks_ ||
-        Claimed_.fetch_add(1, std::memory_order_relaxed) >= Chunks_) {
-        SpinPause();
+        Claimed_.fetch_add(1, std::memory_order_relaxed) >= Chunks_)
         return false;
-    }
     WalkChunk(Chunks_ - 1 - Top_++, Helpers_);
     return true;
 }
