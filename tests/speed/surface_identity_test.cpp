@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -144,6 +145,35 @@ TEST(FastSurface, UniformFieldsEmitNothingOnEveryPath) {
             EXPECT_TRUE(out.Out.empty()) << config.Name() << " " << value;
             for (std::uint8_t flag : g.Inside) ASSERT_EQ(flag, value > 0.0f ? 1 : 0);
         }
+    }
+}
+
+TEST(FastSurface, FieldAndSinkRunOnTheCallingThreadOnly) {
+    // With workers about, the field function and every sink call still
+    // happen on the thread that called Polygonise (the one that owns the GL
+    // context in the program).
+    static std::thread::id fieldThread;
+    struct TThreadSink {
+        std::thread::id Caller;
+        int Calls = 0, Foreign = 0;
+        void operator()(const TEdgeVertex&) {
+            ++Calls;
+            Foreign += std::this_thread::get_id() != Caller;
+        }
+    };
+    for (const TSpeedConfig& config : AllConfigs()) {
+        TGrid g(40, 40, 40, 0.25f, 0, 0, 0, [](TGrid& grid) {
+            fieldThread = std::this_thread::get_id();
+            SourceField(grid);
+        });
+        gSource = Blob(40, 40, 40, 0.4f);
+        TUseConfig use(config);
+        TThreadSink sink{std::this_thread::get_id()};
+        fieldThread = std::thread::id();
+        g.Polygonise(sink);
+        EXPECT_EQ(fieldThread, std::this_thread::get_id()) << config.Name();
+        EXPECT_GT(sink.Calls, 0) << config.Name();
+        EXPECT_EQ(sink.Foreign, 0) << config.Name();
     }
 }
 
