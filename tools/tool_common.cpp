@@ -119,8 +119,7 @@ TSceneFrame::TSceneFrame(std::int32_t GridSize_, std::int32_t BallCount_) {
     BallCount = BallCount_;
     GridSize = GridSize_;
     Balls.Create(BallCount);
-    Grid_ = new TGrid(GridSize, GridSize, GridSize, 2.0f / static_cast<float>(GridSize), 0.0f, 0.0f, 0.0f,
-                      EvaluateField);
+    Grid_ = NewSceneGrid(GridSize);
 }
 
 TSceneFrame::~TSceneFrame() {

@@ -75,8 +75,8 @@ void SetFrameTime(std::int32_t ElapsedMs);
 // (BallCount, GridSize, Balls sized to BallCount) and a grid built as the
 // demo builds its own, with EvaluateField as its field function. Counts the
 // demo cannot use end the process with run-time error 201, as in the demo.
-// NOTE: these are the last two steps of InitScene, which cannot be called
-// without a GL context; the two must stay in step.
+// InitScene needs a GL context, so this repeats its last two steps; the grid
+// itself comes from the same NewSceneGrid.
 class TSceneFrame {
 public:
     TSceneFrame(std::int32_t GridSize, std::int32_t BallCount);

@@ -33,8 +33,7 @@ void InitScene() {
     glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
     glEnable(GL_NORMALIZE);
     Balls.Create(BallCount);
-    Grid = new TGrid(GridSize, GridSize, GridSize, 2.0f / static_cast<float>(GridSize), 0.0f, 0.0f, 0.0f,
-                     EvaluateField);
+    Grid = NewSceneGrid(GridSize);
 }
 
 void RenderScene() {

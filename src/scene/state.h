@@ -29,5 +29,11 @@ extern TArray<TBall> Balls;
 // never released.
 extern TGrid* Grid;
 
+// The scene's grid for a grid-size setting: Size cells per axis, cell size
+// 2 / Size as a 32-bit float, centred on the origin (samples from -1 to +1),
+// EvaluateField as its field function. Sizes below 1 end the program with
+// run-time error 201.
+TGrid* NewSceneGrid(std::int32_t Size);
+
 // Homogeneous position handed to GL_LIGHT0: (0, 0, 0, 1).
 extern const float LightPosition[4];
