@@ -62,8 +62,9 @@ struct TSurfaceJob {
 class TGrid {
 public:
     // Stores the arguments, creates the six arrays zero-filled (in the order
-    // Values, Inside, Cubes, EdgesX, EdgesY, EdgesZ), sets every edge point's
-    // two fixed coordinates and wires every cube to its twelve edge points.
+    // Values, Inside, Cubes, EdgesX, EdgesY, EdgesZ) and then the small
+    // scratch arrays of the fast paths, sets every edge point's two fixed
+    // coordinates and wires every cube to its twelve edge points.
     // An array whose element count is negative, or whose size in bytes does
     // not fit a 32-bit signed integer, ends the program with run-time error
     // 201; counts are computed in 64 bits and never wrap. Out of memory: 203.
