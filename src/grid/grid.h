@@ -225,40 +225,37 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     // x-, y- and z-edge at corner 0: the cube wiring of the constructor,
     // computed instead of read.
     const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
-    const std::int64_t offset[12] = {0,  oy * sz,      ox,      0,  ox * sy, oy * sz + oy,
-                                     ox + ox * sy, oy, 0, oz, oz + oz * sx, oz * sx};
+    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
+                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
     const TEdgeVertex* arrays[3] = {EdgesX.Data(), EdgesY.Data(), EdgesZ.Data()};
     constexpr std::int32_t kChunk = 2048;
     std::uint16_t where[kChunk];
     std::uint8_t cases[kChunk];
-    {
-        for (std::int64_t j = 0; j < sy - 1; ++j) {
-            const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
-            for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
-                const std::int32_t count = static_cast<std::int32_t>(sx - 1 - i0 < kChunk ? sx - 1 - i0 : kChunk);
-                const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
-                for (std::int32_t q = 0; q < found; ++q) {
-                    const std::int64_t i = i0 + where[q];
-                    const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)),
-                                                  arrays[1] + (j + oy * (k + sz * i)),
-                                                  arrays[2] + (k + oz * (i + sx * j))};
-                    // The next active cube's y- and z-edges lie far from this
-                    // one's: start reading them now.
-                    if (q + 1 < found) {
-                        const std::int64_t n = i0 + where[q + 1];
-                        __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
-                        __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
-                        __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
-                        __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
-                        __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
-                        __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
-                    }
-                    const std::int8_t* tri = TriTable[cases[q]];
-                    for (int m = 0; tri[m] != -1; m += 3) {
-                        Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
-                        Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
-                        Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
-                    }
+    for (std::int64_t j = 0; j < sy - 1; ++j) {
+        const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
+        for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
+            const std::int32_t count = static_cast<std::int32_t>(sx - 1 - i0 < kChunk ? sx - 1 - i0 : kChunk);
+            const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
+            for (std::int32_t q = 0; q < found; ++q) {
+                const std::int64_t i = i0 + where[q];
+                const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)), arrays[1] + (j + oy * (k + sz * i)),
+                                              arrays[2] + (k + oz * (i + sx * j))};
+                // The next active cube's y- and z-edges lie far from this
+                // one's: start reading them now.
+                if (q + 1 < found) {
+                    const std::int64_t n = i0 + where[q + 1];
+                    __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
+                    __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
+                    __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
+                    __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
+                    __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
+                    __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
+                }
+                const std::int8_t* tri = TriTable[cases[q]];
+                for (int m = 0; tri[m] != -1; m += 3) {
+                    Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
+                    Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
+                    Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
                 }
             }
         }
