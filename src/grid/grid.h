@@ -163,6 +163,13 @@ public:
     // of a row there). The grid itself never reads it.
     TArray<float> FieldScratch;
 
+    // Bytes of the scratch arrays.
+    std::int64_t ScratchBytes() const {
+        return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
+               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count());
+    }
+
+private:
     // Scratch of PrepareSurface: the running coordinates of the three axes,
     // and two layers of inside-bit masks for each worker thread.
     TArray<float> LineScratch;
@@ -185,13 +192,6 @@ public:
     template <class Sink>
     void EmitLayer(std::int64_t k, Sink&& Emit) const;
 
-    // Bytes of the scratch arrays.
-    std::int64_t ScratchBytes() const {
-        return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
-               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count());
-    }
-
-private:
     TSurfaceJob SurfaceJob();
     std::uint64_t* PartScratch(int Part);
     void WalkChunk(std::int64_t Chunk, int Part);
