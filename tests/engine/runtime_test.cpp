@@ -1,5 +1,7 @@
 #include "runtime/runtime.h"
 
+#include "support/sanitizers.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,12 +56,7 @@ TEST(RuntimeErrorReportDeathTest, ArraysRefuseBadLengths) {
     for (double v : a) EXPECT_EQ(v, 0.0);
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SORVEL2_ASAN 1
-#endif
-#endif
-#if !defined(__SANITIZE_ADDRESS__) && !defined(SORVEL2_ASAN)
+#if !SORVEL2_ASAN
 TEST(RuntimeErrorReportDeathTest, ExhaustedMemoryIs203) {
     auto exhaust = [] {
         rlimit lim{512u << 20, 512u << 20};

@@ -5,6 +5,8 @@
 #include "runtime/runtime.h"
 #include "bmp_files.h"
 
+#include "support/sanitizers.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -347,12 +349,7 @@ TEST_F(BmpReader, HugeColourCountOnASmallFileIsAShortPalette) {
 
 // --- Memory --------------------------------------------------------------------------
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SORVEL2_ASAN 1
-#endif
-#endif
-#if !defined(__SANITIZE_ADDRESS__) && !defined(SORVEL2_ASAN)
+#if !SORVEL2_ASAN
 // Limits the address space, reads Path and exits with 0 when Data came back
 // empty, 2 when it did not.
 [[noreturn]] void ReadUnderLimit(const std::string& Path, rlim_t Bytes) {

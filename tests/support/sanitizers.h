@@ -1,0 +1,15 @@
+// SORVEL2_ASAN is 1 in builds with AddressSanitizer, which reserves far more
+// address space than a test's limit allows: tests that cap the address
+// space (RLIMIT_AS) to provoke out-of-memory paths are left out there.
+#pragma once
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SORVEL2_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SORVEL2_ASAN 1
+#endif
+#endif
+#ifndef SORVEL2_ASAN
+#define SORVEL2_ASAN 0
+#endif
