@@ -182,7 +182,8 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     std::fflush(stderr);
     const char* skip = std::getenv("SORVEL2_NO_MESSAGE_BOX");
     if (skip != nullptr && std::strcmp(skip, "1") == 0) return IDOK;
-    const Uint32 flags = (uType & MB_ICONERROR) != 0 ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
+    // MB_OK alone asks for no icon: no type flag at all.
+    const Uint32 flags = (uType & MB_ICONERROR) != 0 ? SDL_MESSAGEBOX_ERROR : 0;
     // NOTE: the box has no owner in the program's terms, but a box that
     // comes up while the full-screen window is still there (a texture or a
     // run-time error during set-up) would sit behind it with the cursor
