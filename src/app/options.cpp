@@ -43,7 +43,7 @@ private:
         DWORD got = 0;
         if (!ReadFile(File_, Buffer_, sizeof Buffer_, &got, nullptr)) {
             const DWORD err = GetLastError();
-            if (err != ERROR_BROKEN_PIPE) Error_ = static_cast<int>(err & 0xFFu);
+            if (err != ERROR_BROKEN_PIPE) Error_ = OsErrorNumber(err);
             Ended_ = true;
             return false;
         }
@@ -130,7 +130,7 @@ bool ConvertOptionToken(const char* Token, std::size_t Length, std::int32_t& Out
 int LoadOptions(const char* FileName, TOptionValues& Out) {
     HANDLE file = CreateFileA(FileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError() & 0xFFu);
+    if (file == INVALID_HANDLE_VALUE) return OsErrorNumber(GetLastError());
     TOptionValues values{};
     TOptionStream in(file);
     for (std::int32_t& v : values.Value) {
@@ -139,7 +139,7 @@ int LoadOptions(const char* FileName, TOptionValues& Out) {
             return err;
         }
     }
-    if (!CloseHandle(file)) return static_cast<int>(GetLastError() & 0xFFu);
+    if (!CloseHandle(file)) return OsErrorNumber(GetLastError());
     Out = values;
     return 0;
 }

@@ -53,10 +53,14 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
     EdgesX.Create(n.EdgesX);
     EdgesY.Create(n.EdgesY);
     EdgesZ.Create(n.EdgesZ);
-    FieldScratch.Create(static_cast<std::int64_t>(SizeX) + 1 + kFieldScratchPadding);
-    LineScratch.Create(static_cast<std::int64_t>(SizeX) + SizeY + SizeZ);
-    BitScratch.Create(kMaxThreads * SurfaceScratchWords(SizeX, SizeY));
-    ChunkDone.Create(static_cast<std::int64_t>(SizeZ) + 1);
+    // Scratch for the fast paths. Negative sizes are legal when every count
+    // above is not (nothing is then polygonised), so these never go below 0.
+    auto atLeast0 = [](std::int64_t n) { return n < 0 ? 0 : n; };
+    const std::int64_t px = atLeast0(SizeX), py = atLeast0(SizeY), pz = atLeast0(SizeZ);
+    FieldScratch.Create(px + 1 + kFieldScratchPadding);
+    LineScratch.Create(px + py + pz);
+    BitScratch.Create(kMaxThreads * SurfaceScratchWords(static_cast<std::int32_t>(px), static_cast<std::int32_t>(py)));
+    ChunkDone.Create(pz + 1);
     AdviseHugePages(Values);
     AdviseHugePages(Inside);
     AdviseHugePages(Cubes);

@@ -90,6 +90,7 @@ public:
     template <class Sink>
     void Polygonise(Sink&& Emit) {
         FieldProc(*this);
+        if (!HasSurface()) return;
         if (BeginLayers() == 0) {
             for (std::int64_t k = 0; k < SizeZ; ++k) {
                 SurfaceLayer(k);
@@ -125,6 +126,10 @@ public:
     // the flags many cubes at a time.
     template <class Sink>
     void EmitTriangles(Sink&& Emit) const;
+
+    // False when a size is 0 or negative: a grid whose counts all allow it
+    // but that has no sample to classify, no crossed edge and no cube.
+    bool HasSurface() const { return SizeX > 0 && SizeY > 0 && SizeZ > 0; }
 
     // The edge point in slot Slot of a cube.
     const TEdgeVertex& CubeEdge(const TCubeEdges& Cube, int Slot) const {
@@ -264,6 +269,7 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
 
 template <class Sink>
 void TGrid::EmitTriangles(Sink&& Emit) const {
+    if (!HasSurface()) return;
     for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);
 }
 

@@ -154,6 +154,7 @@ std::uint64_t* TGrid::PartScratch(int Part) {
 void TGrid::PrepareSurface() {
     // 1. Field.
     FieldProc(*this);
+    if (!HasSurface()) return;
 
     // 2-5. Classification and the crossings, by layers, every thread taking part.
     const TSurfaceJob job = SurfaceJob();

@@ -33,9 +33,18 @@ void FormatRuntimeError(int Code, std::uint32_t Location, char (&Text)[kRuntimeE
 // address-space randomisation).
 std::uint32_t CodeLocation(const void* Address);
 
+// The error number for a failed operating-system call: the low 8 bits of its
+// error code, which is what an exit code carries. A code whose low 8 bits are
+// all 0 (256, 512, ...) would end the process with 0 and read as success, so
+// it is reported as 255 instead.
+constexpr int OsErrorNumber(std::uint32_t Code) {
+    const int low = static_cast<int>(Code & 0xFFu);
+    return low != 0 ? low : 255;
+}
+
 // Shows the report for Code at the caller's location and ends the process
-// with exit code Code. Never returns. Codes are reduced to their low 8 bits
-// by the caller where they come from the operating system.
+// with exit code Code. Never returns. Callers pass operating-system codes
+// through OsErrorNumber first.
 [[noreturn]] void RunError(int Code);
 
 // The same with an explicit location (for helpers that report on behalf of

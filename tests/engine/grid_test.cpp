@@ -93,6 +93,21 @@ TEST(GridCreate, CountsAreWideAndTheByteLimitHolds) {
     EXPECT_EQ(TGrid::CountsFor(2000, 2000, 2000).Inside, 8000000000LL);
 }
 
+TEST(GridCreate, NegativeSizesWithNoNegativeCountMakeAnEmptyGrid) {
+    // (-2, -2, 3): every array count is a product of two negative factors
+    // or of zero, so the grid exists, with nothing to classify or draw.
+    const TGrid::TCounts n = TGrid::CountsFor(-2, -2, 3);
+    EXPECT_EQ(n.Values, 4);
+    EXPECT_EQ(n.Cubes, 18);
+    TGrid g(-2, -2, 3, 1.0f, 0, 0, 0, [](TGrid& grid) { for (float& v : grid.Values) v = 1.0f; });
+    int emitted = 0;
+    g.Polygonise([&](const TEdgeVertex&) { ++emitted; });
+    g.PrepareSurface();
+    g.EmitTriangles([&](const TEdgeVertex&) { ++emitted; });
+    EXPECT_EQ(emitted, 0);
+    for (float v : g.Values) EXPECT_EQ(v, 1.0f) << "the field still runs";
+}
+
 TEST(GridCreateDeathTest, SizesBelowOneOrTooLargeAre201) {
     for (int s : {0, -1, -5, 357, 2000, 1700000}) {
         EXPECT_EXIT(TGrid(s, s, s, 2.0f / s, 0, 0, 0, NoField), testing::ExitedWithCode(201),

@@ -42,6 +42,14 @@ TEST(RuntimeErrorReport, ArrayLengthRule) {
     EXPECT_EQ(CheckArrayLength(INT64_MIN, 1), kErrorRangeCheck);
 }
 
+TEST(RuntimeErrorReport, OsErrorCodesKeepTheirLowByteButNeverReadAsSuccess) {
+    EXPECT_EQ(OsErrorNumber(2), 2);
+    EXPECT_EQ(OsErrorNumber(32), 32);
+    EXPECT_EQ(OsErrorNumber(1117), 93);
+    EXPECT_EQ(OsErrorNumber(256), 255);
+    EXPECT_EQ(OsErrorNumber(0x12345600u), 255);
+}
+
 TEST(RuntimeErrorReportDeathTest, RunErrorShowsTheBoxLineAndExitsWithTheNumber) {
     EXPECT_EXIT(RunError(201), testing::ExitedWithCode(201),
                 "^Error: Runtime error 201 at [0-9A-F]{8}\n$");
