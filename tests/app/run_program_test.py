@@ -12,6 +12,7 @@ reduced to their stderr lines (SORVEL2_NO_MESSAGE_BOX=1), so nothing waits
 for a click. Every wait is bounded.
 """
 import argparse
+import contextlib
 import os
 import re
 import shutil
@@ -162,8 +163,7 @@ def wait_for_frames(server, width, height, run):
     while time.monotonic() < deadline:
         check(run.process.poll() is None, f"the program ended early ({run.process.returncode}): {run.stderr()}")
         shot = Screenshot(server.display)
-        colours, _ = spread(shot.region(0, 0, width, height, 3))
-        if colours > 200:
+        if spread(shot.region(0, 0, width, height, 3))[0] > 200:
             return shot
         time.sleep(0.2)
     raise Failure("no picture within the time limit")
@@ -180,15 +180,26 @@ def ended_with(run, code, limit=WAIT_LIMIT):
     check(rc == code, f"exit code {rc}, expected {code}; stderr: {run.stderr()}")
 
 
+@contextlib.contextmanager
+def session(args, options="640 480 0 10 20\n", files=("reflect.bmp", "background.bmp"), screen=(640, 480),
+            frames=True):
+    """The program on a private X server; with frames, waits for its first picture (the shot)."""
+    server = XServer(*screen)
+    run = Run(args, options=options, files=files, display=server.display)
+    try:
+        run.shot = wait_for_frames(server, 640, 480, run) if frames else None
+        yield server, run
+    finally:
+        run.finish()
+        server.stop()
+
+
 # ---------------------------------------------------------------------------
 # Cases
 # ---------------------------------------------------------------------------
 def case_draws_frames(args):
-    server = XServer(640, 480)
-    run = Run(args, options="640 480 0 10 40\n", display=server.display)
-    try:
-        first = wait_for_frames(server, 640, 480, run)
-        before = first.sample()
+    with session(args, options="640 480 0 10 40\n") as (server, run):
+        before = run.shot.sample()
         colours, deviation = spread(before)
         check(colours > 500 and deviation > 10, f"flat picture: {colours} colours, deviation {deviation:.1f}")
         time.sleep(0.5)
@@ -197,103 +208,63 @@ def case_draws_frames(args):
         check(changed > len(before) // 20, f"the picture does not move: {changed} of {len(before)} samples changed")
         xdotool(server.display, "key", "Escape")
         ended_with(run, 0)
-    finally:
-        run.finish()
-        server.stop()
 
 
 def case_escape_ends_within_a_second(args):
-    server = XServer(640, 480)
-    run = Run(args, options="640 480 0 10 20\n", display=server.display)
-    try:
-        wait_for_frames(server, 640, 480, run)
+    with session(args) as (server, run):
         start = time.monotonic()
         xdotool(server.display, "key", "Escape")
         ended_with(run, 0)
         took = time.monotonic() - start
         check(took < 1.0, f"Escape took {took:.2f} s to end the program")
         print(f"Escape to exit: {took:.3f} s")
-    finally:
-        run.finish()
-        server.stop()
 
 
 def case_other_keys_do_nothing(args):
-    server = XServer(640, 480)
-    run = Run(args, options="640 480 0 10 20\n", display=server.display)
-    try:
-        wait_for_frames(server, 640, 480, run)
+    with session(args) as (server, run):
         xdotool(server.display, "key", "a", "space", "Return", "q", "F4")
         time.sleep(1.0)
         check(run.process.poll() is None, f"ended after a key other than Escape: {run.stderr()}")
         xdotool(server.display, "key", "Escape")
         ended_with(run, 0)
-    finally:
-        run.finish()
-        server.stop()
 
 
 def case_close_request_ends(args):
-    server = XServer(640, 480)
-    run = Run(args, options="640 480 0 10 20\n", display=server.display)
-    try:
-        wait_for_frames(server, 640, 480, run)
+    with session(args) as (server, run):
         subprocess.run([args.close_helper, str(run.process.pid)], env=dict(os.environ, DISPLAY=server.display),
                        check=True, timeout=WAIT_LIMIT)
         ended_with(run, 0)
-    finally:
-        run.finish()
-        server.stop()
 
 
 def case_size_not_offered(args):
     # The display offers only 800 x 600: a borderless 640 x 480 window in that mode.
-    server = XServer(800, 600)
-    run = Run(args, options="640 480 0 10 30\n", display=server.display)
-    try:
-        shot = wait_for_frames(server, 640, 480, run)
-        colours, _ = spread(shot.region(0, 0, 640, 480, 2))
+    with session(args, options="640 480 0 10 30\n", screen=(800, 600)) as (server, run):
+        colours, _ = spread(run.shot.region(0, 0, 640, 480, 2))
         check(colours > 500, f"flat window: {colours} colours")
-        outside = set(shot.region(640, 0, 800, 600)) | set(shot.region(0, 480, 640, 600))
+        outside = set(run.shot.region(640, 0, 800, 600)) | set(run.shot.region(0, 480, 640, 600))
         check(outside == {(0, 0, 0)}, f"the window covers more than 640 x 480: {len(outside)} colours outside")
         xdotool(server.display, "key", "Escape")
         ended_with(run, 0)
-    finally:
-        run.finish()
-        server.stop()
+
+
+# Start-up failures: options, files, exit code, and lines that must be on stderr.
+REPORTS = {
+    "missing_options": (None, ("reflect.bmp", "background.bmp"), 2, [r"Error: Runtime error   2 at [0-9A-F]{8}"]),
+    "missing_reflect": ("640 480 0 10 20\n", ("background.bmp",), 1,
+                        [r'BMP Unit: Error opening "reflect\.bmp', r"Loading Textures: Unable to load reflect\.bmp"]),
+    "negative_ball_count": ("640 480 0 -1 20\n", ("reflect.bmp", "background.bmp"), 201,
+                            [r"Error: Runtime error 201 at [0-9A-F]{8}"]),
+    "grid_size_zero": ("640 480 0 10 0\n", ("reflect.bmp", "background.bmp"), 201,
+                       [r"Error: Runtime error 201 at [0-9A-F]{8}"]),
+}
 
 
 def expect_report(args, options, files, code, patterns):
-    server = XServer(640, 480)
-    run = Run(args, options=options, files=files, display=server.display)
-    try:
+    with session(args, options=options, files=files, frames=False) as (_, run):
         ended_with(run, code)
         err = run.stderr()
-        lines = err.splitlines()
         for pattern in patterns:
-            check(any(re.fullmatch(pattern, line) for line in lines), f"no line {pattern!r} in: {err!r}")
-    finally:
-        run.finish()
-        server.stop()
-
-
-def case_missing_options(args):
-    expect_report(args, None, ("reflect.bmp", "background.bmp"), 2, [r"Error: Runtime error   2 at [0-9A-F]{8}"])
-
-
-def case_missing_reflect(args):
-    expect_report(args, "640 480 0 10 20\n", ("background.bmp",), 1,
-                  [r'BMP Unit: Error opening "reflect\.bmp', r"Loading Textures: Unable to load reflect\.bmp"])
-
-
-def case_negative_ball_count(args):
-    expect_report(args, "640 480 0 -1 20\n", ("reflect.bmp", "background.bmp"), 201,
-                  [r"Error: Runtime error 201 at [0-9A-F]{8}"])
-
-
-def case_grid_size_zero(args):
-    expect_report(args, "640 480 0 10 0\n", ("reflect.bmp", "background.bmp"), 201,
-                  [r"Error: Runtime error 201 at [0-9A-F]{8}"])
+            check(any(re.fullmatch(pattern, line) for line in err.splitlines()), f"no line {pattern!r} in: {err!r}")
 
 
 def case_no_display(args):
@@ -307,21 +278,16 @@ def case_no_display(args):
 
 
 def screenshot(args, path):
-    server = XServer(640, 480)
-    run = Run(args, options="640 480 0 10 40\n", display=server.display)
-    try:
-        wait_for_frames(server, 640, 480, run)
+    with session(args, options="640 480 0 10 40\n") as (server, run):
         time.sleep(2.0)
         with open(path, "wb") as f:
             f.write(Screenshot(server.display).raw)
         xdotool(server.display, "key", "Escape")
         ended_with(run, 0)
-    finally:
-        run.finish()
-        server.stop()
 
 
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
+CASES.update({name: (lambda args, row=row: expect_report(args, *row)) for name, row in REPORTS.items()})
 
 
 def main():

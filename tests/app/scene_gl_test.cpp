@@ -8,6 +8,7 @@
 #include "scene/scene.h"
 #include "scene/state.h"
 #include "support/headless_gl.h"
+#include "../texture/bmp_files.h"
 
 #include <GL/glu.h>
 #include <gtest/gtest.h>
@@ -29,35 +30,20 @@ constexpr std::uint8_t kBackgroundRgb[3] = {200, 0, 0};
 
 // A Width x Height 24-bit BMP of one colour.
 void WriteSolidBmp(const std::filesystem::path& Path, int Width, int Height, const std::uint8_t (&Rgb)[3]) {
-    const int stride = (Width * 3 + 3) / 4 * 4;
-    std::vector<std::uint8_t> b;
-    auto put16 = [&](std::uint32_t v) { b.push_back(static_cast<std::uint8_t>(v)); b.push_back(static_cast<std::uint8_t>(v >> 8)); };
-    auto put32 = [&](std::uint32_t v) { put16(v & 0xFFFFu); put16(v >> 16); };
-    b.push_back('B');
-    b.push_back('M');
-    put32(static_cast<std::uint32_t>(54 + stride * Height));
-    put32(0);
-    put32(54);
-    put32(40);
-    put32(static_cast<std::uint32_t>(Width));
-    put32(static_cast<std::uint32_t>(Height));
-    put16(1);
-    put16(24);
-    put32(0);
-    put32(static_cast<std::uint32_t>(stride * Height));
-    put32(2835);
-    put32(2835);
-    put32(0);
-    put32(0);
-    for (int y = 0; y < Height; ++y) {
-        for (int x = 0; x < Width; ++x) {
-            b.push_back(Rgb[2]);
-            b.push_back(Rgb[1]);
-            b.push_back(Rgb[0]);
-        }
-        for (int p = Width * 3; p < stride; ++p) b.push_back(0);
-    }
+    TBmpHeader h;
+    h.Width = Width;
+    h.Height = Height;
+    h.ImageSize = 0;
+    const TBytes b = MakeBmp(h, UniformPixels(Width, Height, Rgb[2], Rgb[1], Rgb[0]));
     std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+const GLenum kFrameOnly[] = {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_LIGHTING, GL_LIGHT0};
+
+GLint Integer(GLenum Name) {
+    GLint value = 0;
+    glGetIntegerv(Name, &value);
+    return value;
 }
 
 class SceneGLTest : public THeadlessGLTest {
@@ -94,37 +80,23 @@ protected:
         InitScene();
     }
 
-    static GLint Integer(GLenum Name) {
-        GLint value = 0;
-        glGetIntegerv(Name, &value);
-        return value;
-    }
-
     std::filesystem::path Previous_;
     std::filesystem::path Dir_;
 };
 
-TEST_F(SceneGLTest, SetUpLeavesTheFixedState) {
+TEST_F(SceneGLTest, SetUpLeavesTheFixedStateTexturesBallsAndGrid) {
     SetUpScene();
-    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    EXPECT_TRUE(glIsEnabled(GL_NORMALIZE));
+    for (GLenum on : {GL_DEPTH_TEST, GL_TEXTURE_2D, GL_NORMALIZE}) EXPECT_TRUE(glIsEnabled(on)) << on;
     EXPECT_EQ(Integer(GL_PERSPECTIVE_CORRECTION_HINT), GL_NICEST);
     GLint mode[2] = {0, 0};
     glGetTexGeniv(GL_S, GL_TEXTURE_GEN_MODE, &mode[0]);
     glGetTexGeniv(GL_T, GL_TEXTURE_GEN_MODE, &mode[1]);
-    EXPECT_EQ(mode[0], GL_SPHERE_MAP);
-    EXPECT_EQ(mode[1], GL_SPHERE_MAP);
+    EXPECT_TRUE(mode[0] == GL_SPHERE_MAP && mode[1] == GL_SPHERE_MAP);
     // Generation, lighting and the light are switched on by the frame only.
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_GEN_S));
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_GEN_T));
-    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
-    EXPECT_FALSE(glIsEnabled(GL_LIGHT0));
+    for (GLenum off : kFrameOnly) EXPECT_FALSE(glIsEnabled(off)) << off;
     EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
-}
 
-TEST_F(SceneGLTest, SetUpMakesTwoTexturesAndLeavesTheBackgroundBound) {
-    SetUpScene();
+    // Two textures, the background left bound.
     ASSERT_NE(ReflectTexture, 0u);
     ASSERT_NE(BackgroundTexture, 0u);
     EXPECT_NE(ReflectTexture, BackgroundTexture);
@@ -142,25 +114,15 @@ TEST_F(SceneGLTest, SetUpMakesTwoTexturesAndLeavesTheBackgroundBound) {
         std::vector<std::uint8_t> texels(static_cast<std::size_t>(width) * 8 * 3);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
-        EXPECT_EQ(texels[0], t.Rgb[0]);
-        EXPECT_EQ(texels[1], t.Rgb[1]);
-        EXPECT_EQ(texels[2], t.Rgb[2]);
+        EXPECT_EQ(TBytes(texels.begin(), texels.begin() + 3), TBytes(t.Rgb, t.Rgb + 3));
     }
-}
 
-TEST_F(SceneGLTest, SetUpSizesTheBallsAndTheGrid) {
-    SetUpScene();
     ASSERT_EQ(Balls.Count(), 11);
     for (const TBall& ball : Balls) {
-        EXPECT_EQ(ball.Strength, 0.0f);
-        EXPECT_EQ(ball.X, 0.0f);
-        EXPECT_EQ(ball.Y, 0.0f);
-        EXPECT_EQ(ball.Z, 0.0f);
+        EXPECT_TRUE(ball.Strength == 0.0f && ball.X == 0.0f && ball.Y == 0.0f && ball.Z == 0.0f);
     }
     ASSERT_NE(Grid, nullptr);
-    EXPECT_EQ(Grid->SizeX, 24);
-    EXPECT_EQ(Grid->SizeY, 24);
-    EXPECT_EQ(Grid->SizeZ, 24);
+    EXPECT_TRUE(Grid->SizeX == 24 && Grid->SizeY == 24 && Grid->SizeZ == 24);
     EXPECT_EQ(Grid->CellSize, 2.0f / 24.0f);
     EXPECT_EQ(Grid->CenterX, 0.0f);
     EXPECT_EQ(Grid->FieldProc, &EvaluateField);
@@ -183,7 +145,7 @@ std::vector<double> ExpectedModelView(double T) {
             0.0,               0.0,               -2.5,              1.0};
 }
 
-TEST_F(SceneGLTest, FirstFrameSetsTheViewLightingAndTexturing) {
+TEST_F(SceneGLTest, FirstFrameSetsTheViewLightingTexturingAndBalls) {
     SetUpScene();
     RenderScene();
     EXPECT_EQ(SceneTime, 20.0f);
@@ -192,26 +154,17 @@ TEST_F(SceneGLTest, FirstFrameSetsTheViewLightingAndTexturing) {
     glGetFloatv(GL_MODELVIEW_MATRIX, m);
     const std::vector<double> expected = ExpectedModelView(20.0);
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], expected[static_cast<std::size_t>(i)], 2e-5) << "element " << i;
-    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
-    EXPECT_TRUE(glIsEnabled(GL_LIGHT0));
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_GEN_S));
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_GEN_T));
+    for (GLenum on : kFrameOnly) EXPECT_TRUE(glIsEnabled(on)) << on;
     EXPECT_TRUE(glIsEnabled(GL_NORMALIZE));
     EXPECT_EQ(Integer(GL_LIGHT_MODEL_TWO_SIDE), 1);
     EXPECT_EQ(static_cast<GLuint>(Integer(GL_TEXTURE_BINDING_2D)), ReflectTexture);
     // The light is stored in eye coordinates: 10 units in front of the eye.
     GLfloat light[4];
     glGetLightfv(GL_LIGHT0, GL_POSITION, light);
-    EXPECT_FLOAT_EQ(light[0], 0.0f);
-    EXPECT_FLOAT_EQ(light[1], 0.0f);
-    EXPECT_FLOAT_EQ(light[2], -10.0f);
-    EXPECT_FLOAT_EQ(light[3], 1.0f);
+    const GLfloat eye[4] = {0.0f, 0.0f, -10.0f, 1.0f};
+    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(light[i], eye[i]) << i;
     EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
-}
 
-TEST_F(SceneGLTest, FirstFrameMovesTheBalls) {
-    SetUpScene();
-    RenderScene();
     EXPECT_NEAR(Balls[0].X, 0.0025, 5e-5);
     EXPECT_NEAR(Balls[0].Y, -0.2910, 5e-5);
     EXPECT_NEAR(Balls[0].Z, 0.1923, 5e-5);
@@ -305,10 +258,7 @@ TEST_F(ViewGLTest, ViewportAndProjection) {
         ResizeView(row.Width, row.Height);
         GLint viewport[4];
         glGetIntegerv(GL_VIEWPORT, viewport);
-        EXPECT_EQ(viewport[0], 0);
-        EXPECT_EQ(viewport[1], 0);
-        EXPECT_EQ(viewport[2], row.Width);
-        EXPECT_EQ(viewport[3], row.ViewportHeight);
+        EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{0, 0, row.Width, row.ViewportHeight}));
         GLdouble p[16], m[16];
         glGetDoublev(GL_PROJECTION_MATRIX, p);
         glGetDoublev(GL_MODELVIEW_MATRIX, m);
@@ -319,9 +269,7 @@ TEST_F(ViewGLTest, ViewportAndProjection) {
             EXPECT_NEAR(p[i], expected[static_cast<std::size_t>(i)], 1e-5) << row.Width << "x" << row.Height << " [" << i << "]";
             EXPECT_EQ(m[i], (i % 5 == 0) ? 1.0 : 0.0) << "model-view identity [" << i << "]";
         }
-        GLint mode = 0;
-        glGetIntegerv(GL_MATRIX_MODE, &mode);
-        EXPECT_EQ(mode, GL_MODELVIEW);
+        EXPECT_EQ(Integer(GL_MATRIX_MODE), GL_MODELVIEW);
         EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 }

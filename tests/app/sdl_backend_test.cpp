@@ -143,31 +143,33 @@ TEST_F(SdlBackendTest, OnlyTheExactModeOfTheDisplayIsGranted) {
     }
 }
 
-TEST_F(SdlBackendTest, GrantedModeMakesAFullScreenWindowUntilTheModeIsRestored) {
-    DEVMODEA mode = Mode(kScreenWidth, kScreenHeight, 32);
-    ASSERT_EQ(ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN), DISP_CHANGE_SUCCESSFUL);
-    Window_ = MakeWindow(kScreenWidth, kScreenHeight);
-    ASSERT_NE(Window_, nullptr);
-    ShowWindow(Window_, SW_SHOW);
-    SDL_Window* window = reinterpret_cast<SDL_Window*>(Window_);
-    EXPECT_NE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN, 0u);
-    ChangeDisplaySettingsA(nullptr, 0);
-    EXPECT_EQ(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN, 0u);
-}
-
-TEST_F(SdlBackendTest, OtherSizesGetABorderlessWindowOfThatSize) {
-    DEVMODEA mode = Mode(320, 200, 32);
-    ASSERT_EQ(ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN), DISP_CHANGE_BADMODE);
-    Window_ = MakeWindow(320, 200);
-    ASSERT_NE(Window_, nullptr);
-    ShowWindow(Window_, SW_SHOW);
-    SDL_Window* window = reinterpret_cast<SDL_Window*>(Window_);
-    EXPECT_EQ(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN, 0u);
-    EXPECT_NE(SDL_GetWindowFlags(window) & SDL_WINDOW_BORDERLESS, 0u);
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    EXPECT_EQ(w, 320);
-    EXPECT_EQ(h, 200);
+// The display's own mode gives a full-screen window until the mode is
+// restored; any other size a borderless window of that size.
+TEST_F(SdlBackendTest, WindowIsFullScreenOnlyInTheGrantedMode) {
+    static const struct {
+        int Width, Height;
+        LONG Result;
+    } kCases[] = {{kScreenWidth, kScreenHeight, DISP_CHANGE_SUCCESSFUL}, {320, 200, DISP_CHANGE_BADMODE}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Width);
+        DEVMODEA mode = Mode(c.Width, c.Height, 32);
+        ASSERT_EQ(ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN), c.Result);
+        Window_ = MakeWindow(c.Width, c.Height);
+        ASSERT_NE(Window_, nullptr);
+        ShowWindow(Window_, SW_SHOW);
+        SDL_Window* window = reinterpret_cast<SDL_Window*>(Window_);
+        EXPECT_EQ((SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0, c.Result == DISP_CHANGE_SUCCESSFUL);
+        int w = 0, h = 0;
+        SDL_GetWindowSize(window, &w, &h);
+        EXPECT_TRUE(w == c.Width && h == c.Height) << w << "x" << h;
+        ChangeDisplaySettingsA(nullptr, 0);
+        EXPECT_EQ(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN, 0u);
+        if (c.Result != DISP_CHANGE_SUCCESSFUL) {
+            EXPECT_NE(SDL_GetWindowFlags(window) & SDL_WINDOW_BORDERLESS, 0u);
+        }
+        DestroyWindow(Window_);
+        Window_ = nullptr;
+    }
 }
 
 TEST_F(SdlBackendTest, ContextCallsFollowTheWglRules) {
