@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,35 +60,31 @@ inline TBytes MakeBmp(const TBmpHeader& H, const TBytes& Pixels, const TBytes& P
     return out;
 }
 
-// Pixel data of Width x Height pixels in file order (blue, green, red),
-// rows padded to 4 bytes with PadByte; pixel i (counted from the bottom-left,
-// row by row) has blue 3i+1, green 3i+2, red 3i+3 (mod 256).
-inline TBytes CountingPixels(int Width, int Height, std::uint8_t PadByte = 0xEE) {
+// Pixel data of Width x Height pixels in file order, rows padded to 4 bytes
+// with PadByte; Bgr(i) gives the blue, green and red of pixel i, counted from
+// the bottom-left, row by row.
+template <class TBgr>
+TBytes Pixels(int Width, int Height, TBgr Bgr, std::uint8_t PadByte) {
     TBytes out;
-    const int stride = (Width * 3 + 3) / 4 * 4;
-    int i = 0;
-    for (int y = 0; y < Height; ++y) {
+    for (int y = 0, i = 0; y < Height; ++y) {
         for (int x = 0; x < Width; ++x, ++i) {
-            for (int c = 1; c <= 3; ++c) out.push_back(static_cast<std::uint8_t>(3 * i + c));
+            for (std::uint8_t b : Bgr(i)) out.push_back(b);
         }
-        for (int p = Width * 3; p < stride; ++p) out.push_back(PadByte);
+        out.resize(out.size() + (4 - Width * 3 % 4) % 4, PadByte);
     }
     return out;
 }
 
-// Pixel data where every pixel is Blue, Green, Red; rows padded with zeros.
+// Pixel i has blue 3i+1, green 3i+2, red 3i+3 (mod 256).
+inline TBytes CountingPixels(int Width, int Height, std::uint8_t PadByte = 0xEE) {
+    return Pixels(Width, Height, [](int i) {
+        return std::array<std::uint8_t, 3>{std::uint8_t(3 * i + 1), std::uint8_t(3 * i + 2), std::uint8_t(3 * i + 3)};
+    }, PadByte);
+}
+
+// Every pixel Blue, Green, Red; rows padded with zeros.
 inline TBytes UniformPixels(int Width, int Height, std::uint8_t Blue, std::uint8_t Green, std::uint8_t Red) {
-    TBytes out;
-    const int stride = (Width * 3 + 3) / 4 * 4;
-    for (int y = 0; y < Height; ++y) {
-        for (int x = 0; x < Width; ++x) {
-            out.push_back(Blue);
-            out.push_back(Green);
-            out.push_back(Red);
-        }
-        for (int p = Width * 3; p < stride; ++p) out.push_back(0);
-    }
-    return out;
+    return Pixels(Width, Height, [=](int) { return std::array<std::uint8_t, 3>{Blue, Green, Red}; }, 0);
 }
 
 // A folder of this test process's own, removed with its files at the end.

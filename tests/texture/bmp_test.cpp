@@ -63,20 +63,12 @@ protected:
     TBmpFolder Folder;
 };
 
-// --- SwapRedBlue ---------------------------------------------------------------
-
 TEST(SwapRedBlue, ExchangesFirstAndThirdByteOfEachGroupOnly) {
     std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     SwapRedBlue(bytes, 2);
-    const std::uint8_t expected[] = {3, 2, 1, 6, 5, 4, 7, 8, 9, 10};
-    EXPECT_TRUE(std::equal(std::begin(bytes), std::end(bytes), std::begin(expected)));
-}
-
-TEST(SwapRedBlue, CountZeroChangesNothing) {
-    std::uint8_t bytes[] = {1, 2, 3};
+    EXPECT_EQ(TBytes(std::begin(bytes), std::end(bytes)), (TBytes{3, 2, 1, 6, 5, 4, 7, 8, 9, 10}));
     SwapRedBlue(bytes, 0);
-    EXPECT_EQ(bytes[0], 1);
-    EXPECT_EQ(bytes[2], 3);
+    EXPECT_EQ(bytes[0], 3) << "count 0 changes nothing";
 }
 
 // --- Files of the supported kind ---------------------------------------------
@@ -89,73 +81,42 @@ TEST_F(BmpReader, FourByTwoWithImageSizeGivesRgbInFileOrder) {
     EXPECT_EQ(r.Height, 2);
     ASSERT_NE(r.Data, nullptr);
     ASSERT_NE(r.Data, kCallerData);
-    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
     // The bottom-left pixel comes first, as red, green, blue.
-    EXPECT_EQ(r.Bytes(3), (TBytes{30, 20, 10}));
-}
-
-TEST_F(BmpReader, ImageSizeZeroIsWidthTimesHeightTimesThree) {
-    TBmpHeader h;
-    h.ImageSize = 0;
-    TRead r;
-    ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
-    EXPECT_EQ(r.Messages, "");
-    ASSERT_NE(r.Data, nullptr);
     EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
 }
 
-TEST_F(BmpReader, ColourTableIsReadAndDropped) {
-    TBmpHeader h;
-    h.ColourCount = 2;
-    const TBytes palette = {0xA1, 0xA2, 0xA3, 0, 0xB1, 0xB2, 0xB3, 0};
-    TRead r;
-    ReadBytes(MakeBmp(h, FourByTwoPixels(), palette), r); // pixel data at offset 62
-    EXPECT_EQ(r.Messages, "");
-    ASSERT_NE(r.Data, nullptr);
-    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
-}
+// Variations of the 4 x 2 file that read the same pixels without a message.
+struct TSameImage {
+    const char* Name;
+    void (*Arrange)(TBmpHeader&);
+    TBytes Palette, Trailer;
+};
+const TSameImage kSameImages[] = {
+    {"image size 0 is width x height x 3", [](TBmpHeader& h) { h.ImageSize = 0; }, {}, {}},
+    {"colour table read and dropped", [](TBmpHeader& h) { h.ColourCount = 2; },
+     {0xA1, 0xA2, 0xA3, 0, 0xB1, 0xB2, 0xB3, 0}, {}},
+    // 12000 bytes, more than one piece of the skip.
+    {"large colour table skipped whole", [](TBmpHeader& h) { h.ColourCount = 3000; }, TBytes(12000, 0x5A), {}},
+    {"offset 0", [](TBmpHeader& h) { h.DataOffset = 0; }, {}, {}},
+    {"offset 1", [](TBmpHeader& h) { h.DataOffset = 1; }, {}, {}},
+    {"offset 200", [](TBmpHeader& h) { h.DataOffset = 200; }, {}, {}},
+    {"offset 2^32 - 1", [](TBmpHeader& h) { h.DataOffset = 0xFFFFFFFFu; }, {}, {}},
+    {"type not checked", [](TBmpHeader& h) { h.Type[0] = 'X', h.Type[1] = '!'; }, {}, {}},
+    {"bytes after the image size ignored", [](TBmpHeader&) {}, {}, {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02}},
+};
 
-TEST_F(BmpReader, LargeColourTableIsSkippedWhole) {
-    TBmpHeader h;
-    h.ColourCount = 3000; // 12000 bytes, more than one piece of the skip
-    TBytes palette(12000, 0x5A);
-    TRead r;
-    ReadBytes(MakeBmp(h, FourByTwoPixels(), palette), r);
-    EXPECT_EQ(r.Messages, "");
-    ASSERT_NE(r.Data, nullptr);
-    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
-}
-
-TEST_F(BmpReader, PixelDataOffsetFieldPlaysNoPart) {
-    for (std::uint32_t offset : {0u, 1u, 200u, 0xFFFFFFFFu}) {
+TEST_F(BmpReader, HeaderFieldsThatPlayNoPartAreIgnored) {
+    for (const TSameImage& c : kSameImages) {
         TBmpHeader h;
-        h.DataOffset = offset;
+        c.Arrange(h);
+        TBytes pixels = FourByTwoPixels();
+        pixels.insert(pixels.end(), c.Trailer.begin(), c.Trailer.end());
         TRead r;
-        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
-        ASSERT_NE(r.Data, nullptr) << offset;
-        EXPECT_EQ(r.Bytes(24), FourByTwoRgb()) << offset;
+        ReadBytes(MakeBmp(h, pixels, c.Palette), r);
+        EXPECT_EQ(r.Messages, "") << c.Name;
+        ASSERT_NE(r.Data, nullptr) << c.Name;
+        EXPECT_EQ(r.Bytes(24), FourByTwoRgb()) << c.Name;
     }
-}
-
-TEST_F(BmpReader, TypeIsNotChecked) {
-    TBmpHeader h;
-    h.Type[0] = 'X';
-    h.Type[1] = '!';
-    TRead r;
-    ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
-    EXPECT_EQ(r.Messages, "");
-    ASSERT_NE(r.Data, nullptr);
-    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
-}
-
-TEST_F(BmpReader, BytesAfterTheImageSizeAreIgnored) {
-    TBytes file = FourByTwo();
-    file.insert(file.end(), {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02});
-    TRead r;
-    ReadBytes(file, r);
-    EXPECT_EQ(r.Messages, "");
-    ASSERT_NE(r.Data, nullptr);
-    EXPECT_EQ(r.Bytes(24), FourByTwoRgb());
 }
 
 TEST_F(BmpReader, ImageSizeLargerThanTheImageIsReadWhole) {
@@ -208,30 +169,48 @@ TEST_F(BmpReader, MissingFileSaysSoAndLeavesEverythingAlone) {
     EXPECT_EQ(r.Height, -88);
 }
 
-TEST_F(BmpReader, ShortColourTableLeavesEverythingAlone) {
-    TBmpHeader h;
-    h.ColourCount = 2;
-    const TBytes palette = {1, 2, 3, 0, 4, 5}; // 6 of the 8 bytes
-    TRead r;
-    ReadBytes(MakeBmp(h, {}, palette), r);
-    EXPECT_EQ(r.Messages, "BMP Unit: Error reading palette\n");
-    EXPECT_EQ(r.Data, kCallerData);
-    EXPECT_EQ(r.Width, -77);
-    EXPECT_EQ(r.Height, -88);
+// Files that fail before the sizes are taken leave the outputs alone: short
+// headers, a short colour table, a colour count far beyond the file.
+TEST_F(BmpReader, ShortHeadersOrPaletteLeaveEverythingAlone) {
+    const TBytes whole = FourByTwo();
+    std::vector<std::pair<TBytes, std::string>> cases;
+    for (std::size_t length : {0u, 1u, 13u, 14u, 30u, 53u}) {
+        cases.push_back({TBytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)),
+                         "Error reading header: the file is shorter than 54 bytes"});
+    }
+    for (std::uint32_t count : {2u, 0x40000000u, 0xFFFFFFFFu}) {
+        TBmpHeader h;
+        h.ColourCount = count;
+        // Count 2: 6 of the 8 bytes of the table and no pixels.
+        cases.push_back({count == 2 ? MakeBmp(h, {}, {1, 2, 3, 0, 4, 5}) : MakeBmp(h, FourByTwoPixels()),
+                         "Error reading palette"});
+    }
+    for (const auto& [file, message] : cases) {
+        TRead r;
+        ReadBytes(file, r);
+        EXPECT_EQ(r.Messages, "BMP Unit: " + message + "\n") << file.size() << " bytes";
+        EXPECT_EQ(r.Data, kCallerData);
+        EXPECT_EQ(r.Width, -77);
+        EXPECT_EQ(r.Height, -88);
+    }
 }
 
+// Pixel data cut short (23 of 24 bytes, or none after the headers), with and
+// without a size field.
 TEST_F(BmpReader, TruncatedPixelDataEmptiesData) {
     for (std::uint32_t size : {24u, 0u}) {
-        TBmpHeader h;
-        h.ImageSize = size;
-        TBytes pixels = FourByTwoPixels();
-        pixels.resize(23);
-        TRead r;
-        ReadBytes(MakeBmp(h, pixels), r);
-        EXPECT_EQ(r.Messages, "BMP Unit: Error reading bitmap data\n") << size;
-        EXPECT_EQ(r.Data, nullptr) << size;
-        EXPECT_EQ(r.Width, 4);
-        EXPECT_EQ(r.Height, 2);
+        for (std::size_t kept : {23u, 0u}) {
+            TBmpHeader h;
+            h.ImageSize = size;
+            TBytes pixels = FourByTwoPixels();
+            pixels.resize(kept);
+            TRead r;
+            ReadBytes(MakeBmp(h, pixels), r);
+            EXPECT_EQ(r.Messages, "BMP Unit: Error reading bitmap data\n") << size << " " << kept;
+            EXPECT_EQ(r.Data, nullptr) << size << " " << kept;
+            EXPECT_EQ(r.Width, 4);
+            EXPECT_EQ(r.Height, 2);
+        }
     }
 }
 
@@ -257,27 +236,6 @@ TEST_F(BmpReader, ZeroSizesGiveNoDataAndNoMessage) {
 }
 
 // --- Files the reader refuses -------------------------------------------------------
-
-TEST_F(BmpReader, FileShorterThanTheHeadersIsRefusedUntouched) {
-    const TBytes whole = FourByTwo();
-    for (std::size_t length : {0u, 1u, 13u, 14u, 30u, 53u}) {
-        TRead r;
-        ReadBytes(TBytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)), r);
-        EXPECT_EQ(r.Messages, "BMP Unit: Error reading header: the file is shorter than 54 bytes\n") << length;
-        EXPECT_EQ(r.Data, kCallerData);
-        EXPECT_EQ(r.Width, -77);
-        EXPECT_EQ(r.Height, -88);
-    }
-}
-
-TEST_F(BmpReader, HeadersAloneAreAShortRead) {
-    TBytes file = FourByTwo();
-    file.resize(54);
-    TRead r;
-    ReadBytes(file, r);
-    EXPECT_EQ(r.Messages, "BMP Unit: Error reading bitmap data\n");
-    EXPECT_EQ(r.Data, nullptr);
-}
 
 // A file of the 4 x 2 layout (with 64 bytes of pixel data) whose header
 // describes something the reader will not hand on, and the message for it.
@@ -336,17 +294,6 @@ TEST_F(BmpReader, FilesThatCannotBeHandedOnAreRefusedWithTheReason) {
     }
 }
 
-TEST_F(BmpReader, HugeColourCountOnASmallFileIsAShortPalette) {
-    for (std::uint32_t count : {0x40000000u, 0xFFFFFFFFu}) {
-        TBmpHeader h;
-        h.ColourCount = count;
-        TRead r;
-        ReadBytes(MakeBmp(h, FourByTwoPixels()), r);
-        EXPECT_EQ(r.Messages, "BMP Unit: Error reading palette\n") << count;
-        EXPECT_EQ(r.Data, kCallerData);
-    }
-}
-
 // --- Memory --------------------------------------------------------------------------
 
 #if !SORVEL2_ASAN
@@ -361,28 +308,28 @@ TEST_F(BmpReader, HugeColourCountOnASmallFileIsAShortPalette) {
     std::exit(data == nullptr ? 0 : 2);
 }
 
-TEST_F(BmpReader, HugeColourCountAllocatesNothing) {
-    TBmpHeader h;
-    h.ColourCount = 0xFFFFFFFFu; // 16 GiB of table if it were allocated
-    const std::string path = Folder.Write("palette.bmp", MakeBmp(h, FourByTwoPixels()));
-    EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(0), "BMP Unit: Error reading palette");
-}
+// Fields asking for more memory than the process may have: 16 GiB of colour
+// table, 4 GiB of pixels by the size field, and 768 MiB of pixels by the
+// sides, which ends with the out-of-memory runtime error.
+struct TMemoryCase {
+    void (*Arrange)(TBmpHeader&);
+    int Exit;
+    const char* Pattern;
+};
+const TMemoryCase kMemoryCases[] = {
+    {[](TBmpHeader& h) { h.ColourCount = 0xFFFFFFFFu; }, 0, "BMP Unit: Error reading palette"},
+    {[](TBmpHeader& h) { h.ImageSize = 0xFFFFFFF0u; }, 0, "BMP Unit: Error reading bitmap data"},
+    {[](TBmpHeader& h) { h.Width = h.Height = 16384, h.ImageSize = 0; }, kErrorOutOfMemory,
+     "^Error: Runtime error 203 at [0-9A-F]{8}\n$"},
+};
 
-TEST_F(BmpReader, ImageSizeFieldAboveTheSigned32BitRangeAllocatesNothing) {
-    TBmpHeader h;
-    h.ImageSize = 0xFFFFFFF0u; // 4 GiB of pixels if it were allocated
-    const std::string path = Folder.Write("size.bmp", MakeBmp(h, FourByTwoPixels()));
-    EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(0), "BMP Unit: Error reading bitmap data");
-}
-
-TEST_F(BmpReader, PixelBufferOutOfMemoryIs203) {
-    TBmpHeader h;
-    h.Width = 16384;
-    h.Height = 16384; // 768 MiB of pixels
-    h.ImageSize = 0;
-    const std::string path = Folder.Write("big.bmp", MakeBmp(h, FourByTwoPixels()));
-    EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(kErrorOutOfMemory),
-                "^Error: Runtime error 203 at [0-9A-F]{8}\n$");
+TEST_F(BmpReader, HugeFieldsAllocateNothingOrEndWith203) {
+    for (const TMemoryCase& c : kMemoryCases) {
+        TBmpHeader h;
+        c.Arrange(h);
+        const std::string path = Folder.Write("huge.bmp", MakeBmp(h, FourByTwoPixels()));
+        EXPECT_EXIT(ReadUnderLimit(path, 512u << 20), testing::ExitedWithCode(c.Exit), c.Pattern);
+    }
 }
 #endif
 

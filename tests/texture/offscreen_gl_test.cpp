@@ -35,7 +35,8 @@ TEST_F(OffscreenGL, IsADesktopContextWithADepthBuffer) {
     EXPECT_EQ(viewport[3], 30);
 }
 
-TEST_F(OffscreenGL, ReadPixelsGivesTheTopRowFirst) {
+TEST_F(OffscreenGL, ReadPixelsGivesTheTopRowFirstAndKeepsThePackAlignment) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 8);
     glClearColor(0, 0, 1, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glColor3f(0, 1, 0);
@@ -50,11 +51,6 @@ TEST_F(OffscreenGL, ReadPixelsGivesTheTopRowFirst) {
         EXPECT_EQ(Pixel(x, 20), (TRgb{0, 255, 0})) << x;
         EXPECT_EQ(Pixel(x, 29), (TRgb{0, 255, 0})) << x;
     }
-}
-
-TEST_F(OffscreenGL, ReadPixelsKeepsThePackAlignment) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 8);
-    ReadBack();
     GLint alignment = 0;
     glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
     EXPECT_EQ(alignment, 8);

@@ -12,54 +12,38 @@ namespace {
 
 // --- Failures: the reader's box, then "Unable to load", then exit status 1 ------
 
-class LoadTextureDeathTest : public ::testing::Test {
-protected:
-    TBmpFolder Folder;
-};
-
-TEST_F(LoadTextureDeathTest, MissingFileShowsBothBoxesAndExits1) {
-    const std::string path = Folder.Name("reflect.bmp");
-    std::uint32_t texture = 0;
-    EXPECT_EXIT(LoadTexture(path.c_str(), texture), testing::ExitedWithCode(1),
-                "^BMP Unit: Error opening \"" + RegexQuote(path) + "\nLoading Textures: Unable to load " +
-                    RegexQuote(path) + "\n$");
-}
-
-TEST_F(LoadTextureDeathTest, TruncatedPixelDataShowsBothBoxesAndExits1) {
-    TBytes pixels = UniformPixels(4, 2, 1, 2, 3);
-    pixels.resize(20);
-    const std::string path = Folder.Write("background.bmp", MakeBmp(TBmpHeader{}, pixels));
-    std::uint32_t texture = 0;
-    EXPECT_EXIT(LoadTexture(path.c_str(), texture), testing::ExitedWithCode(1),
-                "^BMP Unit: Error reading bitmap data\nLoading Textures: Unable to load " + RegexQuote(path) +
-                    "\n$");
-}
-
-TEST_F(LoadTextureDeathTest, RefusedFileShowsTheReasonThenExits1) {
-    TBmpHeader h;
-    h.BitCount = 8;
-    const std::string path = Folder.Write("eight.bmp", MakeBmp(h, TBytes(64, 0)));
-    std::uint32_t texture = 0;
-    EXPECT_EXIT(LoadTexture(path.c_str(), texture), testing::ExitedWithCode(1),
-                "^BMP Unit: Unsupported bitmap: [^\n]*\nLoading Textures: Unable to load " + RegexQuote(path) +
-                    "\n$");
-}
-
-TEST_F(LoadTextureDeathTest, EmptyImageShowsOnlyUnableToLoad) {
-    TBmpHeader h;
-    h.Width = 0;
-    h.ImageSize = 0;
-    const std::string path = Folder.Write("empty.bmp", MakeBmp(h, {}));
-    std::uint32_t texture = 0;
-    EXPECT_EXIT(LoadTexture(path.c_str(), texture), testing::ExitedWithCode(1),
-                "^Loading Textures: Unable to load " + RegexQuote(path) + "\n$");
+// Each file, and the reader's line that comes before "Unable to load" (empty:
+// none, for an image of no pixels).
+TEST(LoadTextureDeathTest, FailureShowsTheReadersLineThenUnableToLoadAndExits1) {
+    TBmpFolder folder;
+    TBytes truncated = UniformPixels(4, 2, 1, 2, 3);
+    truncated.resize(20);
+    TBmpHeader eight, empty;
+    eight.BitCount = 8;
+    empty.Width = 0;
+    empty.ImageSize = 0;
+    const std::string missing = folder.Name("reflect.bmp");
+    const struct {
+        std::string Path, ReaderLine;
+    } cases[] = {
+        {missing, "BMP Unit: Error opening \"" + RegexQuote(missing) + "\n"},
+        {folder.Write("background.bmp", MakeBmp(TBmpHeader{}, truncated)), "BMP Unit: Error reading bitmap data\n"},
+        {folder.Write("eight.bmp", MakeBmp(eight, TBytes(64, 0))), "BMP Unit: Unsupported bitmap: [^\n]*\n"},
+        {folder.Write("empty.bmp", MakeBmp(empty, {})), ""},
+    };
+    for (const auto& c : cases) {
+        std::uint32_t texture = 0;
+        EXPECT_EXIT(LoadTexture(c.Path.c_str(), texture), testing::ExitedWithCode(1),
+                    "^" + c.ReaderLine + "Loading Textures: Unable to load " + RegexQuote(c.Path) + "\n$")
+            << c.Path;
+    }
 }
 
 // --- Textures in a software OpenGL context ----------------------------------------
 
 class LoadTextureGL : public THeadlessGLTest {
 protected:
-    GLint BoundTexture() const {
+    static GLint BoundTexture() {
         GLint name = 0;
         glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
         return name;
@@ -111,22 +95,8 @@ TEST_F(LoadTextureGL, TwoFilesGiveTwoNamesInCallOrderAndLeaveTheSecondBound) {
     EXPECT_EQ(LevelSize(0), std::make_pair(8, 4));
 }
 
-TEST_F(LoadTextureGL, SetsModulateAndLinearFilters) {
+TEST_F(LoadTextureGL, ModulatesFiltersLinearlyAndHoldsTheFilesPixelsWithMipmaps) {
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    const std::string path = Folder.Write("image.bmp", MakeBmp(TBmpHeader{}, UniformPixels(4, 2, 1, 2, 3)));
-    std::uint32_t texture = 0;
-    LoadTexture(path.c_str(), texture);
-
-    GLint mode = 0, mag = 0, min = 0;
-    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min);
-    EXPECT_EQ(mode, GL_MODULATE);
-    EXPECT_EQ(mag, GL_LINEAR);
-    EXPECT_EQ(min, GL_LINEAR);
-}
-
-TEST_F(LoadTextureGL, BaseLevelHoldsTheFilesPixelsAndTheMipmapChainIsBuilt) {
     TBmpHeader h;
     h.Width = 4;
     h.Height = 4;
@@ -135,6 +105,11 @@ TEST_F(LoadTextureGL, BaseLevelHoldsTheFilesPixelsAndTheMipmapChainIsBuilt) {
     std::uint32_t texture = 0;
     LoadTexture(path.c_str(), texture);
 
+    GLint mode = 0, mag = 0, min = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min);
+    EXPECT_TRUE(mode == GL_MODULATE && mag == GL_LINEAR && min == GL_LINEAR) << mode << " " << mag << " " << min;
     EXPECT_EQ(LevelSize(0), std::make_pair(4, 4));
     EXPECT_EQ(LevelSize(1), std::make_pair(2, 2));
     EXPECT_EQ(LevelSize(2), std::make_pair(1, 1));
