@@ -98,14 +98,17 @@ TEST(ToolRenderFiles, ImageIsNotOneFlatColourAndRepeatsExactly) {
     EXPECT_GT(colours.size(), 50u);
 }
 
-TEST(ToolRenderFiles, DefaultSizeIsTheSettingsScreenSize) {
+// Without --size the image has the settings' screen size; a pattern names
+// the files of a sequence.
+TEST(ToolRenderFiles, DefaultSizeAndPatternNames) {
     TScratchDir dir;
     Prepare(dir, "96 64 0 3 12");
-    ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "0", "-o", "s.png"}).Exit, 0);
+    ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "0", "--frames", "2", "-o", "shot-%03d.png"}).Exit, 0);
     TImage image;
-    ASSERT_TRUE(ReadPng(dir.File("s.png"), image));
+    ASSERT_TRUE(ReadPng(dir.File("shot-000.png"), image));
     EXPECT_EQ(image.Width, 96);
     EXPECT_EQ(image.Height, 64);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("shot-001.png")));
 }
 
 // Frame k of a sequence is the single frame at N + k * 1000 / F.
@@ -119,14 +122,6 @@ TEST(ToolRenderFiles, SequenceFramesFollowTheFrameRate) {
     EXPECT_EQ(dir.Read("seq00002.png"), dir.Read("single.png"));
     EXPECT_NE(dir.Read("seq00000.png"), dir.Read("seq00001.png"));
     EXPECT_FALSE(std::filesystem::exists(dir.File("seq00003.png")));
-}
-
-TEST(ToolRenderFiles, PatternNamesTheFiles) {
-    TScratchDir dir;
-    Prepare(dir, "32 32 0 2 8");
-    ASSERT_EQ(RunTool(dir, {"render", "--time-ms", "0", "--frames", "2", "-o", "shot-%03d.png"}).Exit, 0);
-    EXPECT_TRUE(std::filesystem::exists(dir.File("shot-000.png")));
-    EXPECT_TRUE(std::filesystem::exists(dir.File("shot-001.png")));
 }
 
 // With stderr on a terminal the sequence shows its progress there.
