@@ -157,27 +157,4 @@ TEST_F(LoadTextureGL, SidesThatAreNotPowersOfTwoLoad) {
     }
 }
 
-TEST_F(LoadTextureGL, TextureDrawsModulatedByTheColour) {
-    const std::string path = Folder.Write("image.bmp", MakeBmp(TBmpHeader{}, UniformPixels(4, 2, 0, 200, 100)));
-    std::uint32_t texture = 0;
-    LoadTexture(path.c_str(), texture);
-
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glEnable(GL_TEXTURE_2D);
-    glColor3f(0.5f, 1.0f, 1.0f);
-    glBegin(GL_QUADS);
-    glTexCoord2f(0, 0), glVertex2f(-1, -1);
-    glTexCoord2f(1, 0), glVertex2f(1, -1);
-    glTexCoord2f(1, 1), glVertex2f(1, 1);
-    glTexCoord2f(0, 1), glVertex2f(-1, 1);
-    glEnd();
-    ReadBack();
-
-    const auto p = Pixel(Width() / 2, Height() / 2);
-    EXPECT_NEAR(p[0], 50, 1); // red 100 halved by the colour
-    EXPECT_NEAR(p[1], 200, 1);
-    EXPECT_EQ(p[2], 0);
-}
-
 } // namespace
