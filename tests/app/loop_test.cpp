@@ -195,10 +195,8 @@ TEST_F(ProgramTest, FailedOpeningDrawsNothingAndExitsWithZero) {
         row.Arrange(FakeScript());
         FakeScript().Batches = {{kEscape}};
         EXPECT_EQ(RunProgram(), 0) << row.Name;
-        EXPECT_EQ(Count(FakeLog(), "GetTickCount"), 0) << row.Name;
-        EXPECT_EQ(Count(FakeLog(), "PeekMessageA"), 0) << row.Name;
-        EXPECT_EQ(Count(FakeLog(), "RenderScene"), 0) << row.Name;
-        EXPECT_EQ(Count(FakeLog(), "InitScene"), 0) << row.Name;
+        for (const char* call : {"GetTickCount", "PeekMessageA", "RenderScene", "InitScene"})
+            EXPECT_EQ(Count(FakeLog(), call), 0) << row.Name << ": " << call;
         EXPECT_EQ(Count(FakeLog(), "ChangeDisplaySettingsA(null"), row.Teardowns) << row.Name;
         EXPECT_EQ(Count(FakeLog(), "DestroyWindow"), row.Teardowns) << row.Name;
     }
