@@ -6,11 +6,11 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14
+  cmake ninja-build g++ clang-14 libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # program: SDL2 window, Mesa OpenGL and GLU, PNG output
-  libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libosmesa6-dev libpng-dev
+  libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libpng-dev
   # running the program in tests: a private X server, fonts for message boxes
   xvfb xauth xfonts-base x11-apps xdotool
   # the Windows build, cross-compiled
