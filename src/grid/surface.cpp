@@ -21,6 +21,19 @@
 
 namespace {
 
+// Fn(Base + b) for every set bit b of Bits, lowest first.
+template <class Visit>
+inline void ForEachBit(std::uint64_t Bits, std::int64_t Base, Visit&& Fn) {
+    for (; Bits != 0; Bits &= Bits - 1) Fn(Base + __builtin_ctzll(Bits));
+}
+
+// Fn(i) for every sample i whose flag differs between the rows of bit
+// masks A and B (Words words each): the crossed edges between two rows.
+template <class Visit>
+inline void ForEachDifference(const std::uint64_t* A, const std::uint64_t* B, std::int64_t Words, Visit&& Fn) {
+    for (std::int64_t w = 0; w < Words; ++w) ForEachBit(A[w] ^ B[w], w * 64, Fn);
+}
+
 // The classification and crossings of the layers of one part, a layer at a
 // time. Cur holds the bit masks of the layer in hand, Next those of the
 // layer above it.
@@ -53,44 +66,30 @@ public:
                 const std::uint64_t carry = w + 1 < words ? row[w + 1] << 63 : 0;
                 std::uint64_t d = row[w] ^ (row[w] >> 1 | carry);
                 if (w == words - 1) d &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
-                while (d != 0) {
-                    const std::int64_t i = w * 64 + __builtin_ctzll(d);
-                    d &= d - 1;
+                ForEachBit(d, w * 64, [&](std::int64_t i) {
                     const std::int64_t n = n0 + i;
                     TEdgeVertex& e = G_.EdgesX[static_cast<std::size_t>(i + (sx - 1) * (j + sy * k))];
                     Crossing(V_[n], V_[n + 1], Gradient(n), Gradient(n + 1), Job_.LineX[i], cell, e.Position.x,
                              e.Normal);
-                }
+                });
             }
             // y-edges (i, j, k), j to sy-2.
             if (j + 1 < sy) {
-                const std::uint64_t* above = row + words;
-                for (std::int64_t w = 0; w < words; ++w) {
-                    std::uint64_t d = row[w] ^ above[w];
-                    while (d != 0) {
-                        const std::int64_t i = w * 64 + __builtin_ctzll(d);
-                        d &= d - 1;
-                        const std::int64_t n = n0 + i;
-                        TEdgeVertex& e = G_.EdgesY[static_cast<std::size_t>(j + (sy - 1) * (k + sz * i))];
-                        Crossing(V_[n], V_[n + Vx_], Gradient(n), Gradient(n + Vx_), Job_.LineY[j], cell,
-                                 e.Position.y, e.Normal);
-                    }
-                }
+                ForEachDifference(row, row + words, words, [&](std::int64_t i) {
+                    const std::int64_t n = n0 + i;
+                    TEdgeVertex& e = G_.EdgesY[static_cast<std::size_t>(j + (sy - 1) * (k + sz * i))];
+                    Crossing(V_[n], V_[n + Vx_], Gradient(n), Gradient(n + Vx_), Job_.LineY[j], cell, e.Position.y,
+                             e.Normal);
+                });
             }
             // z-edges (i, j, k), k to sz-2.
             if (zEdges) {
-                const std::uint64_t* front = Next_ + words * j;
-                for (std::int64_t w = 0; w < words; ++w) {
-                    std::uint64_t d = row[w] ^ front[w];
-                    while (d != 0) {
-                        const std::int64_t i = w * 64 + __builtin_ctzll(d);
-                        d &= d - 1;
-                        const std::int64_t n = n0 + i;
-                        TEdgeVertex& e = G_.EdgesZ[static_cast<std::size_t>(k + (sz - 1) * (i + sx * j))];
-                        Crossing(V_[n], V_[n + Vxy_], Gradient(n), Gradient(n + Vxy_), Job_.LineZ[k], cell,
-                                 e.Position.z, e.Normal);
-                    }
-                }
+                ForEachDifference(row, Next_ + words * j, words, [&](std::int64_t i) {
+                    const std::int64_t n = n0 + i;
+                    TEdgeVertex& e = G_.EdgesZ[static_cast<std::size_t>(k + (sz - 1) * (i + sx * j))];
+                    Crossing(V_[n], V_[n + Vxy_], Gradient(n), Gradient(n + Vxy_), Job_.LineZ[k], cell, e.Position.z,
+                             e.Normal);
+                });
             }
         }
         std::swap(Cur_, Next_);
