@@ -34,6 +34,15 @@ const char kHelp[] =
     "'sorvel2-tool <command> --help' tells more. Settings files and textures are\n"
     "read from the working directory, as the demo reads them.\n";
 
+
+// Bytes of one array of Count elements of Size bytes, or -1 when the
+// run-time would refuse it.
+long long ArrayBytes(std::int64_t Count, std::size_t Size) {
+    return CheckArrayLength(Count, Size) == 0 ? Count * static_cast<long long>(Size) : -1;
+}
+
+} // namespace
+
 const char kInfoHelp[] =
     "usage: sorvel2-tool info\n"
     "\n"
@@ -46,19 +55,7 @@ const char kInfoHelp[] =
     "balls. When the demo could not make the grid or the balls with these\n"
     "settings (run-time error 201 at set-up), it says so instead.\n";
 
-// Bytes of one array of Count elements of Size bytes, or -1 when the
-// run-time would refuse it.
-long long ArrayBytes(std::int64_t Count, std::size_t Size) {
-    return CheckArrayLength(Count, Size) == 0 ? Count * static_cast<long long>(Size) : -1;
-}
-
-} // namespace
-
 int RunInfo(int Argc, char** Argv) {
-    if (WantsHelp(Argc, Argv)) {
-        std::fputs(kInfoHelp, stdout);
-        return 0;
-    }
     TCommandLine line("info", {});
     if (!line.Parse(Argc, Argv)) return kExitUsage;
 
@@ -102,12 +99,28 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    if (std::strcmp(command, "info") == 0) return RunInfo(argc - 2, argv + 2);
-    if (std::strcmp(command, "export") == 0) return RunExport(argc - 2, argv + 2);
-    if (std::strcmp(command, "bench") == 0) return RunBench(argc - 2, argv + 2);
+    struct TCommand {
+        const char* Name;
+        const char* Help;
+        int (*Run)(int, char**);
+    };
+    static const TCommand kCommands[] = {
+        {"info", kInfoHelp, RunInfo},
+        {"export", kExportHelp, RunExport},
+        {"bench", kBenchHelp, RunBench},
 #ifdef SORVEL2_TOOL_RENDER
-    if (std::strcmp(command, "render") == 0) return RunRender(argc - 2, argv + 2);
-#else
+        {"render", kRenderHelp, RunRender},
+#endif
+    };
+    for (const TCommand& c : kCommands) {
+        if (std::strcmp(command, c.Name) != 0) continue;
+        if (WantsHelp(argc - 2, argv + 2)) {
+            std::fputs(c.Help, stdout);
+            return 0;
+        }
+        return c.Run(argc - 2, argv + 2);
+    }
+#ifndef SORVEL2_TOOL_RENDER
     if (std::strcmp(command, "render") == 0) {
         std::fprintf(stderr, "sorvel2-tool: this build has no render command (built without OpenGL)\n");
         return kExitUsage;

@@ -25,9 +25,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-const char kHelp[] =
+const char kBenchHelp[] =
     "usage: sorvel2-tool bench [--frames K] [--grid S] [--balls B] [--threads T] [--size WxH] [--no-gl] [--json]\n"
     "\n"
     "Runs the frame's work K times (default 100, after one frame not counted) with\n"
@@ -63,6 +61,8 @@ const char kHelp[] =
     "\n"
     "Settings are read as export reads them (see sorvel2-tool export --help): with\n"
     "both --grid and --balls given, options.txt is not needed.\n";
+
+namespace {
 
 const TFlagRule kOptions[] = {{"frames", true},  {"grid", true},  {"balls", true}, {"threads", true},
                                 {"size", true},    {"json", false}, {"no-gl", false}};
@@ -107,10 +107,6 @@ void PrintTextStage(const char* Name, const TStage& S) {
 } // namespace
 
 int RunBench(int Argc, char** Argv) {
-    if (WantsHelp(Argc, Argv)) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     TCommandLine line("bench", kOptions);
     if (!line.Parse(Argc, Argv)) return kExitUsage;
     std::int32_t frames = 100, threads = 0, width = 640, height = 480;

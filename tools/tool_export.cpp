@@ -7,9 +7,7 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-const char kHelp[] =
+const char kExportHelp[] =
     "usage: sorvel2-tool export --time-ms N [--grid S] [--balls B] --format raw|ply|obj [-o FILE]\n"
     "\n"
     "Writes the surface of the frame the demo draws at ElapsedMs = N (scene time\n"
@@ -42,15 +40,13 @@ const char kHelp[] =
     "Exit codes: 0 done; 1 the output could not be written; 64 a bad command line;\n"
     "otherwise the demo's run-time error number (2 no options.txt, 106, 201, 203).\n";
 
+namespace {
+
 const TFlagRule kOptions[] = {{"time-ms", true}, {"grid", true}, {"balls", true}, {"format", true}, {"output", true, 'o'}};
 
 } // namespace
 
 int RunExport(int Argc, char** Argv) {
-    if (WantsHelp(Argc, Argv)) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     TCommandLine line("export", kOptions);
     if (!line.Parse(Argc, Argv)) return kExitUsage;
     std::int32_t ms = 0;

@@ -22,9 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-const char kHelp[] =
+const char kRenderHelp[] =
     "usage: sorvel2-tool render --time-ms N [--frames K [--fps F]] [--size WxH] -o OUT\n"
     "\n"
     "Draws the frame the demo shows at ElapsedMs = N with the demo's own set-up and\n"
@@ -53,6 +51,8 @@ const char kHelp[] =
     "Exit codes: 0 done; 1 no OpenGL context, an image not written, or a texture\n"
     "that cannot be loaded (the demo's message); 64 a bad command line; otherwise\n"
     "the demo's run-time error number (2 no options.txt, 106, 201, 203).\n";
+
+namespace {
 
 const TFlagRule kOptions[] = {
     {"time-ms", true}, {"frames", true}, {"fps", true}, {"size", true}, {"output", true, 'o'}};
@@ -128,10 +128,6 @@ void ShowProgress(int Done, int Total) {
 } // namespace
 
 int RunRender(int Argc, char** Argv) {
-    if (WantsHelp(Argc, Argv)) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     TCommandLine line("render", kOptions);
     if (!line.Parse(Argc, Argv)) return kExitUsage;
     std::int32_t ms = 0, frames = 1, fps = 30, width = 0, height = 0;
