@@ -311,5 +311,88 @@ def main():
     return 0
 
 
+
+# ---------------------------------------------------------------------------
+# Soak: the program on each configuration below for SORVEL2_SOAK_SECONDS
+# (default 120) must stay alive with flat memory and still end with 0 on
+# Escape. Resident memory is sampled every second; the first seconds warm
+# up and the software renderer's own use swings by about 2 MB from second to
+# second, so the rule compares medians: the last quarter of the samples may
+# lie at most SOAK_GROWTH_LIMIT_KB above the second quarter. Frames are
+# counted by Mesa's frame-rate graph, dumped once a second and never drawn.
+# ---------------------------------------------------------------------------
+SOAK_CONFIGS = (("shipped settings", "640 480 0 10 40\n"), ("grid 128, 50 balls", "640 480 0 50 128\n"))
+SOAK_GROWTH_LIMIT_KB = 2048
+
+
+def resident_kb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise Failure(f"no VmRSS for process {pid}")
+
+
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
+def memory_grows(samples):
+    """The quarter medians and whether the last lies above the second by more than the limit."""
+    quarter = len(samples) // 4
+    check(quarter >= 1, f"too few memory samples: {len(samples)}")
+    second, last = median(samples[quarter:2 * quarter]), median(samples[3 * quarter:])
+    return second, last, last - second > SOAK_GROWTH_LIMIT_KB
+
+
+def soak_once(args, name, options, seconds):
+    hud = tempfile.mkdtemp(prefix="sorvel2-hud-")
+    hud_env = {"GALLIUM_HUD": "fps", "GALLIUM_HUD_VISIBLE": "false", "GALLIUM_HUD_PERIOD": "1",
+               "GALLIUM_HUD_DUMP_DIR": hud}
+    saved = {key: os.environ.get(key) for key in hud_env}
+    os.environ.update(hud_env)  # Run passes the harness's environment on
+    try:
+        with session(args, options=options) as (server, run):
+            samples = []
+            next_sample = time.monotonic()
+            for _ in range(int(seconds)):
+                next_sample += 1.0
+                time.sleep(max(0.0, next_sample - time.monotonic()))
+                check(run.process.poll() is None,
+                      f"{name}: ended after {len(samples)} s ({run.process.returncode}): {run.stderr()}")
+                samples.append(resident_kb(run.process.pid))
+            xdotool(server.display, "key", "Escape")
+            ended_with(run, 0)
+        dumps = [os.path.join(hud, f) for f in os.listdir(hud)]
+        check(dumps, f"{name}: no frame-rate dump in {hud}")
+        with open(dumps[0]) as f:
+            rates = [float(line) for line in f if line.strip()]
+        check(rates, f"{name}: empty frame-rate dump")
+        second, last, grows = memory_grows(samples)
+        print(f"soak {name} ({options.strip()}): {len(samples)} s, {sum(rates):.0f} frames "
+              f"(median {median(rates):.0f} fps), resident memory {samples[0]} kB at the first sample, "
+              f"median {second:.0f} kB in the second quarter, {last:.0f} kB in the last "
+              f"({last - second:+.0f} kB), highest {max(samples)} kB")
+        check(not grows, f"{name}: memory keeps growing: {second:.0f} kB -> {last:.0f} kB")
+    finally:
+        for key, value in saved.items():
+            if value is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = value
+        shutil.rmtree(hud, ignore_errors=True)
+
+
+def case_soak(args):
+    seconds = float(os.environ.get("SORVEL2_SOAK_SECONDS", "120"))
+    check(seconds >= 4, "SORVEL2_SOAK_SECONDS must be at least 4 (one sample a quarter)")
+    for name, options in SOAK_CONFIGS:
+        soak_once(args, name, options, seconds)
+
+
+CASES["soak"] = case_soak
+
 if __name__ == "__main__":
     sys.exit(main())
