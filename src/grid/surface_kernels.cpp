@@ -31,7 +31,7 @@ inline std::int32_t ActiveTail(const std::uint8_t* Row, std::int64_t sx, std::in
 }
 
 // Adds the cubes of Mask (bit m: cube Base + m, case Block[m]).
-inline std::int32_t TakeMask(std::uint64_t Mask, std::int32_t Base, const std::uint8_t* Block, std::uint16_t* Where,
+[[maybe_unused]] inline std::int32_t TakeMask(std::uint64_t Mask, std::int32_t Base, const std::uint8_t* Block, std::uint16_t* Where,
                              std::uint8_t* Cases, std::int32_t Found) {
     while (Mask != 0) {
         const int m = __builtin_ctzll(Mask);

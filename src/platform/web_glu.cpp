@@ -125,19 +125,30 @@ void Sphere(const TQuadric& Quadric, GLdouble Radius, GLint Slices, GLint Stacks
     ringR[0] = 0.0f;
     ringR[Stacks] = 0.0f;
 
+    // Corner (i, j): slice i on ring j, with its normal and coordinates.
+    auto corner = [&](int i, int j) {
+        glNormal3f(sinA[i] * sinB[j], cosA[i] * sinB[j], cosB[j]);
+        if (Quadric.Texture)
+            glTexCoord2f(1.0f - static_cast<float>(i) / static_cast<float>(Slices),
+                         1.0f - static_cast<float>(j) / static_cast<float>(Stacks));
+        glVertex3f(ringR[j] * sinA[i], ringR[j] * cosA[i], ringZ[j]);
+    };
+    // NOTE: GLU draws each stack as a quad strip, ring j + 1 before ring j;
+    // the emulation has no quads, so each quad goes as the two triangles
+    // Mesa cuts it into (split along the diagonal from its first corner),
+    // which keeps the texture coordinates inside it the same.
+    glBegin(GL_TRIANGLES);
     for (int j = 0; j < Stacks; ++j) {
-        glBegin(GL_QUAD_STRIP);
-        for (int i = 0; i <= Slices; ++i) {
-            const float s = 1.0f - static_cast<float>(i) / static_cast<float>(Slices);
-            glNormal3f(sinA[i] * sinB[j + 1], cosA[i] * sinB[j + 1], cosB[j + 1]);
-            if (Quadric.Texture) glTexCoord2f(s, 1.0f - static_cast<float>(j + 1) / static_cast<float>(Stacks));
-            glVertex3f(ringR[j + 1] * sinA[i], ringR[j + 1] * cosA[i], ringZ[j + 1]);
-            glNormal3f(sinA[i] * sinB[j], cosA[i] * sinB[j], cosB[j]);
-            if (Quadric.Texture) glTexCoord2f(s, 1.0f - static_cast<float>(j) / static_cast<float>(Stacks));
-            glVertex3f(ringR[j] * sinA[i], ringR[j] * cosA[i], ringZ[j]);
+        for (int i = 0; i < Slices; ++i) {
+            corner(i, j + 1);
+            corner(i, j);
+            corner(i + 1, j);
+            corner(i, j + 1);
+            corner(i + 1, j);
+            corner(i + 1, j + 1);
         }
-        glEnd();
     }
+    glEnd();
 }
 
 GLint Build2DMipmaps(GLenum Target, GLint /*InternalFormat*/, GLsizei Width, GLsizei Height, GLenum Format,

@@ -16,7 +16,7 @@ struct TQuadric {
 };
 
 // gluSphere with GLU_FILL, smooth normals, outside orientation: Stacks
-// quad strips from +z to -z, slice i at the angle 2 pi i / Slices measured
+// strips from +z to -z, slice i at the angle 2 pi i / Slices measured
 // from +y towards +x. Texture coordinates as Mesa's GLU makes them: s runs
 // 1 - i / Slices (so it runs the other way round from what GLU's manual
 // page says) and t from 1 at the +z pole to 0 at the -z pole. Slices below 2, Stacks
