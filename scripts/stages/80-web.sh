@@ -45,7 +45,7 @@ for settings in "640 480 0 10 40" "640 480 0 30 64"; do
 done
 echo "web: WebAssembly and native vertex streams equal in $passed frames"
 
-for case in page_draws page_animates page_missing_options page_missing_reflect page_negative_ball_count \
+for case in page_draws page_animates page_escape_ends page_missing_options page_missing_reflect page_negative_ball_count \
             page_grid_size_zero; do
   python3 "$SORVEL2_ROOT/tests/app/run_program_test.py" --page "$SORVEL2_ROOT/dist/web" --demo "$SORVEL2_ROOT/demo" \
           "$case"

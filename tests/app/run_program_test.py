@@ -9,6 +9,7 @@ opened in headless Chromium.
     run_program_test.py ... screenshot PNG_OR_XWD   (a picture of the demo)
     run_program_test.py --page DIST_WEB --demo DIR page_CASE
     run_program_test.py --page DIST_WEB --demo DIR page_screenshot PNG
+    run_program_test.py --page DIST_WEB --demo DIR page_frame_time   (prints it)
 
 Each case starts its own X server on a free display number (Xvfb picks it
 with -displayfd) and stops it again by its process id. Message boxes are
@@ -21,8 +22,11 @@ stopped by their process ids. Every wait is bounded.
 """
 import argparse
 import contextlib
+import fcntl
+import json
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -441,6 +445,95 @@ def page_state(dom):
     return (int(code.group(1)) if code else None), (f"{box.group(2)}: {box.group(3)}" if shown else None)
 
 
+class DevTools:
+    """Headless Chromium on the page in real time, driven over its DevTools
+    pipe (it reads commands on descriptor 3 and answers on 4): key presses,
+    and expressions evaluated in the page."""
+
+    def __init__(self, url):
+        self.profile = tempfile.mkdtemp(prefix="sorvel2-chromium-")
+        command_read, command_write = os.pipe()
+        reply_read, reply_write = os.pipe()
+        # Out of the way of 3 and 4, which the child's copies must take.
+        child_read = fcntl.fcntl(command_read, fcntl.F_DUPFD, 10)
+        child_write = fcntl.fcntl(reply_write, fcntl.F_DUPFD, 10)
+        os.close(command_read)
+        os.close(reply_write)
+        self.log = open(os.path.join(self.profile, "stderr.txt"), "wb")
+
+        def to_3_and_4():
+            os.dup2(child_read, 3)
+            os.dup2(child_write, 4)
+
+        self.process = subprocess.Popen(
+            ["chromium", "--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run",
+             "--disable-quic", "--enable-logging=stderr", "--v=0", f"--user-data-dir={self.profile}",
+             "--window-size={},{}".format(*BROWSER_WINDOW), "--remote-debugging-pipe", url],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log, pass_fds=(3, 4),
+            preexec_fn=to_3_and_4, start_new_session=True)
+        os.close(child_read)
+        os.close(child_write)
+        self.commands, self.replies = command_write, reply_read
+        self.pending, self.next_id, self.session = b"", 0, None
+        pages = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
+        check(pages, "Chromium shows no page")
+        attached = self.call("Target.attachToTarget", targetId=pages[0]["targetId"], flatten=True)
+        self.session = attached["sessionId"]
+
+    def call(self, method, **params):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params}
+        if self.session is not None:
+            message["sessionId"] = self.session
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
+        deadline = time.monotonic() + WAIT_LIMIT
+        while True:
+            while b"\0" in self.pending:
+                text, self.pending = self.pending.split(b"\0", 1)
+                reply = json.loads(text)
+                if reply.get("id") == self.next_id:
+                    check("error" not in reply, f"{method}: {reply.get('error')}")
+                    return reply["result"]
+            left = deadline - time.monotonic()
+            check(left > 0 and select.select([self.replies], [], [], left)[0], f"no answer to {method}")
+            chunk = os.read(self.replies, 65536)
+            check(chunk, f"Chromium ended during {method}")
+            self.pending += chunk
+
+    def evaluate(self, expression):
+        return self.call("Runtime.evaluate", expression=expression, returnByValue=True)["result"].get("value")
+
+    def key(self, key, code, virtual_key):
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code, windowsVirtualKeyCode=virtual_key)
+
+    def wait_for(self, expression, what, limit=WAIT_LIMIT):
+        deadline = time.monotonic() + limit
+        while not self.evaluate(expression):
+            check(time.monotonic() < deadline, f"{what} within {limit} s")
+            time.sleep(0.1)
+
+    def stop(self):
+        # Closed as a user would; the whole group killed only if it hangs.
+        self.session = None
+        with contextlib.suppress(Failure, OSError):
+            self.call("Browser.close")
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        os.close(self.commands)
+        os.close(self.replies)
+        self.log.close()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+PASSES = "(typeof Module == 'object' && Module._WebPassCount ? Module._WebPassCount() : 0)"
+EXIT_CODE = "document.getElementById('status').dataset.exitCode"
+
+
 def case_page_draws(args):
     site = Site(args)
     try:
@@ -460,6 +553,52 @@ def case_page_animates(args):
         changed = sum(1 for a, b in zip(before, after) if a != b)
         check(changed > len(before) // 20, f"the page does not move: {changed} of {len(before)} samples changed")
     finally:
+        site.stop()
+
+
+def case_page_escape_ends(args):
+    site = Site(args)
+    browser = None
+    try:
+        browser = DevTools(site.url)
+        browser.wait_for(f"{PASSES} >= 5", "no frames")
+        for key, code, virtual_key in (("a", "KeyA", 65), (" ", "Space", 32), ("Enter", "Enter", 13)):
+            browser.key(key, code, virtual_key)
+        frames = browser.evaluate(PASSES)
+        browser.wait_for(f"{PASSES} >= {frames + 5}", "no frames after other keys")
+        check(browser.evaluate(EXIT_CODE) is None, "ended after a key other than Escape")
+        start = time.monotonic()
+        browser.key("Escape", "Escape", 27)
+        browser.wait_for(f"{EXIT_CODE} !== undefined", "Escape did not end the demo", limit=5.0)
+        took = time.monotonic() - start
+        check(browser.evaluate(EXIT_CODE) == "0", f"exit code {browser.evaluate(EXIT_CODE)} after Escape")
+        status = browser.evaluate("document.getElementById('status').textContent")
+        check(status == "The demo has ended (exit code 0).", f"the page says {status!r}")
+        check(browser.evaluate("document.getElementById('box').hidden"), "a dialog shows after Escape")
+        print(f"Escape to exit code: {took:.3f} s")
+    finally:
+        if browser is not None:
+            browser.stop()
+        site.stop()
+
+
+def page_frame_time(args, seconds=10.0):
+    """Frames per second and the program's time per frame, the page left
+    running in real time (not a test: a measurement)."""
+    site = Site(args)
+    browser = None
+    try:
+        browser = DevTools(site.url)
+        browser.wait_for(f"{PASSES} >= 30", "no frames")
+        first, start = browser.evaluate(PASSES), time.monotonic()
+        time.sleep(seconds)
+        frames, took = browser.evaluate(PASSES) - first, time.monotonic() - start
+        mean = browser.evaluate("Module._WebMeanPassMs()")
+        print(f"{frames / took:.1f} frames per second ({1000.0 * took / frames:.1f} ms a frame), "
+              f"{mean:.2f} ms per frame in the program")
+    finally:
+        if browser is not None:
+            browser.stop()
         site.stop()
 
 
@@ -498,7 +637,7 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--close-helper")
     parser.add_argument("--page", help="the built page folder (dist/web), for the page_* cases")
-    parser.add_argument("case", choices=sorted(CASES) + ["screenshot", "page_screenshot"])
+    parser.add_argument("case", choices=sorted(CASES) + ["screenshot", "page_screenshot", "page_frame_time"])
     parser.add_argument("output", nargs="?")
     args = parser.parse_args()
     if args.case.startswith("page_"):
@@ -512,6 +651,8 @@ def main():
             screenshot(args, args.output)
         elif args.case == "page_screenshot":
             page_screenshot(args, args.output)
+        elif args.case == "page_frame_time":
+            page_frame_time(args)
         else:
             CASES[args.case](args)
     except Failure as failure:
