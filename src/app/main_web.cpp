@@ -5,6 +5,7 @@
 // ends the program with 0; the page shows the exit code.
 #include "app/program.h"
 #include "app/window.h"
+#include "scene/state.h"
 
 #include <emscripten.h>
 
@@ -36,6 +37,9 @@ void AnimationFrame() {
 // polls these for its status line.
 extern "C" EMSCRIPTEN_KEEPALIVE double WebMeanPassMs() { return Passes > 0.0 ? PassMs / Passes : 0.0; }
 extern "C" EMSCRIPTEN_KEEPALIVE double WebPassCount() { return Passes; }
+// The ElapsedMs of the last frame drawn, so that a picture of the canvas
+// can be matched with the same frame drawn elsewhere.
+extern "C" EMSCRIPTEN_KEEPALIVE int WebElapsedMs() { return ElapsedMs; }
 
 int main() {
     if (!StartProgram(LoopStartMs)) return 0;

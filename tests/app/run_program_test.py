@@ -7,7 +7,7 @@ opened in headless Chromium.
 
     run_program_test.py --program BIN --demo DIR --close-helper BIN CASE
     run_program_test.py ... screenshot PNG_OR_XWD   (a picture of the demo)
-    run_program_test.py --page DIST_WEB --demo DIR page_CASE
+    run_program_test.py --page DIST_WEB --demo DIR [--tool SORVEL2_TOOL] page_CASE
     run_program_test.py --page DIST_WEB --demo DIR page_screenshot PNG
     run_program_test.py --page DIST_WEB --demo DIR page_frame_time   (prints it)
 
@@ -21,6 +21,7 @@ budget of virtual seconds gives the same frames on a slow machine. Both are
 stopped by their process ids. Every wait is bounded.
 """
 import argparse
+import base64
 import contextlib
 import fcntl
 import json
@@ -602,6 +603,53 @@ def page_frame_time(args, seconds=10.0):
         site.stop()
 
 
+# In the page, right after a frame (while the canvas still holds it): the
+# frame's ElapsedMs and the canvas as a PNG data URL.
+GRAB_FRAME = """new Promise(resolve => {
+    Module.postMainLoop = () => {
+        Module.postMainLoop = null;
+        resolve({ms: Module._WebElapsedMs(), png: Module.canvas.toDataURL("image/png")});
+    };
+})"""
+
+
+def case_page_matches_native(args):
+    """A frame of the page against the same frame drawn natively (the tool's
+    render: the scene's fixed-function route through Mesa)."""
+    check(args.tool is not None, "page_matches_native needs --tool")
+    site = Site(args)
+    browser = None
+    try:
+        browser = DevTools(site.url)
+        browser.wait_for(f"{PASSES} >= 20", "no frames")
+        frame = browser.call("Runtime.evaluate", expression=GRAB_FRAME, awaitPromise=True,
+                             returnByValue=True)["result"]["value"]
+        with open(os.path.join(site.dir, "page.png"), "wb") as f:
+            f.write(base64.b64decode(frame["png"].split(",", 1)[1]))
+        subprocess.run([os.path.abspath(args.tool), "render", "--time-ms", str(frame["ms"]), "--size", "640x480",
+                        "-o", "native.png"], cwd=site.dir, check=True, timeout=WAIT_LIMIT,
+                       stdout=subprocess.DEVNULL)
+        page, native = Png(os.path.join(site.dir, "page.png")), Png(os.path.join(site.dir, "native.png"))
+        check((page.width, page.height) == (native.width, native.height) == (640, 480),
+              f"page {page.width}x{page.height}, native {native.width}x{native.height}")
+        total, far, pixels = 0, 0, page.width * page.height
+        for y in range(page.height):
+            for x in range(page.width):
+                d = [abs(a - b) for a, b in zip(page.at(x, y), native.at(x, y))]
+                total += sum(d)
+                far += max(d) > 16
+        mean = total / (3 * pixels)
+        print(f"frame at {frame['ms']} ms: mean difference {mean:.2f} levels, {100.0 * far / pixels:.2f} % of "
+              f"pixels off by more than 16")
+        colours, _ = spread([page.at(x, y) for y in range(0, page.height, 3) for x in range(0, page.width, 3)])
+        check(colours > 500, f"flat frame from the page: {colours} colours")
+        check(mean < 0.5 and far < pixels // 200, "the page's frame differs from the native one")
+    finally:
+        if browser is not None:
+            browser.stop()
+        site.stop()
+
+
 def expect_page_report(args, options, files, code, patterns):
     """A start-up failure in the page: its exit code, its last box as the
     dialog, and every report line on the console."""
@@ -637,6 +685,7 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--close-helper")
     parser.add_argument("--page", help="the built page folder (dist/web), for the page_* cases")
+    parser.add_argument("--tool", help="a native sorvel2-tool with render, for page_matches_native")
     parser.add_argument("case", choices=sorted(CASES) + ["screenshot", "page_screenshot", "page_frame_time"])
     parser.add_argument("output", nargs="?")
     args = parser.parse_args()
