@@ -3,13 +3,16 @@
 //
 // Functions this file must provide: gluNewQuadric, gluQuadricTexture,
 // gluSphere, gluDeleteQuadric, gluBuild2DMipmaps (over web_glu.cpp),
-// glLightModeli, glTexGeni.
+// glLightModeli, glTexGeni, glHint.
 //
 // The emulation has no two-sided lighting (glLightModeli is missing) and no
 // sphere-map texture generation (glTexGeni throws); in the web build the
 // scene lights and maps its surface on the CPU instead
 // (scene/lit_surface.h), so these two accept the scene's settings and do
-// nothing. Definitions here take the place of the emulation's own.
+// nothing. WebGL always interpolates with perspective and knows no hint but
+// the one for mipmap generation, which the program does not ask for, so
+// glHint does nothing too (instead of a WebGL error on the console).
+// Definitions here take the place of the emulation's own.
 #include "platform/web_glu.h"
 
 #include <GL/gl.h>
@@ -42,5 +45,7 @@ GLint gluBuild2DMipmaps(GLenum target, GLint internalFormat, GLsizei width, GLsi
 void glLightModeli(GLenum /*pname*/, GLint /*param*/) {}
 
 void glTexGeni(GLenum /*coord*/, GLenum /*pname*/, GLint /*param*/) {}
+
+void glHint(GLenum /*target*/, GLenum /*mode*/) {}
 
 } // extern "C"
