@@ -443,7 +443,7 @@ TEST_F(WebGluTest, MipmapsMatchMesasGlu) {
     }
     EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
 
-    // Refusals leave the texture without an image.
+    // Refusals: no pixels, a type or a format the subset does not handle.
     const std::uint8_t texel[4] = {1, 2, 3, 4};
     EXPECT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, 0, 4, GL_RGB, GL_UNSIGNED_BYTE, texel), GLU_INVALID_VALUE);
     EXPECT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, 1, 1, GL_RGB, GL_FLOAT, texel), GLU_INVALID_ENUM);
