@@ -16,6 +16,10 @@ if(SORVEL2_FUZZ)
 endif()
 
 add_compile_options(-ffp-contract=off)
+# WebAssembly: the 4-float level's SSE2 code compiled to SIMD128 (grid/simd.h).
+if(EMSCRIPTEN AND SORVEL2_WASM_SIMD)
+  add_compile_options(-msimd128 -msse2)
+endif()
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang|GNU")
   add_compile_options(-fno-fast-math)
 endif()

@@ -15,6 +15,8 @@ packages=(
   xvfb xauth xfonts-base x11-apps xdotool
   # the Windows build, cross-compiled
   g++-mingw-w64-x86-64
+  # the browser build (Emscripten, run in node) and its page in headless Chromium
+  emscripten nodejs chromium
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$(dirname "$0")/extra-packages.txt"

@@ -1,6 +1,6 @@
 #include "mesh_writers.h"
 
-#include <bit>
+#include <cstring>
 #include <cmath>
 
 void TWeldingSink::operator()(const TEdgeVertex& V) {
@@ -23,7 +23,13 @@ void PutLittle32(std::vector<unsigned char>& Out, std::uint32_t V) {
     for (int i = 0; i < 4; ++i) Out.push_back(static_cast<unsigned char>(V >> (8 * i)));
 }
 
-void PutFloat(std::vector<unsigned char>& Out, float F) { PutLittle32(Out, std::bit_cast<std::uint32_t>(F)); }
+// NOTE: memcpy rather than std::bit_cast, which the libc++ of the
+// WebAssembly build lacks.
+void PutFloat(std::vector<unsigned char>& Out, float F) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &F, sizeof bits);
+    PutLittle32(Out, bits);
+}
 
 } // namespace
 

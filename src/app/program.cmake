@@ -16,7 +16,12 @@ sorvel2_target_defaults(sorvel2_shell)
 target_link_libraries(sorvel2_shell PUBLIC sorvel2_options sorvel2_field sorvel2_runtime)
 
 if(TARGET sorvel2_platform AND TARGET sorvel2_scene_gl AND TARGET sorvel2_texture_gl)
-  add_executable(sorvel2 main.cpp)
+  # In a browser the page drives the frames (main_web.cpp).
+  if(SORVEL2_BACKEND STREQUAL "web")
+    add_executable(sorvel2 main_web.cpp)
+  else()
+    add_executable(sorvel2 main.cpp)
+  endif()
   sorvel2_target_defaults(sorvel2)
   target_link_libraries(sorvel2 PRIVATE sorvel2_shell sorvel2_scene_gl sorvel2_view sorvel2_platform)
   # The demo binary sits at the top of the build folder: build/sorvel2.

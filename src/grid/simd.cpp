@@ -12,6 +12,10 @@ TSimdLevel Detect() {
         return kSimdAvx512;
     if (__builtin_cpu_supports("avx2")) return kSimdAvx2;
     return kSimdSse2;
+#elif SORVEL2_SIMD4
+    // NOTE: a WebAssembly module that uses SIMD128 does not load where it
+    // is missing, so a running one always has it.
+    return kSimdSse2;
 #else
     return kSimdPortable;
 #endif
@@ -45,7 +49,7 @@ bool SetSimdLevel(TSimdLevel Level) {
 const char* SimdLevelName(TSimdLevel Level) {
     switch (Level) {
     case kSimdPortable: return "portable";
-    case kSimdSse2: return "sse2";
+    case kSimdSse2: return SORVEL2_X86_SIMD ? "sse2" : "simd128";
     case kSimdAvx2: return "avx2";
     case kSimdAvx512: return "avx512";
     }

@@ -6,7 +6,7 @@
 
 enum TSimdLevel : int {
     kSimdPortable = 0,  // plain C++, one value at a time
-    kSimdSse2 = 1,      // 4 floats per instruction (every x86-64)
+    kSimdSse2 = 1,      // 4 floats per instruction (every x86-64; SIMD128 in WebAssembly)
     kSimdAvx2 = 2,      // 8 floats
     kSimdAvx512 = 3,    // 16 floats (AVX-512 F, BW, DQ, VL)
 };
@@ -22,7 +22,7 @@ TSimdLevel ActiveSimdLevel();
 // SupportedSimdLevel() is refused: returns false and changes nothing.
 bool SetSimdLevel(TSimdLevel Level);
 
-// "portable", "sse2", "avx2", "avx512".
+// "portable", "sse2" ("simd128" in WebAssembly), "avx2", "avx512".
 const char* SimdLevelName(TSimdLevel Level);
 
 // Compiler attributes that let one function use a level's instructions
@@ -33,4 +33,13 @@ const char* SimdLevelName(TSimdLevel Level);
 #define SORVEL2_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 #else
 #define SORVEL2_X86_SIMD 0
+#endif
+
+// The 4-float level: SSE2 on x86-64, and in a WebAssembly build made with
+// -msimd128 -msse2 the same SSE2 code, which Emscripten's headers turn into
+// SIMD128 instructions (exactly: its min is a compare and select, as SSE's).
+#if SORVEL2_X86_SIMD || (defined(__EMSCRIPTEN__) && defined(__wasm_simd128__) && defined(__SSE2__))
+#define SORVEL2_SIMD4 1
+#else
+#define SORVEL2_SIMD4 0
 #endif

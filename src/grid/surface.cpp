@@ -176,8 +176,11 @@ int TGrid::BeginLayers() {
     // the work balances itself whatever emission costs.
     ChunkLayers_ = std::max<std::int64_t>(1, SizeZ / 32);
     Chunks_ = (SizeZ + ChunkLayers_ - 1) / ChunkLayers_;
+    // NOTE: the done flags are plain ints reached through the compiler's
+    // atomic builtins (what std::atomic_ref does), since the libc++ of the
+    // browser build has no std::atomic_ref.
     for (std::int64_t c = 0; c < Chunks_; ++c)
-        std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(c)]).store(0, std::memory_order_relaxed);
+        __atomic_store_n(&ChunkDone[static_cast<std::size_t>(c)], 0, __ATOMIC_RELAXED);
     Claimed_.store(0, std::memory_order_relaxed);
     Bottom_.store(0, std::memory_order_relaxed);
     Top_ = 0;
@@ -195,12 +198,11 @@ int TGrid::BeginLayers() {
 void TGrid::WalkChunk(std::int64_t Chunk, int Part) {
     const std::int64_t first = Chunk * ChunkLayers_, last = std::min<std::int64_t>(SizeZ, first + ChunkLayers_);
     TLayerWalker(Job_, PartScratch(Part)).Walk(first, last);
-    std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(Chunk)]).store(1, std::memory_order_release);
+    __atomic_store_n(&ChunkDone[static_cast<std::size_t>(Chunk)], 1, __ATOMIC_RELEASE);
 }
 
 bool TGrid::LayerReady(std::int64_t k) {
-    return std::atomic_ref<std::int32_t>(ChunkDone[static_cast<std::size_t>(k / ChunkLayers_)])
-               .load(std::memory_order_acquire) != 0;
+    return __atomic_load_n(&ChunkDone[static_cast<std::size_t>(k / ChunkLayers_)], __ATOMIC_ACQUIRE) != 0;
 }
 
 bool TGrid::HelpWithLayers() {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#if SORVEL2_X86_SIMD
+#if SORVEL2_SIMD4
 #include <immintrin.h>
 #endif
 
@@ -31,7 +31,7 @@ inline std::int32_t ActiveTail(const std::uint8_t* Row, std::int64_t sx, std::in
 }
 
 // Adds the cubes of Mask (bit m: cube Base + m, case Block[m]).
-inline std::int32_t TakeMask(std::uint64_t Mask, std::int32_t Base, const std::uint8_t* Block, std::uint16_t* Where,
+[[maybe_unused]] inline std::int32_t TakeMask(std::uint64_t Mask, std::int32_t Base, const std::uint8_t* Block, std::uint16_t* Where,
                              std::uint8_t* Cases, std::int32_t Found) {
     while (Mask != 0) {
         const int m = __builtin_ctzll(Mask);
@@ -61,7 +61,7 @@ std::int32_t ActiveCubesPortable(const std::uint8_t* Row, std::int64_t sx, std::
     return ActiveTail(Row, sx, sxy, 0, Count, Where, Cases, 0);
 }
 
-#if SORVEL2_X86_SIMD
+#if SORVEL2_SIMD4
 
 // kSpread4[m]: the four flags of mask m as bytes 0 or 1, lowest first.
 constexpr std::uint32_t Spread4(unsigned m) {
@@ -117,6 +117,10 @@ std::int32_t ActiveCubesSse2(const std::uint8_t* Row, std::int64_t sx, std::int6
     }
     return ActiveTail(Row, sx, sxy, i, Count, Where, Cases, found);
 }
+
+#endif
+
+#if SORVEL2_X86_SIMD
 
 // --- AVX2 ---------------------------------------------------------------------
 
@@ -253,6 +257,13 @@ const TSurfaceKernels kKernels[kSimdLevelCount] = {
     {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowAvx2, ActiveCubesAvx2},
     {ClassifyRowAvx512, ActiveCubesAvx512},
+};
+#elif SORVEL2_SIMD4
+const TSurfaceKernels kKernels[kSimdLevelCount] = {
+    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowSse2, ActiveCubesSse2},
+    {ClassifyRowSse2, ActiveCubesSse2},
+    {ClassifyRowSse2, ActiveCubesSse2},
 };
 #else
 const TSurfaceKernels kKernels[kSimdLevelCount] = {

@@ -22,8 +22,22 @@ elseif(SORVEL2_BACKEND STREQUAL "sdl")
   sorvel2_target_defaults(sorvel2_platform_sdl)
   target_link_libraries(sorvel2_platform_sdl PUBLIC sorvel2_platform_files SDL2::SDL2 OpenGL::GL OpenGL::GLU)
   add_library(sorvel2_platform ALIAS sorvel2_platform_sdl)
+elseif(SORVEL2_BACKEND STREQUAL "web")
+  # Emscripten only: GLFW and the legacy GL emulation are its own libraries
+  # (no download); web_gl.cpp and web_glu.cpp fill the emulation's gaps.
+  message(STATUS "sorvel2: platform backend web (Emscripten's GLFW and GL emulation over WebGL 1)")
+  add_library(sorvel2_platform_web OBJECT web_platform.cpp web_gl.cpp web_glu.cpp)
+  sorvel2_target_defaults(sorvel2_platform_web)
+  target_link_libraries(sorvel2_platform_web PUBLIC sorvel2_platform_files)
+  # The run-time error report's code location needs the offset converter;
+  # grids larger than the shipped one need the memory to grow; the exit
+  # code reaches the page only when the runtime exits.
+  target_link_options(sorvel2_platform_web PUBLIC -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sUSE_OFFSET_CONVERTER=1
+                      -sALLOW_MEMORY_GROWTH=1 -sEXIT_RUNTIME=1 -sENVIRONMENT=web
+                      "-sEXPORTED_RUNTIME_METHODS=['FS']")
+  add_library(sorvel2_platform ALIAS sorvel2_platform_web)
 else()
-  message(FATAL_ERROR "sorvel2: unknown SORVEL2_BACKEND '${SORVEL2_BACKEND}' (win32 or sdl)")
+  message(FATAL_ERROR "sorvel2: unknown SORVEL2_BACKEND '${SORVEL2_BACKEND}' (win32, sdl or web)")
 endif()
 
 # The recording backend for tests (not on Windows: there the real API is

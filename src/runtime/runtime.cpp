@@ -4,8 +4,13 @@
 
 #include <cfenv>
 
-#if defined(__SSE__) || defined(__x86_64__)
+// NOTE: WebAssembly has no control word (rounding is always to nearest and
+// nothing traps), though its SSE headers define __SSE__.
+#if (defined(__SSE__) || defined(__x86_64__)) && !defined(__EMSCRIPTEN__)
+#define SORVEL2_SSE_CONTROL 1
 #include <xmmintrin.h>
+#else
+#define SORVEL2_SSE_CONTROL 0
 #endif
 #include <cstdio>
 
@@ -54,7 +59,7 @@ namespace {
 
 void InitRuntime() {
     std::set_new_handler(OutOfMemory);
-#if defined(__SSE__) || defined(__x86_64__)
+#if SORVEL2_SSE_CONTROL
     // Every SSE exception masked, round to nearest, denormals kept (no
     // flush-to-zero): set outright rather than trusted to the default.
     _mm_setcsr(0x1F80);

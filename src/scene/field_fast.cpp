@@ -57,23 +57,13 @@ inline float MinLanes(float a, float b) { return a < b ? a : b; }
 #undef FIELD_V8
 #undef FIELD_V4
 
-#if SORVEL2_X86_SIMD
+#if SORVEL2_SIMD4
 #include <immintrin.h>
 
 namespace {
 typedef float TFloat4 __attribute__((vector_size(16)));
-typedef float TFloat8 __attribute__((vector_size(32)));
-typedef float TFloat16 __attribute__((vector_size(64)));
 
 inline TFloat4 MinLanes(TFloat4 a, TFloat4 b) { return (TFloat4)_mm_min_ps((__m128)a, (__m128)b); }
-SORVEL2_TARGET_AVX2 inline TFloat8 MinLanes(TFloat8 a, TFloat8 b) {
-    return (TFloat8)_mm256_min_ps((__m256)a, (__m256)b);
-}
-SORVEL2_TARGET_AVX512 inline TFloat16 MinLanes(TFloat16 a, TFloat16 b) {
-    // NOTE: the zero-masking form, because g++ 12 warns about the
-    // undefined pass-through inside the plain one.
-    return (TFloat16)_mm512_maskz_min_ps(0xFFFF, (__m512)a, (__m512)b);
-}
 } // namespace
 
 #define FIELD_NS sse2
@@ -89,6 +79,22 @@ SORVEL2_TARGET_AVX512 inline TFloat16 MinLanes(TFloat16 a, TFloat16 b) {
 #undef FIELD_W
 #undef FIELD_V8
 #undef FIELD_V4
+#endif
+
+#if SORVEL2_X86_SIMD
+namespace {
+typedef float TFloat8 __attribute__((vector_size(32)));
+typedef float TFloat16 __attribute__((vector_size(64)));
+
+SORVEL2_TARGET_AVX2 inline TFloat8 MinLanes(TFloat8 a, TFloat8 b) {
+    return (TFloat8)_mm256_min_ps((__m256)a, (__m256)b);
+}
+SORVEL2_TARGET_AVX512 inline TFloat16 MinLanes(TFloat16 a, TFloat16 b) {
+    // NOTE: the zero-masking form, because g++ 12 warns about the
+    // undefined pass-through inside the plain one.
+    return (TFloat16)_mm512_maskz_min_ps(0xFFFF, (__m512)a, (__m512)b);
+}
+} // namespace
 
 #define FIELD_NS avx2
 #define FIELD_TARGET SORVEL2_TARGET_AVX2
@@ -126,6 +132,8 @@ using TRowsKernel = void (*)(const TFieldJob& Job, std::int64_t First, std::int6
 // The kernel of each level, by TSimdLevel.
 #if SORVEL2_X86_SIMD
 constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, sse2::Rows, avx2::Rows, avx512::Rows};
+#elif SORVEL2_SIMD4
+constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, sse2::Rows, sse2::Rows, sse2::Rows};
 #else
 constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, portable::Rows, portable::Rows,
                                                        portable::Rows};

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"  // before the GL headers: <windows.h> on Windows
 #include "scene/field.h"
+#include "scene/lit_surface.h"
 #include "scene/state.h"
 #include "texture/texture.h"
 
@@ -75,6 +76,10 @@ void RenderScene() {
     glEnable(GL_NORMALIZE);
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
 
+    if (SurfaceLighting == TSurfaceLighting::Cpu) {
+        DrawSurfaceLitOnCpu(*Grid);
+        return;
+    }
     glBegin(GL_TRIANGLES);
     Grid->Polygonise(TGLTriangleSink{});
     glEnd();

@@ -96,6 +96,29 @@ TEST_F(LoopTest, CloseRequestEndsTheLoop) {
     EXPECT_EQ(Count(FakeLog(), "DestroyWindow"), 0) << "the loop does not tear down";
 }
 
+// A browser runs one pass per animation frame: each pass empties the queue,
+// draws exactly one frame and reports true; the pass that takes WM_QUIT
+// draws nothing and reports false.
+TEST_F(LoopTest, OnePassEmptiesTheQueueThenDrawsOneFrame) {
+    FakeScript().Queue = {kLetterA, kSize};
+    FakeScript().Batches = {{}, {kEscape}};
+    FakeScript().Ticks = {1016, 1033};
+    EXPECT_TRUE(RunFramePass(1000));
+    const Lines first = {
+        kPeek + " -> 0x100", "DispatchMessageA(0x100)",
+        kPeek + " -> 0x5", "DispatchMessageA(0x5)", "ResizeView(320, 200)",
+        kPeek + " -> none", "GetTickCount() -> 1016", "RenderScene(16)", "SwapBuffers(dc)",
+    };
+    EXPECT_EQ(FakeLog(), first);
+    FakeClearLog();
+    EXPECT_TRUE(RunFramePass(1000));
+    EXPECT_EQ(Count(FakeLog(), "RenderScene(33)"), 1);
+    FakeClearLog();
+    EXPECT_FALSE(RunFramePass(1000));
+    const Lines last = {kPeek + " -> 0x100", "DispatchMessageA(0x100)", "PostQuitMessage(0)", kPeek + " -> 0x12"};
+    EXPECT_EQ(FakeLog(), last);
+}
+
 // ElapsedMs = tick - start modulo 2^32, read as a signed value.
 struct TElapsedRow {
     std::uint32_t Start;

@@ -4,7 +4,9 @@
 // viewport and projection.
 #include "app/view.h"
 #include "platform/platform.h"
+#include "platform/web_glu.h"
 #include "scene/field.h"
+#include "scene/lit_surface.h"
 #include "scene/scene.h"
 #include "scene/state.h"
 #include "support/headless_gl.h"
@@ -13,6 +15,7 @@
 #include <GL/glu.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -48,7 +51,7 @@ GLint Integer(GLenum Name) {
 
 class SceneGLTest : public THeadlessGLTest {
 protected:
-    SceneGLTest() : THeadlessGLTest(160, 120) {}
+    explicit SceneGLTest(int Width = 160, int Height = 120) : THeadlessGLTest(Width, Height) {}
 
     void SetUp() override {
         THeadlessGLTest::SetUp();
@@ -225,6 +228,228 @@ TEST_F(SceneGLTest, FirstFrameShowsTheSurfaceWhereTheBallsAre) {
         EXPECT_TRUE(IsSurface(p)) << "ball " << i << " at (" << x << ", " << row << ") shows " << int(p[0]) << ","
                                   << int(p[1]) << "," << int(p[2]);
     }
+}
+
+// ---------------------------------------------------------------------------
+// The surface lit on the CPU (the web build's route) against OpenGL's fixed
+// function, and the web backend's GLU subset against Mesa's GLU: the routes
+// must not drift apart.
+// ---------------------------------------------------------------------------
+
+// Pixels where some channel differs by more than one level.
+long FarPixels(const std::vector<std::uint8_t>& A, const std::vector<std::uint8_t>& B) {
+    long far = 0;
+    for (std::size_t i = 0; i + 2 < A.size(); i += 3) {
+        for (std::size_t c = i; c < i + 3; ++c) {
+            if (std::abs(int(A[c]) - int(B[c])) > 1) {
+                ++far;
+                break;
+            }
+        }
+    }
+    return far;
+}
+
+class SurfaceRouteTest : public SceneGLTest {
+protected:
+    SurfaceRouteTest() : SceneGLTest(320, 240) {}
+    void SetUp() override {
+        SceneGLTest::SetUp();
+        for (const char* name : {"reflect.bmp", "background.bmp"})
+            std::filesystem::copy_file(std::filesystem::path(SORVEL2_DEMO_DIR) / name, Dir_ / name,
+                                       std::filesystem::copy_options::overwrite_existing);
+        BallCount = 10;
+        GridSize = 40;
+    }
+    void TearDown() override {
+        SurfaceLighting = TSurfaceLighting::FixedFunction;
+        SceneGLTest::TearDown();
+    }
+    std::vector<std::uint8_t> Frame(TSurfaceLighting Route, std::int32_t Ms) {
+        SurfaceLighting = Route;
+        ElapsedMs = Ms;
+        RenderScene();
+        glFinish();
+        ReadBack();
+        return Pixels();
+    }
+};
+
+// The shipped settings and textures, frames across the blend into the
+// analytic shape and back, the two routes drawn alternately (so state one
+// leaves behind shows in the other's next frame); then a surface whose back
+// faces show.
+TEST_F(SurfaceRouteTest, CpuLightingMatchesTheFixedFunction) {
+    SetUpScene();
+    const long limit = Width() * Height() / 1000;  // 99.9 % within one level
+    for (std::int32_t ms : {0, 2500, 9000, 31000, 80000, 150000, 290000}) {
+        const std::vector<std::uint8_t> fixed = Frame(TSurfaceLighting::FixedFunction, ms);
+        const std::vector<std::uint8_t> cpu = Frame(TSurfaceLighting::Cpu, ms);
+        EXPECT_LE(FarPixels(fixed, cpu), limit) << "at " << ms << " ms";
+        EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+    // A sphere larger than the grid, cut open by the grid's faces: its
+    // inside shows through the holes, so back faces are lit too.
+    Grid->FieldProc = [](TGrid& G) {
+        for (std::int32_t k = 0; k <= G.SizeZ; ++k)
+            for (std::int32_t j = 0; j <= G.SizeY; ++j)
+                for (std::int32_t i = 0; i <= G.SizeX; ++i) {
+                    const float x = (i - G.SizeX / 2.0f) * G.CellSize, y = (j - G.SizeY / 2.0f) * G.CellSize,
+                                z = (k - G.SizeZ / 2.0f) * G.CellSize;
+                    G.Values[i + (G.SizeX + 1) * (j + (G.SizeY + 1) * k)] = 1.44f - (x * x + y * y + z * z);
+                }
+    };
+    for (std::int32_t ms : {0, 4000}) {
+        const std::vector<std::uint8_t> fixed = Frame(TSurfaceLighting::FixedFunction, ms);
+        const std::vector<std::uint8_t> cpu = Frame(TSurfaceLighting::Cpu, ms);
+        EXPECT_LE(FarPixels(fixed, cpu), limit) << "cut-open sphere at " << ms << " ms";
+    }
+    Grid->FieldProc = &EvaluateField;
+    // The CPU route leaves the current colour white for the unlit background.
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_TRUE(colour[0] == 1.0f && colour[1] == 1.0f && colour[2] == 1.0f && colour[3] == 1.0f);
+}
+
+class WebGluTest : public THeadlessGLTest {
+protected:
+    WebGluTest() : THeadlessGLTest(128, 96) {}
+};
+
+// A texture whose texels spell their own coordinates, so that a picture of
+// a textured sphere shows the texture coordinates at every pixel.
+GLuint CoordinateTexture() {
+    constexpr int kW = 64, kH = 32;
+    std::vector<std::uint8_t> texels(kW * kH * 3);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            std::uint8_t* t = &texels[(y * kW + x) * 3];
+            t[0] = static_cast<std::uint8_t>(x * 4);
+            t[1] = static_cast<std::uint8_t>(y * 8);
+            t[2] = static_cast<std::uint8_t>(255 - x * 2 - y * 2);
+        }
+    }
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, kW, kH, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    return name;
+}
+
+TEST_F(WebGluTest, SphereDrawsWhatMesasGluDraws) {
+    CoordinateTexture();
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    gluPerspective(70.0, 4.0 / 3.0, 0.1, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    struct TView {
+        float Distance, Angle, X, Y, Z;
+    };
+    // From inside (as the scene's background) and from outside, turned so
+    // that both poles and the seam come into view.
+    const TView views[] = {{0.0f, 0.0f, 1, 0, 0}, {0.0f, 90.0f, 1, 0, 0}, {0.0f, 200.0f, 0.3f, 1, 0.2f},
+                           {-3.0f, 60.0f, 1, 0.5f, 0}, {-3.0f, 250.0f, 0.2f, 0, 1}};
+    const struct {
+        GLint Slices, Stacks;
+        bool Texture;
+    } shapes[] = {{10, 10, true}, {7, 3, true}, {2, 1, true}, {24, 16, false}, {1, 5, true}, {5, 0, true}};
+    for (const auto& shape : shapes) {
+        for (const TView& view : views) {
+            std::vector<std::uint8_t> pictures[2];
+            for (int which = 0; which < 2; ++which) {
+                glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
+                glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+                glLoadIdentity();
+                glTranslatef(0.0f, 0.0f, view.Distance);
+                glRotatef(view.Angle, view.X, view.Y, view.Z);
+                if (which == 0) {
+                    GLUquadric* quadric = gluNewQuadric();
+                    gluQuadricTexture(quadric, shape.Texture ? GL_TRUE : GL_FALSE);
+                    gluSphere(quadric, 1.5, shape.Slices, shape.Stacks);
+                    gluDeleteQuadric(quadric);
+                } else {
+                    webglu::TQuadric quadric;
+                    quadric.Texture = shape.Texture;
+                    webglu::Sphere(quadric, 1.5, shape.Slices, shape.Stacks);
+                }
+                glFinish();
+                ReadBack();
+                pictures[which] = Pixels();
+            }
+            EXPECT_LE(FarPixels(pictures[0], pictures[1]), Width() * Height() / 1000)
+                << shape.Slices << " slices, " << shape.Stacks << " stacks, view angle " << view.Angle;
+        }
+    }
+    EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// Every level of a texture as RGB bytes, packed.
+std::vector<std::vector<std::uint8_t>> Levels(GLuint Name) {
+    std::vector<std::vector<std::uint8_t>> levels;
+    glBindTexture(GL_TEXTURE_2D, Name);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (GLint level = 0; level < 16; ++level) {
+        GLint w = 0, h = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &w);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &h);
+        if (w == 0 || h == 0) break;
+        std::vector<std::uint8_t> texels(static_cast<std::size_t>(w) * h * 3 + 2);
+        glGetTexImage(GL_TEXTURE_2D, level, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+        texels[texels.size() - 2] = static_cast<std::uint8_t>(w);
+        texels[texels.size() - 1] = static_cast<std::uint8_t>(h);
+        levels.push_back(texels);
+    }
+    return levels;
+}
+
+TEST_F(WebGluTest, MipmapsMatchMesasGlu) {
+    struct TImageRow {
+        GLsizei Width, Height;
+        bool CompareTexels;  // resampled sizes: only the level sizes must agree
+    };
+    // NOTE: Mesa's GLU halves an image one pixel wide without skipping the
+    // rows' alignment padding, so only the level sizes are compared there.
+    const TImageRow images[] = {{8, 4, true}, {16, 1, true}, {1, 8, false}, {5, 3, false}, {6, 7, false}, {33, 9, false}};
+    for (const TImageRow& image : images) {
+        // Rows padded to the default unpack alignment of 4.
+        const std::size_t stride = (static_cast<std::size_t>(image.Width) * 3 + 3) / 4 * 4;
+        std::vector<std::uint8_t> pixels(stride * image.Height, 0xEE);
+        for (int y = 0; y < image.Height; ++y)
+            for (int x = 0; x < image.Width * 3; ++x) pixels[y * stride + x] = static_cast<std::uint8_t>(x * 37 + y * 91);
+        GLuint names[2];
+        glGenTextures(2, names);
+        glBindTexture(GL_TEXTURE_2D, names[0]);
+        ASSERT_EQ(gluBuild2DMipmaps(GL_TEXTURE_2D, 3, image.Width, image.Height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data()), 0);
+        glBindTexture(GL_TEXTURE_2D, names[1]);
+        ASSERT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, image.Width, image.Height, GL_RGB, GL_UNSIGNED_BYTE,
+                                         pixels.data()), 0);
+        const auto mesa = Levels(names[0]);
+        const auto ours = Levels(names[1]);
+        ASSERT_EQ(ours.size(), mesa.size()) << image.Width << "x" << image.Height;
+        for (std::size_t level = 0; level < mesa.size(); ++level) {
+            ASSERT_EQ(ours[level].size(), mesa[level].size()) << image.Width << "x" << image.Height << " level " << level;
+            EXPECT_EQ(ours[level].back(), mesa[level].back());
+            if (!image.CompareTexels) continue;
+            for (std::size_t i = 0; i < mesa[level].size(); ++i)
+                EXPECT_LE(std::abs(int(ours[level][i]) - int(mesa[level][i])), 1)
+                    << image.Width << "x" << image.Height << " level " << level << " byte " << i;
+        }
+        glDeleteTextures(2, names);
+    }
+    EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    // Refusals: no pixels, a type or a format the subset does not handle.
+    const std::uint8_t texel[4] = {1, 2, 3, 4};
+    EXPECT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, 0, 4, GL_RGB, GL_UNSIGNED_BYTE, texel), GLU_INVALID_VALUE);
+    EXPECT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, 1, 1, GL_RGB, GL_FLOAT, texel), GLU_INVALID_ENUM);
+    EXPECT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, 1, 1, GL_BGR, GL_UNSIGNED_BYTE, texel), GLU_INVALID_ENUM);
+    const std::pair<GLsizei, GLsizei> sides[] = {{1, 1}, {2, 2}, {3, 4}, {5, 4}, {6, 8}, {7, 8}, {12, 16}, {11, 8}, {256, 256}};
+    for (const auto& [side, power] : sides) EXPECT_EQ(webglu::NearestPowerOfTwo(side), power) << side;
 }
 
 // ---------------------------------------------------------------------------
