@@ -19,15 +19,12 @@ linux=${SORVEL2_LINUX_BUILD:-$root/build-package/linux}
 windows=${SORVEL2_WINDOWS_BUILD:-$root/build-package/windows}
 mkdir -p dist
 
-# configure DIR ARGS...: configures a build folder that has none yet; one
-# that has is only brought up to date (its cache keeps its options).
+# configure DIR ARGS...: configures a build folder that has no build yet;
+# one that has keeps its options (ninja reruns CMake there when a
+# CMakeLists.txt changed).
 configure() {
   local dir=$1; shift
-  if [ -f "$dir/CMakeCache.txt" ]; then
-    cmake "$dir" >/dev/null
-  else
-    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
-  fi
+  [ -f "$dir/CMakeCache.txt" ] || cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
 }
 
 # cpack_into DIR GENERATOR: makes DIR's package and copies it into dist/.
