@@ -15,6 +15,12 @@ packages=(
   xvfb xauth xfonts-base x11-apps xdotool
   # the Windows build, cross-compiled
   g++-mingw-w64-x86-64
+  # the Windows build run by Wine in tests; window names and display modes read back
+  wine wine64 x11-utils x11-xserver-utils
+  # display mode switches in tests: Xorg with the dummy driver, which offers several modes
+  xserver-xorg-core xserver-xorg-video-dummy
+  # the packages: dpkg-shlibdeps for the Debian one's dependencies, unzip to check the Windows one
+  dpkg-dev unzip
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$(dirname "$0")/extra-packages.txt"
