@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # program: SDL2 window, Mesa OpenGL and GLU, PNG output
   libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libpng-dev
+  # message boxes given the keyboard focus where no window manager does it
+  libxcb1-dev
   # running the program in tests: a private X server, fonts for message boxes
   xvfb xauth xfonts-base x11-apps xdotool
   # the Windows build, cross-compiled

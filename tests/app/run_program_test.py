@@ -302,6 +302,12 @@ def boxes_named(display, caption):
         ["xwininfo", "-id", str(w), "-display", display], capture_output=True, text=True, timeout=WAIT_LIMIT).stdout]
 
 
+def focused_window(display):
+    """The window that has the keyboard focus (None for PointerRoot or none)."""
+    found = xdotool(display, "getwindowfocus", "-f", check_rc=False).stdout.strip()
+    return int(found) if found.isdigit() else None
+
+
 def program_window(server, run):
     """The program's render window: its largest mapped window."""
     def area(window):
@@ -472,6 +478,13 @@ def expect_report(args, options, files, code, expected, shown=False):
                 time.sleep(0.1)
             check(len(run.boxes(captions)) == i + 1, f"box {i + 1} is up, but the boxes shown were "
                                                      f"{run.boxes(captions)}")
+            if run.wine_prefix is None:
+                # The Linux build gives its box the keyboard focus (no window
+                # manager here does); as a user would, wait to see it there.
+                deadline = time.monotonic() + 10.0
+                while focused_window(server.display) != boxes[0]:
+                    check(time.monotonic() < deadline, f"the box {caption!r} does not get the keyboard focus (it is on {focused_window(server.display)}, the box is {boxes[0]}) {run.stderr()}")
+                    time.sleep(0.05)
             press(server, run, "Return", boxes[0])
             deadline = time.monotonic() + WAIT_LIMIT
             while boxes[0] in boxes_named(server.display, caption):
