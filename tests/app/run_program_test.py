@@ -483,7 +483,8 @@ def expect_report(args, options, files, code, expected, shown=False):
                 # manager here does); as a user would, wait to see it there.
                 deadline = time.monotonic() + 10.0
                 while focused_window(server.display) != boxes[0]:
-                    check(time.monotonic() < deadline, f"the box {caption!r} does not get the keyboard focus (it is on {focused_window(server.display)}, the box is {boxes[0]}) {run.stderr()}")
+                    check(time.monotonic() < deadline, f"the box {caption!r} ({boxes[0]}) does not get the keyboard "
+                                                       f"focus, {focused_window(server.display)} has it")
                     time.sleep(0.05)
             press(server, run, "Return", boxes[0])
             deadline = time.monotonic() + WAIT_LIMIT
