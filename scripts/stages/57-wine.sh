@@ -17,9 +17,9 @@ prefix=$SORVEL2_CI_BUILD/wine-prefix
 rm -rf "$prefix"
 made=$(date +%s)
 env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  timeout 300 wineboot --init >/dev/null 2>&1
+  timeout 300 wineboot --init >/dev/null 2>&1 || { echo "wine: wineboot could not make the prefix"; exit 1; }
 WINEPREFIX="$prefix" timeout 60 wineserver -k || true
-echo "wine: prefix made in $(( $(date +%s) - made )) s"
+echo "wine: prefix made in $(( $(date +%s) - made )) s ($(du -sh "$prefix" | cut -f1))"
 
 passed=0 failed=0 skipped=0
 for case in draws_frames escape_ends_within_a_second missing_options missing_reflect negative_ball_count \
