@@ -11,12 +11,20 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # program: SDL2 window, Mesa OpenGL and GLU, PNG output
   libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libpng-dev
+  # message boxes given the keyboard focus where no window manager does it
+  libxcb1-dev
   # running the program in tests: a private X server, fonts for message boxes
   xvfb xauth xfonts-base x11-apps xdotool
   # the Windows build, cross-compiled
   g++-mingw-w64-x86-64
   # the browser build (Emscripten, run in node) and its page in headless Chromium
   emscripten nodejs chromium
+  # the Windows build run by Wine in tests; window names and display modes read back
+  wine wine64 x11-utils x11-xserver-utils
+  # display mode switches in tests: Xorg with the dummy driver, which offers several modes
+  xserver-xorg-core xserver-xorg-video-dummy
+  # the packages: dpkg-shlibdeps for the Debian one's dependencies, unzip to check the Windows one
+  dpkg-dev unzip
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$(dirname "$0")/extra-packages.txt"

@@ -31,8 +31,9 @@ const char kHelp[] =
 #endif
     "  bench    time the field, the polygoniser and the GL submission\n"
     "\n"
-    "'sorvel2-tool <command> --help' tells more. Settings files and textures are\n"
-    "read from the working directory, as the demo reads them.\n";
+    "'sorvel2-tool <command> --help' tells more, 'sorvel2-tool --version' the\n"
+    "version. Settings files and textures are read from the working directory,\n"
+    "as the demo reads them.\n";
 
 
 // Bytes of one array of Count elements of Size bytes, or -1 when the
@@ -97,6 +98,10 @@ int main(int argc, char** argv) {
     const char* command = argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 || std::strcmp(command, "help") == 0) {
         std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (std::strcmp(command, "--version") == 0) {
+        std::printf("sorvel2-tool %s\n", SORVEL2_VERSION);
         return 0;
     }
     struct TCommand {

@@ -16,11 +16,15 @@ if(SORVEL2_BACKEND STREQUAL "win32")
   target_link_libraries(sorvel2_platform_win32 PUBLIC sorvel2_platform_files opengl32 glu32 gdi32 user32)
   add_library(sorvel2_platform ALIAS sorvel2_platform_win32)
 elseif(SORVEL2_BACKEND STREQUAL "sdl")
-  message(STATUS "sorvel2: platform backend sdl (SDL2, Mesa OpenGL and GLU)")
+  message(STATUS "sorvel2: platform backend sdl (SDL2, Mesa OpenGL and GLU, xcb)")
   find_package(SDL2 REQUIRED)
   add_library(sorvel2_platform_sdl OBJECT sdl_platform.cpp)
   sorvel2_target_defaults(sorvel2_platform_sdl)
-  target_link_libraries(sorvel2_platform_sdl PUBLIC sorvel2_platform_files SDL2::SDL2 OpenGL::GL OpenGL::GLU)
+  # xcb: message boxes take the keyboard focus where no window manager gives it.
+  find_package(X11 REQUIRED COMPONENTS xcb)
+  find_package(Threads REQUIRED)
+  target_link_libraries(sorvel2_platform_sdl PUBLIC sorvel2_platform_files SDL2::SDL2 OpenGL::GL OpenGL::GLU
+                                                    X11::xcb Threads::Threads)
   add_library(sorvel2_platform ALIAS sorvel2_platform_sdl)
 elseif(SORVEL2_BACKEND STREQUAL "web")
   # Emscripten only: GLFW and the legacy GL emulation are its own libraries

@@ -27,16 +27,22 @@
 //    They go through the layer's own queue, where PostQuitMessage puts
 //    WM_QUIT behind everything that arrived before it.
 //  * MessageBoxA writes "Caption: text" to stderr, then shows SDL's modal
-//    box. Automated runs set SORVEL2_NO_MESSAGE_BOX=1 to keep the stderr
-//    line and skip the box window, so that nothing waits for a click.
+//    box, which takes the keyboard focus while it is up (as a Win32 box
+//    does), so Return closes it. Automated runs set SORVEL2_NO_MESSAGE_BOX=1
+//    to keep the stderr line and skip the box window, so that nothing waits
+//    for a click.
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <xcb/xcb.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -142,6 +148,87 @@ void Pump() {
     while (SDL_PollEvent(&event) != 0) Translate(event);
 }
 
+// Gives a message box the keyboard focus for as long as it lives: made just
+// before the box is shown, with the box's caption; stops when destroyed.
+//
+// NOTE: with no window manager nothing moves the focus to a new window. A box
+// shown over the render window leaves the focus on it (the program gave it
+// the focus), and before there is one the focus follows the pointer, so
+// Return would not reach the box: only a click would close it. SDL shows the
+// box in a call that returns only when it closes (on X11 from a child
+// process), so a helper thread watches for it instead, on an X connection of
+// its own: a mapped top-level window named like the caption, which it gives
+// the focus whenever the focus is elsewhere, as long as the box is up. With
+// a window manager the box sits inside the manager's frame, is not found
+// among the top-level windows, and the manager focuses it as usual. With no
+// X display the thread finds nothing and ends.
+class TBoxFocus {
+public:
+    explicit TBoxFocus(const char* Caption) : Thread([this, Caption] { Run(Caption); }) {}
+    ~TBoxFocus() {
+        Stop = true;
+        Thread.join();
+    }
+    TBoxFocus(const TBoxFocus&) = delete;
+    TBoxFocus& operator=(const TBoxFocus&) = delete;
+
+private:
+    void Run(const char* Caption) {
+        int screenNumber = 0;
+        xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(c) == 0) {
+            xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(c));
+            for (int i = 0; i < screenNumber && screen.rem > 0; ++i) xcb_screen_next(&screen);
+            while (!Stop) {
+                const xcb_window_t box = FindBox(c, screen.data->root, Caption);
+                if (box != XCB_WINDOW_NONE && FocusedWindow(c) != box) {
+                    xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, box, XCB_CURRENT_TIME);
+                    xcb_flush(c);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        xcb_disconnect(c);
+    }
+
+    // Replies that come with an error (a window gone meanwhile) are null and
+    // skipped; the errors themselves are queued as events nobody reads.
+    static xcb_window_t FindBox(xcb_connection_t* c, xcb_window_t Root, const char* Caption) {
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, Root), nullptr);
+        if (tree == nullptr) return XCB_WINDOW_NONE;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        const std::size_t length = std::strlen(Caption);
+        xcb_window_t box = XCB_WINDOW_NONE;
+        // Topmost first: the newest box is stacked last.
+        for (int i = xcb_query_tree_children_length(tree) - 1; i >= 0 && box == XCB_WINDOW_NONE; --i) {
+            xcb_get_window_attributes_reply_t* attributes =
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
+            const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(attributes);
+            if (!viewable) continue;
+            xcb_get_property_reply_t* name = xcb_get_property_reply(
+                c, xcb_get_property(c, 0, children[i], XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
+            if (name != nullptr && name->format == 8 &&
+                static_cast<std::size_t>(xcb_get_property_value_length(name)) == length &&
+                std::memcmp(xcb_get_property_value(name), Caption, length) == 0)
+                box = children[i];
+            std::free(name);
+        }
+        std::free(tree);
+        return box;
+    }
+
+    static xcb_window_t FocusedWindow(xcb_connection_t* c) {
+        xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const xcb_window_t window = focus != nullptr ? focus->focus : xcb_window_t{XCB_WINDOW_NONE};
+        std::free(focus);
+        return window;
+    }
+
+    std::atomic<bool> Stop{false};
+    std::thread Thread;
+};
+
 // The attributes the program's pixel format asks for.
 void SetGLAttributes(bool DoubleBuffer, int ColourBits, int AlphaBits, int DepthBits, int StencilBits) {
     const int channel = ColourBits >= 24 ? 8 : ColourBits >= 15 ? 5 : 4;
@@ -192,7 +279,10 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     SDL_Window* above = Layer.Window;
     if (above != nullptr) SDL_ShowCursor(SDL_ENABLE);
     // Modal: returns when the box is closed.
-    SDL_ShowSimpleMessageBox(flags, caption, text, above);
+    {
+        TBoxFocus focus(caption);
+        SDL_ShowSimpleMessageBox(flags, caption, text, above);
+    }
     if (above != nullptr) SDL_ShowCursor(Layer.CursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
     return IDOK;
 }
