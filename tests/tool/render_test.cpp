@@ -1,5 +1,5 @@
 // sorvel2-tool render: the PNG files it writes, set against the demo's own
-// frame drawn here in an off-screen context; and bench's GL figure.
+// frame drawn here in an off-screen context; and bench's GL figures.
 #include "app/view.h"
 #include "scene/scene.h"
 #include "scene/state.h"
@@ -185,13 +185,64 @@ TEST(ToolRenderFiles, FailuresAreReportedWithTheirExitCodes) {
     }
 }
 
-TEST(ToolBenchGL, TimesTheSubmissionWhenTheDemosTexturesAreThere) {
+// With the textures there, bench draws the demo's frame: each way of
+// submitting the surface it was asked for gets a gl_submit and a frame row
+// (named plainly for one way, by way for two, in the order given), the frame
+// with the frames per second its median gives.
+struct TBenchSubmitRow {
+    std::vector<std::string> Flags;
+    const char* Submit;  // what the report says it timed
+    std::vector<std::string> Rows;
+    std::vector<std::string> Absent;
+};
+const TBenchSubmitRow kBenchSubmits[] = {
+    {{}, "arrays", {"gl_submit", "frame"}, {"gl_submit/arrays", "frame/immediate"}},
+    {{"--submit", "immediate"}, "immediate", {"gl_submit", "frame"}, {"gl_submit/immediate"}},
+    {{"--submit", "immediate,arrays"},
+     "immediate,arrays",
+     {"gl_submit/immediate", "frame/immediate", "gl_submit/arrays", "frame/arrays"},
+     {"gl_submit", "frame"}},
+    {{"--submit", "arrays,immediate"},
+     "arrays,immediate",
+     {"gl_submit/arrays", "frame/arrays", "gl_submit/immediate", "frame/immediate"},
+     {"gl_submit", "frame"}},
+};
+
+TEST(ToolBenchGL, TimesEachWayOfSubmittingAndTheWholeFrame) {
     TScratchDir dir;
     Prepare(dir, nullptr);
-    const TToolRun run =
-        RunTool(dir, {"bench", "--frames", "3", "--grid", "16", "--balls", "4", "--size", "64x48", "--json"});
-    ASSERT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_NE(run.Out.find("\"gl_submit\": {\"median_ms\": "), std::string::npos) << run.Out;
+    for (const TBenchSubmitRow& row : kBenchSubmits) {
+        SCOPED_TRACE(row.Submit);
+        std::vector<std::string> args = {"bench", "--frames", "3", "--grid", "16", "--balls", "4", "--size", "64x48", "--json"};
+        args.insert(args.end(), row.Flags.begin(), row.Flags.end());
+        const TToolRun run = RunTool(dir, args);
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        EXPECT_NE(run.Out.find(std::string("\"submit\": \"") + row.Submit + "\""), std::string::npos) << run.Out;
+        std::size_t previous = 0;
+        for (const std::string& name : row.Rows) {
+            const std::size_t at = run.Out.find("\"" + name + "\": {");
+            ASSERT_NE(at, std::string::npos) << name << " in " << run.Out;
+            EXPECT_GT(at, previous) << name << " out of order";
+            previous = at;
+            const std::string o = JsonObject(run.Out, name);
+            const double median = JsonNumber(o, "median_ms"), p95 = JsonNumber(o, "p95_ms");
+            EXPECT_GE(p95, median) << name;
+            if (name.rfind("frame", 0) != 0) continue;
+            EXPECT_GT(median, 0.0) << name;
+            // fps (2 places) comes from the unrounded median (4 places).
+            EXPECT_NEAR(JsonNumber(o, "fps"), 1000.0 / median, 0.006 + 1000.0 / (median * median) * 5e-5) << o;
+        }
+        for (const std::string& name : row.Absent)
+            EXPECT_EQ(run.Out.find("\"" + name + "\": "), std::string::npos) << name << " in " << run.Out;
+    }
+
+    const TToolRun text = RunTool(dir, {"bench", "--frames", "2", "--grid", "8", "--balls", "2", "--size", "32x24",
+                                        "--submit", "arrays,immediate"});
+    ASSERT_EQ(text.Exit, 0) << text.Err;
+    EXPECT_NE(text.Out.find("32x24, submit arrays,immediate\n"), std::string::npos) << text.Out;
+    for (const char* name : {"gl_submit/arrays ", "frame/arrays ", "gl_submit/immediate ", "frame/immediate "})
+        EXPECT_NE(text.Out.find(name), std::string::npos) << name << " in " << text.Out;
+    EXPECT_NE(text.Out.find(" frames/s\n"), std::string::npos) << text.Out;
 }
 
 } // namespace
