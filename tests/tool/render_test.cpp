@@ -49,19 +49,25 @@ protected:
     ToolRender() : THeadlessGLTest(160, 120) {}
 };
 
-// The demo's set-up and frame, in this process, at ElapsedMs = Ms.
-TEST_F(ToolRender, ImageIsTheDemosOwnFrame) {
-    TScratchDir dir;
-    Prepare(dir, "640 480 0 10 24");
-    const TToolRun run = RunTool(dir, {"render", "--time-ms", "2500", "--size", "160x120", "-o", "frame.png"});
-    ASSERT_EQ(run.Exit, 0) << run.Err;
-    TImage image;
-    ASSERT_TRUE(ReadPng(dir.File("frame.png"), image));
-    ASSERT_EQ(image.Width, 160);
-    ASSERT_EQ(image.Height, 120);
+// The demo's set-up and frame, in this process, at ElapsedMs = 2500 with 10
+// balls on a grid of 24, against the tool's image of the same settings from
+// options.txt, from --grid and --balls with no options.txt, and from the
+// flags laid over a file that says otherwise.
+struct TSameFrameRow {
+    const char* Options;  // nullptr: no options.txt
+    std::vector<std::string> Flags;
+};
+const TSameFrameRow kSameFrame[] = {
+    {"640 480 0 10 24", {}},
+    {nullptr, {"--grid", "24", "--balls", "10"}},
+    {"640 480 0 3 9", {"--balls", "10", "--grid", "24"}},
+};
 
-    const std::filesystem::path here = std::filesystem::current_path();
-    std::filesystem::current_path(dir.Path());  // InitScene reads the textures from here
+TEST_F(ToolRender, ImageIsTheDemosOwnFrame) {
+    TScratchDir here;
+    Prepare(here, nullptr);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(here.Path());  // InitScene reads the textures from here
     BallCount = 10;
     GridSize = 24;
     ResizeView(160, 120);
@@ -70,14 +76,27 @@ TEST_F(ToolRender, ImageIsTheDemosOwnFrame) {
     RenderScene();
     glFinish();
     ReadBack();
-    std::filesystem::current_path(here);
+    std::filesystem::current_path(previous);
     delete Grid;
     Grid = nullptr;
     Balls.Release();
 
-    std::size_t differing = 0;
-    for (std::size_t i = 0; i < image.Rgb.size(); ++i) differing += image.Rgb[i] != Pixels()[i];
-    EXPECT_EQ(differing, 0u) << "of " << image.Rgb.size() << " bytes";
+    for (const TSameFrameRow& row : kSameFrame) {
+        SCOPED_TRACE(row.Options != nullptr ? row.Options : "no options.txt");
+        TScratchDir dir;
+        Prepare(dir, row.Options);
+        std::vector<std::string> args = {"render", "--time-ms", "2500", "--size", "160x120", "-o", "frame.png"};
+        args.insert(args.end(), row.Flags.begin(), row.Flags.end());
+        const TToolRun run = RunTool(dir, args);
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        TImage image;
+        ASSERT_TRUE(ReadPng(dir.File("frame.png"), image));
+        ASSERT_EQ(image.Width, 160);
+        ASSERT_EQ(image.Height, 120);
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < image.Rgb.size(); ++i) differing += image.Rgb[i] != Pixels()[i];
+        EXPECT_EQ(differing, 0u) << "of " << image.Rgb.size() << " bytes";
+    }
 }
 
 TEST(ToolRenderFiles, ImageIsNotOneFlatColourAndRepeatsExactly) {
@@ -168,6 +187,10 @@ const TRenderFailure kRenderFailures[] = {
     {"64 48 0 2 8", true, {"render", "--time-ms", "0"}, 64, "-o OUT is required"},
     {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--frames", "2", "-o", "%d%d"}, 64, "one conversion"},
     {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--fps", "5", "-o", "x.png"}, 64, "--fps goes with --frames"},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--grid", "0", "-o", "x.png"}, 64, "--grid must be from 1"},
+    {"64 48 0 2 8", true, {"render", "--time-ms", "0", "--balls", "-2", "-o", "x.png"}, 64, "--balls must be from 0"},
+    // The size still comes from options.txt when --size is not given.
+    {nullptr, true, {"render", "--time-ms", "0", "--grid", "8", "--balls", "2", "-o", "x.png"}, 2, "Runtime error   2 at "},
 };
 
 TEST(ToolRenderFiles, FailuresAreReportedWithTheirExitCodes) {
