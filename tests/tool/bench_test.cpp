@@ -37,7 +37,9 @@ TEST(ToolBench, JsonReportsEveryStageAndTheSettings) {
         EXPECT_GE(median, 0.0) << stage << ": " << run.Out;
         EXPECT_GE(p95, median) << stage;
     }
-    EXPECT_NE(run.Out.find("\"gl_submit\": null, \"frame\": null"), std::string::npos) << "--no-gl leaves them out";
+    EXPECT_NE(run.Out.find("\"gl_submit\": null, \"frame\": null, \"minor_faults_per_frame\": null"),
+              std::string::npos)
+        << "--no-gl leaves them out";
     EXPECT_EQ(run.Out.find("\"submit\""), std::string::npos) << "no way of submitting without GL";
     EXPECT_EQ(JsonNumber(run.Out, "grid"), 12);
     EXPECT_EQ(JsonNumber(run.Out, "balls"), 5);
