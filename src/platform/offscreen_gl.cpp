@@ -13,16 +13,14 @@
 // libglvnd to whatever EGL made current.
 #include "platform/offscreen_gl.h"
 
+#include "platform/gl_heap.h"
+
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
 
 #include <cstring>
 #include <vector>
-
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -79,27 +77,6 @@ TDisplay OpenDisplay() {
     return {EGL_NO_DISPLAY, "no EGL display: neither Mesa's software device nor its surfaceless platform"};
 }
 
-// Mesa's software renderer allocates its per-frame working memory (the bins
-// of the scene being rasterised, some half a megabyte a block) on the heap
-// of the thread that draws and frees it all when the next frame starts. With
-// glibc's defaults the freed top of the heap (anything over 128 KiB) is
-// handed back to the system at once and blocks of 128 KiB or more are
-// mapped and unmapped one by one, so every frame faults its memory in again:
-// some 10,000 minor page faults a frame at grid 128 with 50 balls, four
-// times the GL time. Keeping freed memory in the heap ends that; what the
-// process holds is then its largest frame, not its current one. An
-// on-screen context is not affected the same way and is left alone.
-void KeepFreedMemory() {
-#ifdef __GLIBC__
-    static const bool kept = [] {
-        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);  // the largest glibc accepts on 64 bits
-        mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-        return true;
-    }();
-    (void)kept;
-#endif
-}
-
 const TDisplay& Display() {
     static const TDisplay display = OpenDisplay();
     return display;
@@ -132,7 +109,7 @@ bool TOffscreenGL::Open(int Width, int Height) {
         Error_ = "the surface needs a width and height of at least 1";
         return false;
     }
-    KeepFreedMemory();
+    KeepRendererMemory();
     const TDisplay& display = Display();
     if (display.Handle == EGL_NO_DISPLAY) {
         Error_ = display.Error;
