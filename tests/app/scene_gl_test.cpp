@@ -66,6 +66,8 @@ protected:
         BackgroundTexture = 0;
     }
     void TearDown() override {
+        SurfaceSubmit = TSurfaceSubmit::Arrays;
+        SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
         delete Grid;
         Grid = nullptr;
         Balls.Release();
@@ -339,8 +341,6 @@ TEST_F(SceneGLTest, ArraysDrawTheSamePixelsAsImmediateMode) {
         Grid = nullptr;
         Balls.Release();
     }
-    SurfaceSubmit = TSurfaceSubmit::Arrays;
-    SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
 }
 
 // ---------------------------------------------------------------------------
