@@ -46,17 +46,22 @@ const char kBenchHelp[] =
     "  frame       the demo's whole frame: RenderScene up to glFinish, the field\n"
     "              and the polygoniser included, and the frames per second that\n"
     "              gives (no buffer swap, no display)\n"
+#endif
+    "\n"
+    "and the mean number of triangles per frame"
+#ifdef SORVEL2_TOOL_RENDER
+    "; with GL, also the minor page faults\n"
+    "of the process per timed frame (all its passes), which stay near zero once\n"
+    "the renderer's memory is kept from frame to frame.\n"
     "\n"
     "gl_submit and frame need reflect.bmp and background.bmp in the working\n"
     "directory (the demo's set-up loads them); they are left out (null in JSON)\n"
     "without them, with --no-gl, or with no context. With two ways of submitting\n"
     "the surface, each frame is drawn with both, alternating which goes first,\n"
     "and their rows are named gl_submit/immediate, frame/arrays and so on.\n"
+#else
+    ".\n"
 #endif
-    "\n"
-    "and the mean number of triangles per frame; with GL, also the minor page\n"
-    "faults of the process per timed frame (all its passes), which stay near\n"
-    "zero once the renderer's memory is kept from frame to frame.\n"
     "\n"
     "  --frames K   frames to time (1 or more)\n"
     "  --grid S     grid resolution instead of options.txt's\n"
