@@ -14,6 +14,7 @@
 #include "scene/scene.h"
 
 #include <GL/gl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -26,7 +27,8 @@
 #include <vector>
 
 const char kBenchHelp[] =
-    "usage: sorvel2-tool bench [--frames K] [--grid S] [--balls B] [--threads T] [--size WxH] [--no-gl] [--json]\n"
+    "usage: sorvel2-tool bench [--frames K] [--grid S] [--balls B] [--threads T] [--size WxH]\n"
+    "                          [--submit immediate|arrays|immediate,arrays] [--no-gl] [--json]\n"
     "\n"
     "Runs the frame's work K times (default 100, after one frame not counted) with\n"
     "ElapsedMs = 0, 16, 33, 50, ... (60 frames a second) and prints the median and\n"
@@ -40,13 +42,26 @@ const char kBenchHelp[] =
     "  gl_submit   the demo's RenderScene in an off-screen context (Mesa's software\n"
     "              renderer) up to glFinish, with the field already filled, less\n"
     "              the same frame's polygonise time: the background sphere, the GL\n"
-    "              state, the glNormal3fv/glVertex3fv calls of the surface and the\n"
-    "              rasterisation. Needs reflect.bmp and background.bmp in the\n"
-    "              working directory (the demo's set-up loads them); left out\n"
-    "              (null in JSON) without them, with --no-gl, or with no context.\n"
+    "              state, the submission of the surface and the rasterisation\n"
+    "  frame       the demo's whole frame: RenderScene up to glFinish, the field\n"
+    "              and the polygoniser included, and the frames per second that\n"
+    "              gives (no buffer swap, no display)\n"
 #endif
     "\n"
-    "and the mean number of triangles per frame.\n"
+    "and the mean number of triangles per frame"
+#ifdef SORVEL2_TOOL_RENDER
+    "; with GL, also the minor page faults\n"
+    "of the process per timed frame (all its passes), which stay near zero once\n"
+    "the renderer's memory is kept from frame to frame.\n"
+    "\n"
+    "gl_submit and frame need reflect.bmp and background.bmp in the working\n"
+    "directory (the demo's set-up loads them); they are left out (null in JSON)\n"
+    "without them, with --no-gl, or with no context. With two ways of submitting\n"
+    "the surface, each frame is drawn with both, alternating which goes first,\n"
+    "and their rows are named gl_submit/immediate, frame/arrays and so on.\n"
+#else
+    ".\n"
+#endif
     "\n"
     "  --frames K   frames to time (1 or more)\n"
     "  --grid S     grid resolution instead of options.txt's\n"
@@ -54,7 +69,11 @@ const char kBenchHelp[] =
     "  --threads T  threads sharing the field and the polygoniser, the caller\n"
     "               included (1 to 8; default: the engine's, as in the demo)\n"
 #ifdef SORVEL2_TOOL_RENDER
-    "  --size WxH   size of the off-screen image for gl_submit (default 640x480)\n"
+    "  --size WxH   size of the off-screen image (default 640x480)\n"
+    "  --submit M   how the surface goes to OpenGL: immediate (glNormal3fv and\n"
+    "               glVertex3fv per vertex), arrays (a vertex batch drawn with\n"
+    "               glDrawArrays) or both, comma-separated, timed side by side\n"
+    "               (default: what the demo uses, arrays)\n"
     "  --no-gl      do not time the GL submission\n"
 #endif
     "  --json       print one JSON object instead of text\n"
@@ -65,7 +84,7 @@ const char kBenchHelp[] =
 namespace {
 
 const TFlagRule kOptions[] = {{"frames", true},  {"grid", true},  {"balls", true}, {"threads", true},
-                                {"size", true},    {"json", false}, {"no-gl", false}};
+                                {"size", true},    {"submit", true}, {"json", false}, {"no-gl", false}};
 
 // Counts what the polygoniser emits and nothing else.
 struct TCountingSink {
@@ -96,13 +115,66 @@ TStage Summarise(std::vector<double>& Ms) {
     return s;
 }
 
-void PrintJsonStage(const char* Name, const TStage& S) {
-    std::printf("\"%s\": {\"median_ms\": %.4f, \"p95_ms\": %.4f}, ", Name, S.Median, S.P95);
+void PrintJsonStage(const std::string& Name, const TStage& S) {
+    std::printf("\"%s\": {\"median_ms\": %.4f, \"p95_ms\": %.4f}, ", Name.c_str(), S.Median, S.P95);
 }
 
-void PrintTextStage(const char* Name, const TStage& S) {
-    std::printf("%-12s median %9.4f ms   p95 %9.4f ms\n", Name, S.Median, S.P95);
+void PrintJsonFrame(const std::string& Name, const TStage& S) {
+    std::printf("\"%s\": {\"median_ms\": %.4f, \"p95_ms\": %.4f, \"fps\": %.2f}, ", Name.c_str(), S.Median, S.P95,
+                1000.0 / S.Median);
 }
+
+void PrintTextStage(const std::string& Name, const TStage& S) {
+    std::printf("%-19s median %9.4f ms   p95 %9.4f ms\n", Name.c_str(), S.Median, S.P95);
+}
+
+void PrintTextFrame(const std::string& Name, const TStage& S) {
+    std::printf("%-19s median %9.4f ms   p95 %9.4f ms   %.1f frames/s\n", Name.c_str(), S.Median, S.P95,
+                1000.0 / S.Median);
+}
+
+// One way of submitting the surface and its samples.
+struct TSubmitTimes {
+    const char* Name;
+#ifdef SORVEL2_TOOL_RENDER
+    TSurfaceSubmit Submit;
+#endif
+    std::vector<double> GlMs;
+    std::vector<double> FrameMs;
+};
+
+#ifdef SORVEL2_TOOL_RENDER
+// The --submit value: "immediate", "arrays", or both, comma-separated, each
+// once; the demo's own way when absent.
+bool ParseSubmit(const TCommandLine& Line, std::vector<TSubmitTimes>& Out) {
+    struct TName {
+        const char* Name;
+        TSurfaceSubmit Submit;
+    };
+    static const TName kNames[] = {{"immediate", TSurfaceSubmit::Immediate}, {"arrays", TSurfaceSubmit::Arrays}};
+    const char* text = Line.Value("submit");
+    if (text == nullptr) {
+        for (const TName& n : kNames)
+            if (n.Submit == SurfaceSubmit) Out.push_back({n.Name, n.Submit, {}, {}});
+        return true;
+    }
+    const std::string value = text;
+    for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        const std::string word = value.substr(at, comma - at);
+        const TName* found = nullptr;
+        for (const TName& n : kNames)
+            if (word == n.Name) found = &n;
+        bool repeated = false;
+        for (const TSubmitTimes& t : Out) repeated = repeated || word == t.Name;
+        if (found == nullptr || repeated)
+            return Line.Fail("--submit wants immediate, arrays or immediate,arrays, not '" + value + "'");
+        Out.push_back({found->Name, found->Submit, {}, {}});
+        at = comma + 1;
+    }
+    return true;
+}
+#endif
 
 } // namespace
 
@@ -113,12 +185,19 @@ int RunBench(int Argc, char** Argv) {
     if (!line.Int("frames", 1, 1000000, frames) || !line.Int("threads", 1, kMaxThreads, threads) ||
         !line.Size("size", width, height))
         return kExitUsage;
+    std::vector<TSubmitTimes> submits;
+#ifdef SORVEL2_TOOL_RENDER
+    if (!ParseSubmit(line, submits)) return kExitUsage;
+#else
+    if (line.Has("submit")) return line.Fail("--submit needs a build with OpenGL"), kExitUsage;
+#endif
     TToolSettings settings;
     if (!ResolveSettings(line, settings)) return kExitUsage;
     if (threads != 0) SetThreadCount(threads);
 
     // Set-up: all arrays sized here, none in the loop. With GL the demo's own
-    // set-up makes the balls and the grid; without, the engine alone.
+    // set-up makes the balls, the grid and the vertex batch; without, the
+    // engine alone.
     BallCount = settings.Balls;
     GridSize = settings.Grid;
     TGrid* grid = nullptr;
@@ -144,61 +223,101 @@ int RunBench(int Argc, char** Argv) {
         grid = &engineOnly->Grid();
     }
     grid->FieldProc = NoField;  // the field is timed on its own
-    std::vector<double> fieldMs(static_cast<std::size_t>(frames)), polygoniseMs(fieldMs.size()), glMs(fieldMs.size());
+    std::vector<double> fieldMs(static_cast<std::size_t>(frames)), polygoniseMs(fieldMs.size());
+    for (TSubmitTimes& t : submits) {
+        t.GlMs.resize(fieldMs.size());
+        t.FrameMs.resize(fieldMs.size());
+    }
     long long vertices = 0;
+    long long faults = 0;  // minor page faults of the timed frames, GL passes included
 
     // Loop: frame -1 warms the caches (and starts the worker threads) and is
     // not counted.
     for (std::int32_t f = -1; f < frames; ++f) {
         const std::int32_t ms = static_cast<std::int32_t>(static_cast<std::int64_t>(f < 0 ? 0 : f) * 1000 / 60);
+        const auto at = static_cast<std::size_t>(f < 0 ? 0 : f);
         long long emitted = 0;
+#ifdef SORVEL2_TOOL_RENDER
+        rusage usage{};
+        if (f == 0 && getrusage(RUSAGE_SELF, &usage) == 0) faults = -usage.ru_minflt;
+#endif
         const TClock::time_point t0 = TClock::now();
         SetFrameTime(ms);
         EvaluateField(*grid);
         const TClock::time_point t1 = TClock::now();
         grid->Polygonise(TCountingSink{&emitted});
         const TClock::time_point t2 = TClock::now();
-        TClock::time_point t3 = t2;
-#ifdef SORVEL2_TOOL_RENDER
-        if (timeGl) {
-            RenderScene();
-            glFinish();
-            t3 = TClock::now();
-        }
-#endif
-        if (f < 0) continue;
-        const auto at = static_cast<std::size_t>(f);
         fieldMs[at] = Milliseconds(t0, t1);
         polygoniseMs[at] = Milliseconds(t1, t2);
-        glMs[at] = Milliseconds(t2, t3) - polygoniseMs[at];
-        vertices += emitted;
+#ifdef SORVEL2_TOOL_RENDER
+        // Each way of submitting draws this frame twice: with the field as
+        // it is (gl_submit) and as the demo does it (frame). Which way goes
+        // first alternates, so neither always finds the caches the other left.
+        for (std::size_t k = 0; timeGl && k < submits.size(); ++k) {
+            TSubmitTimes& t = submits[(k + at) % submits.size()];
+            SurfaceSubmit = t.Submit;
+            const TClock::time_point g0 = TClock::now();
+            RenderScene();
+            glFinish();
+            const TClock::time_point g1 = TClock::now();
+            grid->FieldProc = EvaluateField;
+            RenderScene();
+            glFinish();
+            const TClock::time_point g2 = TClock::now();
+            grid->FieldProc = NoField;
+            t.GlMs[at] = Milliseconds(g0, g1) - polygoniseMs[at];
+            t.FrameMs[at] = Milliseconds(g1, g2);
+        }
+#endif
+        if (f >= 0) vertices += emitted;
     }
+#ifdef SORVEL2_TOOL_RENDER
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) == 0) faults += usage.ru_minflt;
+#endif
+    const double faultsPerFrame = static_cast<double>(faults) / frames;
 
     // Tear-down: the figures.
-    const TStage field = Summarise(fieldMs), polygonise = Summarise(polygoniseMs), glSubmit = Summarise(glMs);
+    const TStage field = Summarise(fieldMs), polygonise = Summarise(polygoniseMs);
     const double triangles = static_cast<double>(vertices) / 3.0 / frames;
+    std::string submitNames;
+    for (const TSubmitTimes& t : submits) submitNames += (submitNames.empty() ? "" : ",") + std::string(t.Name);
+    // One way keeps the plain row names; two are told apart by a suffix.
+    auto rowName = [&](const char* Row, const TSubmitTimes& T) {
+        return submits.size() == 1 ? std::string(Row) : std::string(Row) + "/" + T.Name;
+    };
     if (line.Has("json")) {
         std::printf("{");
         PrintJsonStage("field", field);
         PrintJsonStage("polygonise", polygonise);
         if (timeGl) {
-            PrintJsonStage("gl_submit", glSubmit);
+            for (TSubmitTimes& t : submits) {
+                PrintJsonStage(rowName("gl_submit", t), Summarise(t.GlMs));
+                PrintJsonFrame(rowName("frame", t), Summarise(t.FrameMs));
+            }
+            std::printf("\"submit\": \"%s\", \"minor_faults_per_frame\": %.1f, ", submitNames.c_str(), faultsPerFrame);
         } else {
-            std::printf("\"gl_submit\": null, ");
+            std::printf("\"gl_submit\": null, \"frame\": null, \"minor_faults_per_frame\": null, ");
         }
         std::printf("\"triangles\": %.1f, \"frames\": %d, \"grid\": %d, \"balls\": %d, \"threads\": %d}\n",
                     triangles, frames, settings.Grid, settings.Balls, ThreadCount());
     } else {
-        std::printf("frames %d, grid %d, balls %d, threads %d\n", frames, settings.Grid, settings.Balls,
-                    ThreadCount());
+        std::printf("frames %d, grid %d, balls %d, threads %d", frames, settings.Grid, settings.Balls, ThreadCount());
+        if (timeGl) std::printf(", %dx%d, submit %s", width, height, submitNames.c_str());
+        std::printf("\n");
         PrintTextStage("field", field);
         PrintTextStage("polygonise", polygonise);
         if (timeGl) {
-            PrintTextStage("gl_submit", glSubmit);
+            for (TSubmitTimes& t : submits) {
+                PrintTextStage(rowName("gl_submit", t), Summarise(t.GlMs));
+                PrintTextFrame(rowName("frame", t), Summarise(t.FrameMs));
+            }
+            std::printf("page faults         %.1f minor per frame (mean, all of its GL passes)\n", faultsPerFrame);
         } else {
-            std::printf("gl_submit    not measured (%s)\n", noGl.c_str());
+            std::printf("gl_submit           not measured (%s)\n", noGl.c_str());
+            std::printf("frame               not measured (%s)\n", noGl.c_str());
         }
-        std::printf("triangles    %.1f per frame (mean)\n", triangles);
+        std::printf("triangles           %.1f per frame (mean)\n", triangles);
     }
     return 0;
 }

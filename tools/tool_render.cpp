@@ -23,19 +23,22 @@
 #include <vector>
 
 const char kRenderHelp[] =
-    "usage: sorvel2-tool render --time-ms N [--frames K [--fps F]] [--size WxH] -o OUT\n"
+    "usage: sorvel2-tool render --time-ms N [--frames K [--fps F]] [--size WxH] [--grid S] [--balls B] -o OUT\n"
     "\n"
     "Draws the frame the demo shows at ElapsedMs = N with the demo's own set-up and\n"
     "frame code (InitScene, RenderScene) in an off-screen OpenGL context (Mesa's\n"
     "software renderer: no window, no display) and writes it as an RGB PNG.\n"
     "options.txt, reflect.bmp and background.bmp are read from the working\n"
-    "directory as the demo reads them, with the demo's errors and exit codes.\n"
+    "directory as the demo reads them, with the demo's errors and exit codes;\n"
+    "with --size, --grid and --balls all given, options.txt is not read.\n"
     "\n"
     "  --time-ms N   milliseconds since the frame loop began, for the first frame\n"
     "  --frames K    draw K frames (default 1); frame k is at N + k * 1000 / F ms,\n"
     "                rounded to the nearest millisecond\n"
     "  --fps F       frames per second of the sequence (default 30)\n"
     "  --size WxH    image size (default: options.txt's screen size)\n"
+    "  --grid S      grid resolution (1 or more) instead of options.txt's\n"
+    "  --balls B     number of balls (0 or more) instead of options.txt's\n"
     "  -o, --output OUT\n"
     "                a single frame (no --frames): the file name.\n"
     "                With --frames: a printf pattern with one integer conversion\n"
@@ -55,7 +58,8 @@ const char kRenderHelp[] =
 namespace {
 
 const TFlagRule kOptions[] = {
-    {"time-ms", true}, {"frames", true}, {"fps", true}, {"size", true}, {"output", true, 'o'}};
+    {"time-ms", true}, {"frames", true}, {"fps", true},        {"size", true},
+    {"grid", true},    {"balls", true},  {"output", true, 'o'}};
 
 // Writes Rgb (Width x Height, top row first) as an 8-bit RGB PNG with no
 // time stamp or other chunk that would change from run to run. Returns an
@@ -155,16 +159,24 @@ int RunRender(int Argc, char** Argv) {
     }
 
     // Set-up, in the demo's order: options, context and view, scene.
-    ReadOptions();
+    TToolSettings settings;
+    if (!ResolveSettings(line, settings)) return kExitUsage;
     if (width == 0) {
-        if (ScreenWidth < 1 || ScreenHeight < 1 || ScreenWidth > 16384 || ScreenHeight > 16384) {
+        if (!settings.FromFile) {
+            ReadOptions();  // for the screen size alone
+            settings.Width = ScreenWidth;
+            settings.Height = ScreenHeight;
+        }
+        if (settings.Width < 1 || settings.Height < 1 || settings.Width > 16384 || settings.Height > 16384) {
             std::fprintf(stderr, "sorvel2-tool render: options.txt's screen size %dx%d cannot be drawn; give --size\n",
-                         ScreenWidth, ScreenHeight);
+                         settings.Width, settings.Height);
             return kExitFailed;
         }
-        width = ScreenWidth;
-        height = ScreenHeight;
+        width = settings.Width;
+        height = settings.Height;
     }
+    BallCount = settings.Balls;
+    GridSize = settings.Grid;
     TOffscreenGL gl;
     if (!gl.Open(width, height)) {
         std::fprintf(stderr, "sorvel2-tool render: no off-screen OpenGL context: %s\n", gl.Error());

@@ -13,6 +13,8 @@
 // libglvnd to whatever EGL made current.
 #include "platform/offscreen_gl.h"
 
+#include "platform/gl_heap.h"
+
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
@@ -107,6 +109,7 @@ bool TOffscreenGL::Open(int Width, int Height) {
         Error_ = "the surface needs a width and height of at least 1";
         return false;
     }
+    KeepRendererMemory();
     const TDisplay& display = Display();
     if (display.Handle == EGL_NO_DISPLAY) {
         Error_ = display.Error;

@@ -33,6 +33,8 @@
 //    for a click.
 #include "platform/platform.h"
 
+#include "platform/gl_heap.h"
+
 #include <SDL.h>
 #include <xcb/xcb.h>
 
@@ -440,6 +442,7 @@ BOOL SwapBuffers(HDC hdc) {
 HGLRC wglCreateContext(HDC hdc) {
     SDL_Window* window = AsWindow(hdc);
     if (window == nullptr || window != Layer.Window || !Layer.PixelFormatSet) return nullptr;
+    KeepRendererMemory();
     SDL_GLContext context = SDL_GL_CreateContext(window);
     if (context == nullptr) return nullptr;
     // A new WGL context is not current until wglMakeCurrent.

@@ -10,16 +10,88 @@
 #include <GL/glu.h>
 
 #include <cmath>
+#include <vector>
+
+TSurfaceSubmit SurfaceSubmit = TSurfaceSubmit::Arrays;
+std::int32_t SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
 
 namespace {
 
-// The polygoniser's consumer: each vertex as a normal, then a position, into
-// the primitive RenderScene has opened.
-struct TGLTriangleSink {
+// The reference consumer: each vertex as a normal, then a position, into the
+// GL_TRIANGLES primitive RenderScene has opened.
+struct TImmediateSink {
     void operator()(const TEdgeVertex& Vertex) const {
         glNormal3fv(&Vertex.Normal.x);
         glVertex3fv(&Vertex.Position.x);
     }
+};
+
+// The array consumer. One interleaved vertex: normal, then position.
+struct TArrayVertex {
+    float Normal[3];
+    float Position[3];
+};
+static_assert(sizeof(TArrayVertex) == 24, "six packed floats: the stride GL is given");
+
+// A fixed number of vertices, made once at set-up. Every emitted vertex is
+// copied in; a full batch is drawn at once and refilled from the start, so
+// a frame makes ceil(vertices / capacity) draws and no allocation. The
+// capacity is whole triangles, so no triangle is split between two draws.
+class TVertexBatch {
+public:
+    void Create(std::int32_t Vertices) {
+        const std::int32_t whole = Vertices < 3 ? 3 : Vertices - Vertices % 3;
+        Storage_.assign(static_cast<std::size_t>(whole), TArrayVertex{});
+        Next_ = Storage_.data();
+        End_ = Storage_.data() + Storage_.size();
+    }
+
+    // The only client state of the frame: switched on here, off in Finish.
+    void Start() {
+        Next_ = Storage_.data();
+        glNormalPointer(GL_FLOAT, sizeof(TArrayVertex), Storage_.data()->Normal);
+        glVertexPointer(3, GL_FLOAT, sizeof(TArrayVertex), Storage_.data()->Position);
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glEnableClientState(GL_VERTEX_ARRAY);
+    }
+
+    void Add(const TEdgeVertex& Vertex) {
+        TArrayVertex& v = *Next_;
+        v.Normal[0] = Vertex.Normal.x;
+        v.Normal[1] = Vertex.Normal.y;
+        v.Normal[2] = Vertex.Normal.z;
+        v.Position[0] = Vertex.Position.x;
+        v.Position[1] = Vertex.Position.y;
+        v.Position[2] = Vertex.Position.z;
+        if (++Next_ == End_) Draw();
+    }
+
+    // Draws what is left (nothing when the last vertex filled the batch).
+    void Finish() {
+        Draw();
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glDisableClientState(GL_NORMAL_ARRAY);
+    }
+
+private:
+    // glDrawArrays copies the vertices it is given before it returns, so the
+    // batch can be refilled at once.
+    void Draw() {
+        const auto count = static_cast<GLsizei>(Next_ - Storage_.data());
+        if (count > 0) glDrawArrays(GL_TRIANGLES, 0, count);
+        Next_ = Storage_.data();
+    }
+
+    std::vector<TArrayVertex> Storage_;
+    TArrayVertex* Next_ = nullptr;
+    TArrayVertex* End_ = nullptr;
+};
+
+TVertexBatch SurfaceBatch;
+
+struct TBatchSink {
+    TVertexBatch* Batch;
+    void operator()(const TEdgeVertex& Vertex) const { Batch->Add(Vertex); }
 };
 
 } // namespace
@@ -35,6 +107,7 @@ void InitScene() {
     glEnable(GL_NORMALIZE);
     Balls.Create(BallCount);
     Grid = NewSceneGrid(GridSize);
+    SurfaceBatch.Create(SurfaceBatchVertices);
 }
 
 void RenderScene() {
@@ -80,7 +153,13 @@ void RenderScene() {
         DrawSurfaceLitOnCpu(*Grid);
         return;
     }
-    glBegin(GL_TRIANGLES);
-    Grid->Polygonise(TGLTriangleSink{});
-    glEnd();
+    if (SurfaceSubmit == TSurfaceSubmit::Immediate) {
+        glBegin(GL_TRIANGLES);
+        Grid->Polygonise(TImmediateSink{});
+        glEnd();
+    } else {
+        SurfaceBatch.Start();
+        Grid->Polygonise(TBatchSink{&SurfaceBatch});
+        SurfaceBatch.Finish();
+    }
 }

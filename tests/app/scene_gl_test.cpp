@@ -1,7 +1,7 @@
 // The scene and the view in a real (software) OpenGL context: the fixed
 // state and textures after InitScene, the state and ball values after a
-// frame at ElapsedMs 0, the picture of that frame, and ResizeView's
-// viewport and projection.
+// frame at ElapsedMs 0, the picture of that frame, the array batch's
+// pixels against immediate mode's, and ResizeView's viewport and projection.
 #include "app/view.h"
 #include "platform/platform.h"
 #include "platform/web_glu.h"
@@ -69,6 +69,8 @@ protected:
         BackgroundTexture = 0;
     }
     void TearDown() override {
+        SurfaceSubmit = TSurfaceSubmit::Arrays;
+        SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
         delete Grid;
         Grid = nullptr;
         Balls.Release();
@@ -450,6 +452,120 @@ TEST_F(WebGluTest, MipmapsMatchMesasGlu) {
     EXPECT_EQ(webglu::Build2DMipmaps(GL_TEXTURE_2D, 3, 1, 1, GL_BGR, GL_UNSIGNED_BYTE, texel), GLU_INVALID_ENUM);
     const std::pair<GLsizei, GLsizei> sides[] = {{1, 1}, {2, 2}, {3, 4}, {5, 4}, {6, 8}, {7, 8}, {12, 16}, {11, 8}, {256, 256}};
     for (const auto& [side, power] : sides) EXPECT_EQ(webglu::NearestPowerOfTwo(side), power) << side;
+}
+
+// ---------------------------------------------------------------------------
+// The two ways of sending the surface: the array batch against immediate mode
+// ---------------------------------------------------------------------------
+
+// The batch capacity of a case, from the vertex count V of its first frame.
+enum class TBatchRule {
+    Default,        // kDefaultSurfaceBatchVertices
+    WholeFrame,     // V: one full batch, nothing left for the end of the frame
+    SeveralFull,    // V / d for the smallest d > 1 that gives whole triangles: d full batches
+    OneShort,       // V - 3: one full batch, then one triangle
+    OneTriangle,    // 3: a draw per triangle
+};
+
+struct TSubmitRow {
+    const char* Name;
+    int Width, Height;
+    std::int32_t Balls, GridSize;
+    TBatchRule Rule;
+    std::int32_t FramesMs[3];
+};
+const TSubmitRow kSubmitRows[] = {
+    {"shipped settings, default batch", 160, 120, 10, 40, TBatchRule::Default, {0, 2500, 61000}},
+    {"odd size, one full batch", 97, 131, 11, 24, TBatchRule::WholeFrame, {0, 16, 33}},
+    {"several full batches", 64, 48, 3, 20, TBatchRule::SeveralFull, {700, 1200, 9000}},
+    {"one full batch and a triangle", 120, 120, 5, 16, TBatchRule::OneShort, {0, 400, 800}},
+    {"a triangle a batch", 80, 60, 2, 10, TBatchRule::OneTriangle, {0, 3333, 20000}},
+    {"no cubes, no triangles", 64, 64, 4, 1, TBatchRule::Default, {0, 16, 33}},
+};
+
+std::int32_t BatchFor(TBatchRule Rule, std::int64_t Vertices) {
+    const std::int64_t triangles = Vertices / 3;
+    switch (Rule) {
+    case TBatchRule::Default: return kDefaultSurfaceBatchVertices;
+    case TBatchRule::WholeFrame: return static_cast<std::int32_t>(Vertices);
+    case TBatchRule::OneShort: return static_cast<std::int32_t>(Vertices - 3);
+    case TBatchRule::OneTriangle: return 3;
+    case TBatchRule::SeveralFull:
+        for (std::int64_t d = 2; d <= triangles; ++d)
+            if (triangles % d == 0) return static_cast<std::int32_t>(3 * (triangles / d));
+        return 3;
+    }
+    return 0;
+}
+
+// The vertices the scene's grid emits at Ms, on a grid of its own.
+std::int64_t FrameVertices(std::int32_t Ms) {
+    Balls.Create(BallCount);
+    MoveBalls(Balls.Data(), BallCount, SceneTimeAt(Ms));
+    TGrid* grid = NewSceneGrid(GridSize);
+    std::int64_t vertices = 0;
+    grid->Polygonise([&](const TEdgeVertex&) { ++vertices; });
+    delete grid;
+    Balls.Release();
+    return vertices;
+}
+
+TEST_F(SceneGLTest, ArraysDrawTheSamePixelsAsImmediateMode) {
+    // A texture whose every texel differs, so that a texture coordinate
+    // generated from a wrong normal shows.
+    TBmpHeader h;
+    h.Width = 16;
+    h.Height = 16;
+    h.ImageSize = 0;
+    const TBytes bmp = MakeBmp(h, CountingPixels(16, 16));
+    std::ofstream("reflect.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+
+    for (const TSubmitRow& row : kSubmitRows) {
+        SCOPED_TRACE(row.Name);
+        ASSERT_TRUE(Gl.Open(row.Width, row.Height)) << Gl.Error();
+        BallCount = row.Balls;
+        GridSize = row.GridSize;
+        const std::int64_t vertices = FrameVertices(row.FramesMs[0]);
+        EXPECT_EQ(vertices == 0, row.GridSize == 1) << vertices << " vertices";
+        SurfaceBatchVertices = BatchFor(row.Rule, vertices);
+        ResizeView(row.Width, row.Height);
+        InitScene();
+
+        std::vector<std::uint8_t> immediate(static_cast<std::size_t>(row.Width) * row.Height * 3);
+        std::vector<std::uint8_t> arrays(immediate.size()), previous;
+        for (std::int32_t ms : row.FramesMs) {
+            ElapsedMs = ms;
+            SurfaceSubmit = TSurfaceSubmit::Immediate;
+            RenderScene();
+            glFinish();
+            Gl.ReadPixels(immediate.data());
+            SurfaceSubmit = TSurfaceSubmit::Arrays;
+            RenderScene();
+            glFinish();
+            Gl.ReadPixels(arrays.data());
+            EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY) || glIsEnabled(GL_NORMAL_ARRAY)) << "client arrays left on";
+            EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
+
+            std::size_t differing = 0, surface = 0;
+            for (std::size_t i = 0; i < arrays.size(); i += 3) {
+                differing += arrays[i] != immediate[i] || arrays[i + 1] != immediate[i + 1] ||
+                             arrays[i + 2] != immediate[i + 2];
+                surface += arrays[i] != kBackgroundRgb[0] || arrays[i + 1] != kBackgroundRgb[1] ||
+                           arrays[i + 2] != kBackgroundRgb[2];
+            }
+            EXPECT_EQ(differing, 0u) << "pixels at " << ms << " ms";
+            EXPECT_EQ(surface > 0, row.GridSize > 1) << surface << " surface pixels at " << ms << " ms";
+            // The surface moves from frame to frame (the background is one colour).
+            if (row.GridSize > 1) {
+                EXPECT_TRUE(arrays != previous) << "the frame at " << ms << " ms is the one before it";
+            }
+            previous = arrays;
+        }
+        delete Grid;
+        Grid = nullptr;
+        Balls.Release();
+    }
 }
 
 // ---------------------------------------------------------------------------

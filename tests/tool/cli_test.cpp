@@ -38,6 +38,9 @@ const TRefusal kRefusals[] = {
     {{"bench", "--size", "0x10", "--grid", "4", "--balls", "1"}, "--size wants WxH"},
     {{"bench", "--frames", "0", "--grid", "4", "--balls", "1"}, "--frames must be from 1"},
     {{"bench", "--json=yes", "--grid", "4", "--balls", "1"}, "'--json' takes no value"},
+    {{"bench", "--submit", "retained", "--grid", "4", "--balls", "1"}, "--submit "},
+    {{"bench", "--submit", "arrays,arrays", "--grid", "4", "--balls", "1"}, "--submit "},
+    {{"bench", "--submit", "immediate,", "--grid", "4", "--balls", "1"}, "--submit "},
 };
 
 TEST(ToolCommandLine, BadCommandLinesAreRefusedPlainly) {

@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 TScratchDir::TScratchDir() {
@@ -61,4 +63,16 @@ TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args) {
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return run;
+}
+
+double JsonNumber(const std::string& Json, const std::string& Key) {
+    const std::regex pattern("\"" + Key + "\": (-?[0-9.]+)");
+    std::smatch m;
+    return std::regex_search(Json, m, pattern) ? std::strtod(m[1].str().c_str(), nullptr) : std::nan("");
+}
+
+std::string JsonObject(const std::string& Json, const std::string& Name) {
+    const std::size_t at = Json.find("\"" + Name + "\": {");
+    if (at == std::string::npos) return "";
+    return Json.substr(at, Json.find('}', at) - at + 1);
 }

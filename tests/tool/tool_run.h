@@ -30,3 +30,9 @@ private:
 
 // Runs "sorvel2-tool Args..." with Dir as its working directory.
 TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args);
+
+// Readers of the one-line JSON object bench prints. JsonNumber: the number
+// after "Key": (NaN when absent). JsonObject: the object after "Name": as
+// text ("" when absent), to read its numbers with JsonNumber.
+double JsonNumber(const std::string& Json, const std::string& Key);
+std::string JsonObject(const std::string& Json, const std::string& Name);
