@@ -883,9 +883,10 @@ def case_page_matches_native(args):
         site.stop()
 
 
-def expect_page_report(args, options, files, code, patterns):
+def expect_page_report(args, options, files, code, expected):
     """A start-up failure in the page: its exit code, its last box as the
-    dialog, and every report line on the console."""
+    dialog, and every report line on the console ("Caption: text")."""
+    patterns = [re.escape(caption) + ": " + text for caption, text in expected]
     site = Site(args, options=options, files=files)
     try:
         dom, console = browse(site, 3000, "--dump-dom")
