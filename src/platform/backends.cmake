@@ -18,7 +18,7 @@ if(SORVEL2_BACKEND STREQUAL "win32")
 elseif(SORVEL2_BACKEND STREQUAL "sdl")
   message(STATUS "sorvel2: platform backend sdl (SDL2, Mesa OpenGL and GLU, xcb)")
   find_package(SDL2 REQUIRED)
-  add_library(sorvel2_platform_sdl OBJECT sdl_platform.cpp)
+  add_library(sorvel2_platform_sdl OBJECT sdl_platform.cpp window_layer.cpp)
   sorvel2_target_defaults(sorvel2_platform_sdl)
   # xcb: message boxes take the keyboard focus where no window manager gives it.
   find_package(X11 REQUIRED COMPONENTS xcb)
@@ -30,7 +30,7 @@ elseif(SORVEL2_BACKEND STREQUAL "web")
   # Emscripten only: GLFW and the legacy GL emulation are its own libraries
   # (no download); web_gl.cpp and web_glu.cpp fill the emulation's gaps.
   message(STATUS "sorvel2: platform backend web (Emscripten's GLFW and GL emulation over WebGL 1)")
-  add_library(sorvel2_platform_web OBJECT web_platform.cpp web_gl.cpp web_glu.cpp)
+  add_library(sorvel2_platform_web OBJECT web_platform.cpp window_layer.cpp web_gl.cpp web_glu.cpp)
   sorvel2_target_defaults(sorvel2_platform_web)
   target_link_libraries(sorvel2_platform_web PUBLIC sorvel2_platform_files)
   # The run-time error report's code location needs the offset converter;

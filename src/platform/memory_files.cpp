@@ -3,10 +3,12 @@
 //
 // Functions this file must provide: CreateFileA, ReadFile, CloseHandle,
 // GetLastError, SetLastError. It answers as posix_files.cpp does: the same
-// argument checks, the same codes (a name not served is 2, file not found),
-// and ReadFile fills the request until the data end. It allocates nothing
-// per call, so a fuzz run costs a table look-up and a copy.
+// argument checks (file_checks.h), the same codes (a name not served is 2,
+// file not found), and ReadFile fills the request until the data end. It
+// allocates nothing per call, so a fuzz run costs a table look-up and a copy.
 #include "platform/memory_files.h"
+
+#include "platform/file_checks.h"
 
 #include <cstring>
 
@@ -86,10 +88,7 @@ void SetLastError(DWORD dwErrCode) { LastError = dwErrCode; }
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
-    if (lpFileName == nullptr || dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
-        LastError = ERROR_INVALID_PARAMETER;
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!AcceptOpen(lpFileName, dwDesiredAccess, dwCreationDisposition)) return INVALID_HANDLE_VALUE;
     const TMemoryFile* file = Find(lpFileName);
     if (file == nullptr) {
         LastError = ERROR_FILE_NOT_FOUND;

@@ -10,6 +10,8 @@
 // file that another process holds open for writing is simply read.
 #include "platform/platform.h"
 
+#include "platform/file_checks.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -66,11 +68,7 @@ void SetLastError(DWORD dwErrCode) { LastError = dwErrCode; }
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
-    // Only the one use the program makes is supported: an existing file, read only.
-    if (lpFileName == nullptr || dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
-        LastError = ERROR_INVALID_PARAMETER;
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!AcceptOpen(lpFileName, dwDesiredAccess, dwCreationDisposition)) return INVALID_HANDLE_VALUE;
     int fd;
     do {
         fd = open(lpFileName, O_RDONLY | O_CLOEXEC);

@@ -2,10 +2,9 @@
 // over SDL2, with Mesa's OpenGL and GLU, for Linux.
 //
 // Functions this file must provide (platform.h, Section 1, all but the file
-// calls): GetModuleHandleA, GetTickCount, MessageBoxA, RegisterClassA,
+// calls and those window_layer.cpp provides): GetTickCount, MessageBoxA,
 // CreateWindowExA, ShowWindow, SetForegroundWindow, SetFocus, ShowCursor,
-// GetDC, ReleaseDC, DestroyWindow, DefWindowProcA, PostQuitMessage,
-// ChangeDisplaySettingsA, PeekMessageA, DispatchMessageA, ChoosePixelFormat,
+// DestroyWindow, PostQuitMessage, ChangeDisplaySettingsA, PeekMessageA,
 // SetPixelFormat, SwapBuffers, wglCreateContext, wglMakeCurrent,
 // wglDeleteContext.
 //
@@ -34,6 +33,7 @@
 #include "platform/platform.h"
 
 #include "platform/gl_heap.h"
+#include "platform/window_layer.h"
 
 #include <SDL.h>
 #include <xcb/xcb.h>
@@ -48,25 +48,19 @@
 
 namespace {
 
-constexpr unsigned kQueueSize = 256;
-
+// What only SDL needs; the window itself is the window layer's.
 struct TLayer {
     bool VideoUp = false;
-    WNDPROC Proc = nullptr;
-    SDL_Window* Window = nullptr;
     bool ModePending = false;  // an exact mode was granted; the window takes it
     SDL_DisplayMode Mode{};
-    bool PixelFormatSet = false;
     int CursorCount = 0;
-    MSG Queue[kQueueSize]{};
-    unsigned Head = 0;
-    unsigned Count = 0;
 };
 
 TLayer Layer;
 
 SDL_Window* AsWindow(HWND Window) { return reinterpret_cast<SDL_Window*>(Window); }
 SDL_Window* AsWindow(HDC Dc) { return reinterpret_cast<SDL_Window*>(Dc); }
+SDL_Window* TheWindow() { return static_cast<SDL_Window*>(LayerWindow()); }
 
 // Starts SDL's video once; false when there is no real display to show on.
 bool StartVideo() {
@@ -94,22 +88,6 @@ bool DepthMatches(Uint32 Format, DWORD Bits) {
     return SDL_BITSPERPIXEL(Format) == Bits;
 }
 
-void Post(UINT Message, WPARAM WParam, LPARAM LParam) {
-    if (Layer.Count == kQueueSize) {
-        // Full: a quit request must not be lost, anything else may be.
-        if (Message != WM_QUIT) return;
-        --Layer.Count;
-    }
-    MSG& msg = Layer.Queue[(Layer.Head + Layer.Count) % kQueueSize];
-    msg = MSG{};
-    msg.hwnd = reinterpret_cast<HWND>(Layer.Window);
-    msg.message = Message;
-    msg.wParam = WParam;
-    msg.lParam = LParam;
-    msg.time = GetTickCount();
-    ++Layer.Count;
-}
-
 // Virtual-key code of an SDL key: letters and digits as their upper-case
 // characters, a few named keys, 0 for the rest.
 WPARAM VirtualKey(SDL_Keycode Key) {
@@ -125,18 +103,19 @@ WPARAM VirtualKey(SDL_Keycode Key) {
 void Translate(const SDL_Event& Event) {
     switch (Event.type) {
     case SDL_KEYDOWN:
-        Post(WM_KEYDOWN, VirtualKey(Event.key.keysym.sym), Event.key.repeat ? LPARAM{1} | LPARAM{1} << 30 : LPARAM{1});
+        PostLayerMessage(WM_KEYDOWN, VirtualKey(Event.key.keysym.sym),
+                         Event.key.repeat ? LPARAM{1} | LPARAM{1} << 30 : LPARAM{1});
         break;
     case SDL_QUIT:
-        Post(WM_CLOSE, 0, 0);
+        PostLayerMessage(WM_CLOSE, 0, 0);
         break;
     case SDL_WINDOWEVENT:
         if (Event.window.event == SDL_WINDOWEVENT_CLOSE) {
-            Post(WM_CLOSE, 0, 0);
+            PostLayerMessage(WM_CLOSE, 0, 0);
         } else if (Event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             const LPARAM w = Event.window.data1 & 0xFFFF;
             const LPARAM h = Event.window.data2 & 0xFFFF;
-            Post(WM_SIZE, 0, w | h << 16);
+            PostLayerMessage(WM_SIZE, 0, w | h << 16);
         }
         break;
     default:
@@ -248,11 +227,6 @@ void SetGLAttributes(bool DoubleBuffer, int ColourBits, int AlphaBits, int Depth
 // ---------------------------------------------------------------------------
 // kernel32
 // ---------------------------------------------------------------------------
-HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
-    static char self;
-    return lpModuleName == nullptr ? reinterpret_cast<HMODULE>(&self) : nullptr;
-}
-
 DWORD GetTickCount() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -278,7 +252,7 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     // run-time error during set-up) would sit behind it with the cursor
     // hidden, and the program would look hung. So the window, if any, is
     // the box's parent for stacking, and the cursor shows while it is up.
-    SDL_Window* above = Layer.Window;
+    SDL_Window* above = TheWindow();
     if (above != nullptr) SDL_ShowCursor(SDL_ENABLE);
     // Modal: returns when the box is closed.
     {
@@ -289,16 +263,10 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     return IDOK;
 }
 
-ATOM RegisterClassA(const WNDCLASSA* lpWndClass) {
-    if (lpWndClass == nullptr || lpWndClass->lpfnWndProc == nullptr) return 0;
-    Layer.Proc = lpWndClass->lpfnWndProc;
-    return 1;
-}
-
 HWND CreateWindowExA(DWORD /*dwExStyle*/, LPCSTR /*lpClassName*/, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                      int nWidth, int nHeight, HWND /*hWndParent*/, HMENU /*hMenu*/, HINSTANCE /*hInstance*/,
                      LPVOID /*lpParam*/) {
-    if (Layer.Window != nullptr || !StartVideo()) return nullptr;
+    if (LayerWindow() != nullptr || !StartVideo()) return nullptr;
     // NOTE: on X11 SDL picks the window's visual when the window is made,
     // before any pixel format is set; make it with the attributes the
     // program's pixel format asks for (double buffer, 8 bits per channel,
@@ -310,8 +278,7 @@ HWND CreateWindowExA(DWORD /*dwExStyle*/, LPCSTR /*lpClassName*/, LPCSTR lpWindo
     SDL_Window* window = SDL_CreateWindow(lpWindowName != nullptr ? lpWindowName : "", X, Y, nWidth, nHeight, flags);
     if (window == nullptr) return nullptr;
     if (Layer.ModePending) SDL_SetWindowDisplayMode(window, &Layer.Mode);
-    Layer.Window = window;
-    Layer.PixelFormatSet = false;
+    SetLayerWindow(window);
     return reinterpret_cast<HWND>(window);
 }
 
@@ -345,32 +312,26 @@ int ShowCursor(BOOL bShow) {
     return Layer.CursorCount;
 }
 
-HDC GetDC(HWND hWnd) { return reinterpret_cast<HDC>(hWnd); }
-
-int ReleaseDC(HWND hWnd, HDC hDC) { return hWnd != nullptr && reinterpret_cast<HDC>(hWnd) == hDC ? 1 : 0; }
-
 BOOL DestroyWindow(HWND hWnd) {
     SDL_Window* window = AsWindow(hWnd);
-    if (window == nullptr || window != Layer.Window) return FALSE;
+    if (window == nullptr || window != LayerWindow()) return FALSE;
     SDL_DestroyWindow(window);
-    Layer.Window = nullptr;
-    Layer.PixelFormatSet = false;
+    SetLayerWindow(nullptr);
     return TRUE;
 }
-
-LRESULT DefWindowProcA(HWND /*hWnd*/, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
 
 void PostQuitMessage(int nExitCode) {
     // Events SDL already holds came first: queue them ahead of the quit.
     Pump();
-    Post(WM_QUIT, static_cast<WPARAM>(nExitCode), 0);
+    PostLayerMessage(WM_QUIT, static_cast<WPARAM>(nExitCode), 0);
 }
 
 LONG ChangeDisplaySettingsA(DEVMODEA* lpDevMode, DWORD /*dwFlags*/) {
+    SDL_Window* window = TheWindow();
     if (lpDevMode == nullptr) {
         Layer.ModePending = false;
-        if (Layer.Window != nullptr && (SDL_GetWindowFlags(Layer.Window) & SDL_WINDOW_FULLSCREEN) != 0)
-            SDL_SetWindowFullscreen(Layer.Window, 0);
+        if (window != nullptr && (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0)
+            SDL_SetWindowFullscreen(window, 0);
         return DISP_CHANGE_SUCCESSFUL;
     }
     if (!StartVideo()) return DISP_CHANGE_FAILED;
@@ -388,9 +349,9 @@ LONG ChangeDisplaySettingsA(DEVMODEA* lpDevMode, DWORD /*dwFlags*/) {
         if (!anyDepth && !DepthMatches(mode.format, lpDevMode->dmBitsPerPel)) continue;
         Layer.Mode = mode;
         Layer.ModePending = true;
-        if (Layer.Window != nullptr) {
-            SDL_SetWindowDisplayMode(Layer.Window, &Layer.Mode);
-            SDL_SetWindowFullscreen(Layer.Window, SDL_WINDOW_FULLSCREEN);
+        if (window != nullptr) {
+            SDL_SetWindowDisplayMode(window, &Layer.Mode);
+            SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN);
         }
         return DISP_CHANGE_SUCCESSFUL;
     }
@@ -400,36 +361,16 @@ LONG ChangeDisplaySettingsA(DEVMODEA* lpDevMode, DWORD /*dwFlags*/) {
 
 BOOL PeekMessageA(MSG* lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT /*wMsgFilterMax*/, UINT wRemoveMsg) {
     Pump();
-    if (Layer.Count == 0) return FALSE;
-    *lpMsg = Layer.Queue[Layer.Head];
-    if ((wRemoveMsg & PM_REMOVE) != 0) {
-        Layer.Head = (Layer.Head + 1) % kQueueSize;
-        --Layer.Count;
-    }
-    return TRUE;
-}
-
-LRESULT DispatchMessageA(const MSG* lpMsg) {
-    if (lpMsg == nullptr || Layer.Proc == nullptr || lpMsg->message == WM_QUIT) return 0;
-    return Layer.Proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+    return TakeLayerMessage(lpMsg, wRemoveMsg);
 }
 
 // ---------------------------------------------------------------------------
 // gdi32 and WGL
 // ---------------------------------------------------------------------------
-int ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR* ppfd) {
-    if (hdc == nullptr || ppfd == nullptr) return 0;
-    const DWORD needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
-    if ((ppfd->dwFlags & needed) != needed || ppfd->iPixelType != PFD_TYPE_RGBA) return 0;
-    return 1;  // the one format: the attributes of the request
-}
-
 BOOL SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR* ppfd) {
-    if (AsWindow(hdc) == nullptr || AsWindow(hdc) != Layer.Window || format != 1 || ppfd == nullptr) return FALSE;
-    if (Layer.PixelFormatSet) return FALSE;  // as on Windows: set once per window
+    if (!ClaimPixelFormat(hdc, format, ppfd)) return FALSE;
     SetGLAttributes((ppfd->dwFlags & PFD_DOUBLEBUFFER) != 0, ppfd->cColorBits, ppfd->cAlphaBits, ppfd->cDepthBits,
                     ppfd->cStencilBits);
-    Layer.PixelFormatSet = true;
     return TRUE;
 }
 
@@ -440,8 +381,8 @@ BOOL SwapBuffers(HDC hdc) {
 }
 
 HGLRC wglCreateContext(HDC hdc) {
+    if (!HasPixelFormat(hdc)) return nullptr;
     SDL_Window* window = AsWindow(hdc);
-    if (window == nullptr || window != Layer.Window || !Layer.PixelFormatSet) return nullptr;
     KeepRendererMemory();
     SDL_GLContext context = SDL_GL_CreateContext(window);
     if (context == nullptr) return nullptr;

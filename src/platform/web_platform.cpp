@@ -6,10 +6,9 @@
 // starts.
 //
 // Functions this file must provide (platform.h, Section 1, all but the file
-// calls): GetModuleHandleA, GetTickCount, MessageBoxA, RegisterClassA,
+// calls and those window_layer.cpp provides): GetTickCount, MessageBoxA,
 // CreateWindowExA, ShowWindow, SetForegroundWindow, SetFocus, ShowCursor,
-// GetDC, ReleaseDC, DestroyWindow, DefWindowProcA, PostQuitMessage,
-// ChangeDisplaySettingsA, PeekMessageA, DispatchMessageA, ChoosePixelFormat,
+// DestroyWindow, PostQuitMessage, ChangeDisplaySettingsA, PeekMessageA,
 // SetPixelFormat, SwapBuffers, wglCreateContext, wglMakeCurrent,
 // wglDeleteContext. (web_gl.cpp adds the OpenGL and GLU calls the
 // emulation lacks.)
@@ -40,6 +39,8 @@
 //  * GetTickCount: the page's clock (performance.now), in milliseconds.
 #include "platform/platform.h"
 
+#include "platform/window_layer.h"
+
 #include <GLFW/glfw3.h>
 #include <emscripten.h>
 
@@ -47,39 +48,16 @@
 
 namespace {
 
-constexpr unsigned kQueueSize = 256;
-
+// What only the page needs; the window itself is the window layer's.
 struct TLayer {
     bool GlfwUp = false;
-    WNDPROC Proc = nullptr;
-    GLFWwindow* Window = nullptr;
-    bool PixelFormatSet = false;
     int CursorCount = 0;
-    MSG Queue[kQueueSize]{};
-    unsigned Head = 0;
-    unsigned Count = 0;
 };
 
 TLayer Layer;
 
 GLFWwindow* AsWindow(HWND Window) { return reinterpret_cast<GLFWwindow*>(Window); }
 GLFWwindow* AsWindow(HDC Dc) { return reinterpret_cast<GLFWwindow*>(Dc); }
-
-void Post(UINT Message, WPARAM WParam, LPARAM LParam) {
-    if (Layer.Count == kQueueSize) {
-        // Full: a quit request must not be lost, anything else may be.
-        if (Message != WM_QUIT) return;
-        --Layer.Count;
-    }
-    MSG& msg = Layer.Queue[(Layer.Head + Layer.Count) % kQueueSize];
-    msg = MSG{};
-    msg.hwnd = reinterpret_cast<HWND>(Layer.Window);
-    msg.message = Message;
-    msg.wParam = WParam;
-    msg.lParam = LParam;
-    msg.time = GetTickCount();
-    ++Layer.Count;
-}
 
 // Virtual-key code of a GLFW key: letters and digits as their upper-case
 // characters, a few named keys, 0 for the rest.
@@ -94,12 +72,12 @@ WPARAM VirtualKey(int Key) {
 }
 
 void OnKey(GLFWwindow* /*window*/, int Key, int /*scancode*/, int Action, int /*mods*/) {
-    if (Action == GLFW_PRESS) Post(WM_KEYDOWN, VirtualKey(Key), 1);
-    if (Action == GLFW_REPEAT) Post(WM_KEYDOWN, VirtualKey(Key), LPARAM{1} | LPARAM{1} << 30);
+    if (Action == GLFW_PRESS) PostLayerMessage(WM_KEYDOWN, VirtualKey(Key), 1);
+    if (Action == GLFW_REPEAT) PostLayerMessage(WM_KEYDOWN, VirtualKey(Key), LPARAM{1} | LPARAM{1} << 30);
 }
 
 void OnSize(GLFWwindow* /*window*/, int Width, int Height) {
-    Post(WM_SIZE, 0, static_cast<LPARAM>(Width & 0xFFFF) | static_cast<LPARAM>(Height & 0xFFFF) << 16);
+    PostLayerMessage(WM_SIZE, 0, static_cast<LPARAM>(Width & 0xFFFF) | static_cast<LPARAM>(Height & 0xFFFF) << 16);
 }
 
 } // namespace
@@ -117,11 +95,6 @@ EM_JS(void, WebShowCursor, (int visible), {
 // ---------------------------------------------------------------------------
 // kernel32
 // ---------------------------------------------------------------------------
-HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
-    static char self;
-    return lpModuleName == nullptr ? reinterpret_cast<HMODULE>(&self) : nullptr;
-}
-
 DWORD GetTickCount() { return static_cast<DWORD>(static_cast<unsigned long long>(emscripten_get_now())); }
 
 // ---------------------------------------------------------------------------
@@ -136,16 +109,10 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT /*uType*/) 
     return IDOK;
 }
 
-ATOM RegisterClassA(const WNDCLASSA* lpWndClass) {
-    if (lpWndClass == nullptr || lpWndClass->lpfnWndProc == nullptr) return 0;
-    Layer.Proc = lpWndClass->lpfnWndProc;
-    return 1;
-}
-
 HWND CreateWindowExA(DWORD /*dwExStyle*/, LPCSTR /*lpClassName*/, LPCSTR lpWindowName, DWORD /*dwStyle*/, int /*X*/,
                      int /*Y*/, int nWidth, int nHeight, HWND /*hWndParent*/, HMENU /*hMenu*/,
                      HINSTANCE /*hInstance*/, LPVOID /*lpParam*/) {
-    if (Layer.Window != nullptr || nWidth <= 0 || nHeight <= 0) return nullptr;
+    if (LayerWindow() != nullptr || nWidth <= 0 || nHeight <= 0) return nullptr;
     if (!Layer.GlfwUp) {
         if (glfwInit() != GLFW_TRUE) return nullptr;
         Layer.GlfwUp = true;
@@ -159,12 +126,11 @@ HWND CreateWindowExA(DWORD /*dwExStyle*/, LPCSTR /*lpClassName*/, LPCSTR lpWindo
     if (window == nullptr) return nullptr;
     glfwSetKeyCallback(window, OnKey);
     glfwSetWindowSizeCallback(window, OnSize);
-    Layer.Window = window;
-    Layer.PixelFormatSet = false;
+    SetLayerWindow(window);
     return reinterpret_cast<HWND>(window);
 }
 
-BOOL ShowWindow(HWND hWnd, int /*nCmdShow*/) { return hWnd != nullptr && AsWindow(hWnd) == Layer.Window; }
+BOOL ShowWindow(HWND hWnd, int /*nCmdShow*/) { return hWnd != nullptr && AsWindow(hWnd) == LayerWindow(); }
 
 BOOL SetForegroundWindow(HWND hWnd) { return hWnd != nullptr ? TRUE : FALSE; }
 
@@ -176,76 +142,47 @@ int ShowCursor(BOOL bShow) {
     return Layer.CursorCount;
 }
 
-HDC GetDC(HWND hWnd) { return reinterpret_cast<HDC>(hWnd); }
-
-int ReleaseDC(HWND hWnd, HDC hDC) { return hWnd != nullptr && reinterpret_cast<HDC>(hWnd) == hDC ? 1 : 0; }
-
 BOOL DestroyWindow(HWND hWnd) {
     GLFWwindow* window = AsWindow(hWnd);
-    if (window == nullptr || window != Layer.Window) return FALSE;
+    if (window == nullptr || window != LayerWindow()) return FALSE;
     // NOTE: the canvas stays on the page with the last frame in it; only
     // the GLFW window and its context go.
     glfwDestroyWindow(window);
-    Layer.Window = nullptr;
-    Layer.PixelFormatSet = false;
+    SetLayerWindow(nullptr);
     return TRUE;
 }
 
-LRESULT DefWindowProcA(HWND /*hWnd*/, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
-
-void PostQuitMessage(int nExitCode) { Post(WM_QUIT, static_cast<WPARAM>(nExitCode), 0); }
+void PostQuitMessage(int nExitCode) { PostLayerMessage(WM_QUIT, static_cast<WPARAM>(nExitCode), 0); }
 
 LONG ChangeDisplaySettingsA(DEVMODEA* lpDevMode, DWORD /*dwFlags*/) {
     return lpDevMode == nullptr ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_BADMODE;
 }
 
+// The browser delivers events between frames, straight into the queue.
 BOOL PeekMessageA(MSG* lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT /*wMsgFilterMax*/, UINT wRemoveMsg) {
-    if (Layer.Count == 0) return FALSE;
-    *lpMsg = Layer.Queue[Layer.Head];
-    if ((wRemoveMsg & PM_REMOVE) != 0) {
-        Layer.Head = (Layer.Head + 1) % kQueueSize;
-        --Layer.Count;
-    }
-    return TRUE;
-}
-
-LRESULT DispatchMessageA(const MSG* lpMsg) {
-    if (lpMsg == nullptr || Layer.Proc == nullptr || lpMsg->message == WM_QUIT) return 0;
-    return Layer.Proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+    return TakeLayerMessage(lpMsg, wRemoveMsg);
 }
 
 // ---------------------------------------------------------------------------
 // gdi32 and WGL
 // ---------------------------------------------------------------------------
-int ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR* ppfd) {
-    if (hdc == nullptr || ppfd == nullptr) return 0;
-    const DWORD needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
-    if ((ppfd->dwFlags & needed) != needed || ppfd->iPixelType != PFD_TYPE_RGBA) return 0;
-    return 1;  // the one format: the canvas's
-}
-
+// The canvas's format was fixed when the window was made: only the rules remain.
 BOOL SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR* ppfd) {
-    if (AsWindow(hdc) == nullptr || AsWindow(hdc) != Layer.Window || format != 1 || ppfd == nullptr) return FALSE;
-    if (Layer.PixelFormatSet) return FALSE;  // as on Windows: set once per window
-    Layer.PixelFormatSet = true;
-    return TRUE;
+    return ClaimPixelFormat(hdc, format, ppfd) ? TRUE : FALSE;
 }
 
 BOOL SwapBuffers(HDC hdc) { return AsWindow(hdc) != nullptr ? TRUE : FALSE; }
 
-HGLRC wglCreateContext(HDC hdc) {
-    GLFWwindow* window = AsWindow(hdc);
-    if (window == nullptr || window != Layer.Window || !Layer.PixelFormatSet) return nullptr;
-    return reinterpret_cast<HGLRC>(window);
-}
+HGLRC wglCreateContext(HDC hdc) { return HasPixelFormat(hdc) ? reinterpret_cast<HGLRC>(hdc) : nullptr; }
 
 BOOL wglMakeCurrent(HDC hdc, HGLRC hglrc) {
     if (hglrc == nullptr) {
         glfwMakeContextCurrent(nullptr);
         return TRUE;
     }
-    if (AsWindow(hdc) == nullptr || reinterpret_cast<GLFWwindow*>(hglrc) != Layer.Window) return FALSE;
-    glfwMakeContextCurrent(Layer.Window);
+    GLFWwindow* window = reinterpret_cast<GLFWwindow*>(hglrc);
+    if (AsWindow(hdc) == nullptr || window != LayerWindow()) return FALSE;
+    glfwMakeContextCurrent(window);
     return TRUE;
 }
 
