@@ -44,7 +44,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <thread>
+
+#include <pthread.h>
 
 namespace {
 
@@ -145,7 +148,17 @@ void Pump() {
 // X display the thread finds nothing and ends.
 class TBoxFocus {
 public:
-    explicit TBoxFocus(const char* Caption) : Thread([this, Caption] { Run(Caption); }) {}
+    explicit TBoxFocus(const char* Caption) {
+        static std::once_flag registered;
+        std::call_once(registered, [] {
+            pthread_atfork([] { XMutex().lock(); }, [] { XMutex().unlock(); }, [] { XMutex().unlock(); });
+        });
+        Thread = std::thread([this, Caption] { Run(Caption); });
+        // NOTE: SDL forks the box's process as soon as it is called. Waiting
+        // here until the thread runs our code keeps the thread's own start-up
+        // (which may allocate) from racing that fork.
+        while (!Started) std::this_thread::yield();
+    }
     ~TBoxFocus() {
         Stop = true;
         Thread.join();
@@ -154,7 +167,20 @@ public:
     TBoxFocus& operator=(const TBoxFocus&) = delete;
 
 private:
+    // NOTE: a fork copies only the forking thread. Had this thread been inside
+    // the allocator (every X reply is allocated) at that moment, the child
+    // that shows the box would inherit a lock nobody releases and hang, the
+    // parent with it. So all the thread's X work runs under this mutex, and
+    // a fork in this process first takes it (pthread_atfork above): the
+    // thread is then asleep or waiting, never mid-call.
+    static std::mutex& XMutex() {
+        static std::mutex m;
+        return m;
+    }
+
     void Run(const char* Caption) {
+        Started = true;
+        std::unique_lock lock(XMutex());
         int screenNumber = 0;
         xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
         if (xcb_connection_has_error(c) == 0) {
@@ -166,7 +192,9 @@ private:
                     xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, box, XCB_CURRENT_TIME);
                     xcb_flush(c);
                 }
+                lock.unlock();
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                lock.lock();
             }
         }
         xcb_disconnect(c);
@@ -206,6 +234,7 @@ private:
         return window;
     }
 
+    std::atomic<bool> Started{false};
     std::atomic<bool> Stop{false};
     std::thread Thread;
 };
