@@ -172,8 +172,17 @@ class Screenshot:
 
     def __init__(self, display, window=None):
         which = ["-id", str(window)] if window is not None else ["-root"]
-        data = subprocess.run(["xwd", *which, "-silent", "-display", display],
-                              check=True, capture_output=True, timeout=WAIT_LIMIT).stdout
+        # NOTE: while the screen changes size (just after a mode switch) the
+        # server refuses the read (BadMatch) for a moment: try again briefly.
+        deadline = time.monotonic() + 10.0
+        while True:
+            done = subprocess.run(["xwd", *which, "-silent", "-display", display],
+                                  capture_output=True, timeout=WAIT_LIMIT)
+            if done.returncode == 0 or time.monotonic() > deadline:
+                break
+            time.sleep(0.2)
+        check(done.returncode == 0, f"xwd failed ({done.returncode}): {done.stderr.decode(errors='replace')}")
+        data = done.stdout
         self.raw = data
         fields = struct.unpack(">25I", data[:100])
         header_size, width, height = fields[0], fields[4], fields[5]
