@@ -6,12 +6,6 @@
 
 #include <cmath>
 
-#ifdef __EMSCRIPTEN__
-TSurfaceLighting SurfaceLighting = TSurfaceLighting::Cpu;
-#else
-TSurfaceLighting SurfaceLighting = TSurfaceLighting::FixedFunction;
-#endif
-
 namespace {
 
 // The scene's light: GL_LIGHT0 placed at (0, 0, 0, 1) under a translation

@@ -8,14 +8,6 @@
 
 #include "grid/grid.h"
 
-enum class TSurfaceLighting {
-    FixedFunction,  // glNormal + glVertex; OpenGL lights and generates texture coordinates
-    Cpu,            // glColor + glTexCoord + glVertex, computed here
-};
-
-// The route RenderScene takes. Fixed function, except in the web build.
-extern TSurfaceLighting SurfaceLighting;
-
 // Polygonises Grid and draws the triangles as GL_TRIANGLES with the colour
 // and the texture coordinates that OpenGL 1.1 would compute for this scene:
 //  * the current modelview matrix (read once) places vertices and normals in

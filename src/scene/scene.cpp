@@ -12,7 +12,11 @@
 #include <cmath>
 #include <vector>
 
+#ifdef __EMSCRIPTEN__
+TSurfaceSubmit SurfaceSubmit = TSurfaceSubmit::LitOnCpu;
+#else
 TSurfaceSubmit SurfaceSubmit = TSurfaceSubmit::Arrays;
+#endif
 std::int32_t SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
 
 namespace {
@@ -149,17 +153,19 @@ void RenderScene() {
     glEnable(GL_NORMALIZE);
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
 
-    if (SurfaceLighting == TSurfaceLighting::Cpu) {
-        DrawSurfaceLitOnCpu(*Grid);
-        return;
-    }
-    if (SurfaceSubmit == TSurfaceSubmit::Immediate) {
+    switch (SurfaceSubmit) {
+    case TSurfaceSubmit::Immediate:
         glBegin(GL_TRIANGLES);
         Grid->Polygonise(TImmediateSink{});
         glEnd();
-    } else {
+        break;
+    case TSurfaceSubmit::Arrays:
         SurfaceBatch.Start();
         Grid->Polygonise(TBatchSink{&SurfaceBatch});
         SurfaceBatch.Finish();
+        break;
+    case TSurfaceSubmit::LitOnCpu:
+        DrawSurfaceLitOnCpu(*Grid);
+        break;
     }
 }

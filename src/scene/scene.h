@@ -13,8 +13,12 @@ enum class TSurfaceSubmit {
     // made by InitScene and drawn with glDrawArrays(GL_TRIANGLES) each time it
     // is full and once more at the end of the frame. What the demo uses.
     Arrays,
+    // Lit and sphere-mapped on the CPU (scene/lit_surface.h), for OpenGL
+    // implementations whose fixed function cannot draw this scene: what the
+    // browser build uses. Pixels within one level of the other two.
+    LitOnCpu,
 };
-extern TSurfaceSubmit SurfaceSubmit;  // Arrays unless changed
+extern TSurfaceSubmit SurfaceSubmit;  // LitOnCpu in the browser build, Arrays elsewhere, unless changed
 
 // Vertices the array batch holds, read by InitScene when it makes the batch;
 // rounded down to whole triangles, at least one.

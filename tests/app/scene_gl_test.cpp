@@ -263,12 +263,8 @@ protected:
         BallCount = 10;
         GridSize = 40;
     }
-    void TearDown() override {
-        SurfaceLighting = TSurfaceLighting::FixedFunction;
-        SceneGLTest::TearDown();
-    }
-    std::vector<std::uint8_t> Frame(TSurfaceLighting Route, std::int32_t Ms) {
-        SurfaceLighting = Route;
+    std::vector<std::uint8_t> Frame(TSurfaceSubmit Route, std::int32_t Ms) {
+        SurfaceSubmit = Route;
         ElapsedMs = Ms;
         RenderScene();
         glFinish();
@@ -285,8 +281,8 @@ TEST_F(SurfaceRouteTest, CpuLightingMatchesTheFixedFunction) {
     SetUpScene();
     const long limit = Width() * Height() / 1000;  // 99.9 % within one level
     for (std::int32_t ms : {0, 2500, 9000, 31000, 80000, 150000, 290000}) {
-        const std::vector<std::uint8_t> fixed = Frame(TSurfaceLighting::FixedFunction, ms);
-        const std::vector<std::uint8_t> cpu = Frame(TSurfaceLighting::Cpu, ms);
+        const std::vector<std::uint8_t> fixed = Frame(TSurfaceSubmit::Arrays, ms);
+        const std::vector<std::uint8_t> cpu = Frame(TSurfaceSubmit::LitOnCpu, ms);
         EXPECT_LE(FarPixels(fixed, cpu), limit) << "at " << ms << " ms";
         EXPECT_EQ(TakeGLError(), static_cast<GLenum>(GL_NO_ERROR));
     }
@@ -302,8 +298,8 @@ TEST_F(SurfaceRouteTest, CpuLightingMatchesTheFixedFunction) {
                 }
     };
     for (std::int32_t ms : {0, 4000}) {
-        const std::vector<std::uint8_t> fixed = Frame(TSurfaceLighting::FixedFunction, ms);
-        const std::vector<std::uint8_t> cpu = Frame(TSurfaceLighting::Cpu, ms);
+        const std::vector<std::uint8_t> fixed = Frame(TSurfaceSubmit::Arrays, ms);
+        const std::vector<std::uint8_t> cpu = Frame(TSurfaceSubmit::LitOnCpu, ms);
         EXPECT_LE(FarPixels(fixed, cpu), limit) << "cut-open sphere at " << ms << " ms";
     }
     Grid->FieldProc = &EvaluateField;
