@@ -8,9 +8,11 @@
 // normals at the upper boundary.
 //
 // Field function contract (TFieldProc):
-//  * When: exactly once at the start of every Polygonise, with the grid as
-//    its argument, before the grid reads any sample. Never from the
-//    constructor. On the thread that calls Polygonise.
+//  * When: exactly once at the start of every Polygonise that takes the
+//    dense route (every call, unless a block field is attached: see
+//    TBlockField), with the grid as its argument, before the grid reads any
+//    sample. Never from the constructor. On the thread that calls
+//    Polygonise.
 //  * What it fills: every element of Values, element
 //    i + (SizeX+1)*(j + (SizeY+1)*k) for k 0..SizeZ, j 0..SizeY, i 0..SizeX,
 //    with a finite value; greater than 0.0 is inside. An element it leaves
@@ -28,6 +30,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 // The surface point on one lattice edge. On an x-edge, Position.y and .z are
 // fixed at construction and Position.x moves (likewise for y- and z-edges);
@@ -48,6 +51,70 @@ struct TCubeEdges {
 
 class TGrid;
 using TFieldProc = void (*)(TGrid& Grid);
+
+// Blocks: the value lattice cut into cubes of kBlockSize samples a side,
+// block (bx, by, bz) holding the samples i = 4bx .. 4bx+3, j = 4by .. 4by+3,
+// k = 4bz .. 4bz+3 that exist (the last block along an axis may be shorter:
+// the lattice ends at index Size). A block row (by, bz) is the blocks
+// bx = 0 .. BlocksX-1 of those sample rows.
+inline constexpr std::int32_t kBlockSize = 4;
+
+// What a field proved about a block: every sample of it outside (its value
+// would be 0.0 or less), every sample inside (greater than 0.0), or nothing.
+enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMixed = 2 };
+
+// A field that can also bound itself over blocks, so that the grid needs
+// its exact values only where the triangles depend on them (the sparse
+// route, grid/sparse_surface.cpp): the signs of the samples, which proven
+// blocks give wholesale, and the exact values only at the ends of crossed
+// edges and at their forward neighbours, which the normals' forward
+// differences read. The triangles come out the same, bit for bit, as when
+// FieldProc fills every sample.
+//
+// Contract. On a Polygonise that takes the sparse route the grid does not
+// call FieldProc; it calls, in this order:
+//  * Begin(Grid), once, on the calling thread, before anything else: the
+//    per-call set-up. Returning false means this call's blocks cannot be
+//    bounded (say, a ball with a coordinate that is not finite): the grid
+//    then calls FieldProc and takes the dense route for this call.
+//  * BoundRow(Grid, BY, BZ, Classes), once for every block row: Classes[bx]
+//    for bx = 0 .. BlocksX-1. kBlockOutside only if the value FieldProc
+//    would store is 0.0 or less at every sample of block (bx, BY, BZ),
+//    kBlockInside only if it is greater than 0.0 at every one; kBlockMixed
+//    is always allowed. A wrong proof gives wrong triangles: the bound must
+//    hold for the field's own arithmetic, rounding included.
+//  * EvaluateSamples(Grid, J, K, Mask): stores into Values, for every sample
+//    i of row (J, K) whose bit i % 64 of Mask[i / 64] is set, exactly the
+//    value FieldProc would store there, bit for bit. Only after BoundRow of
+//    the row's block row (J / 4, K / 4); never twice for one sample.
+//  * End(Grid), once, on the calling thread, after the last EvaluateSamples.
+// BoundRow and EvaluateSamples run on the grid's worker threads
+// (grid/parallel.h), concurrently for different block rows and rows; they
+// start no parallel work of their own. None of the four makes OpenGL calls
+// or touches anything of the grid but Values and FieldScratch.
+class TBlockField {
+public:
+    virtual ~TBlockField() = default;
+    virtual bool Begin(TGrid& Grid) = 0;
+    virtual void BoundRow(const TGrid& Grid, std::int32_t BY, std::int32_t BZ, std::uint8_t* Classes) = 0;
+    virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask) = 0;
+    virtual void End(TGrid& Grid) = 0;
+};
+
+// How Polygonise gets its samples when a block field is attached.
+enum class TFieldRoute {
+    Dense,         // FieldProc fills every sample
+    Sparse,        // blocks bounded, exact values only where needed; dense where
+                   // that cannot pay (tiny grids, frames with hardly a proven block)
+    SparseAlways,  // sparse whenever the field can bound the call (tests, benchmarks)
+};
+
+// What the last Polygonise (or PrepareSurface) did.
+struct TSurfaceStats {
+    bool Sparse = false;                // it took the sparse route
+    std::int64_t SamplesEvaluated = 0;  // samples whose exact value was computed
+    std::int64_t CubesWalked = 0;       // cubes whose case index was looked at
+};
 
 // What the layer passes of one Polygonise share (grid/surface.cpp).
 struct TSurfaceKernels;
@@ -89,7 +156,10 @@ public:
     // function may: it runs before the workers start).
     template <class Sink>
     void Polygonise(Sink&& Emit) {
-        FieldProc(*this);
+        if (PrepareSamples()) {
+            EmitTriangles(Emit);
+            return;
+        }
         if (!HasSurface()) return;
         if (BeginLayers() == 0) {
             for (std::int64_t k = 0; k < SizeZ; ++k) {
@@ -116,7 +186,8 @@ public:
     // Steps before emission: field, classification, crossings on the x-, y-
     // and z-edges. Same results as ReferencePrepareSurface (grid/reference.h),
     // split over the worker threads (grid/parallel.h) and using the vector
-    // instructions in use (grid/simd.h).
+    // instructions in use (grid/simd.h). On the sparse route the samples
+    // outside the exact set keep whatever they held (see Values).
     void PrepareSurface();
 
     // Emission: cubes in index order (i fastest, then j, then k); for each,
@@ -130,6 +201,35 @@ public:
     // False when a size is 0 or negative: a grid whose counts all allow it
     // but that has no sample to classify, no crossed edge and no cube.
     bool HasSurface() const { return SizeX > 0 && SizeY > 0 && SizeZ > 0; }
+
+    // Attaches a field that bounds blocks, which the grid then owns (nullptr:
+    // none, every call dense). Set-up, not per frame: sizes the sparse
+    // route's arrays (run-time error 201 or 203 when they cannot be had).
+    void UseBlockField(std::unique_ptr<TBlockField> Field);
+    TBlockField* BlockField() const { return BlockField_.get(); }
+    TFieldRoute Route = TFieldRoute::Sparse;
+
+    // Whether this grid's sizes allow the sparse route at all: every axis 1
+    // to kMaxSparseSize samples (longer rows go dense).
+    static constexpr std::int32_t kMaxSparseSize = 1023;
+
+    // Blocks along each axis, and the class the last sparse call gave block
+    // (bx, by, bz) (element bx + BlocksX * (by + BlocksY * bz)).
+    std::int32_t BlocksX() const { return SizeX / kBlockSize + 1; }
+    std::int32_t BlocksY() const { return SizeY / kBlockSize + 1; }
+    std::int32_t BlocksZ() const { return SizeZ / kBlockSize + 1; }
+    const TArray<std::uint8_t>& BlockClasses() const { return BlockClass_; }
+
+    const TSurfaceStats& LastStats() const { return Stats_; }
+
+    // For debugging and tests: before every sparse call, fill all of Values
+    // with NaN, so that a value read outside the exact set shows.
+    bool PoisonValues = false;
+
+    // Whoever writes Inside other than this class's own routes (the
+    // reference polygoniser) calls this: the sparse route then rewrites all
+    // of Inside on its next call instead of trusting what it wrote last.
+    void InsideWritten() { InsideKnown_ = false; }
 
     // The edge point in slot Slot of a cube.
     const TEdgeVertex& CubeEdge(const TCubeEdges& Cube, int Slot) const {
@@ -155,6 +255,12 @@ public:
     float CenterX;
     float CenterY;
     float CenterZ;
+    // The samples. On the dense route FieldProc fills all of them every
+    // call. On the sparse route only the exact set is computed: the samples
+    // of blocks not proven, and in proven blocks the ends of crossed edges
+    // and their forward neighbours; every other element keeps a stale value
+    // (NaN with PoisonValues). Nothing may read a value outside the exact
+    // set: Inside, the edges and the triangles never do.
     TArray<float> Values;
     TArray<std::uint8_t> Inside;
     TArray<TCubeEdges> Cubes;
@@ -171,10 +277,23 @@ public:
     // Bytes of the scratch arrays.
     std::int64_t ScratchBytes() const {
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
-               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count());
+               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
+               static_cast<std::int64_t>(BlockClass_.Count()) + BlockInside_.Count() + RowTouch_.Count() +
+               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count());
     }
 
 private:
+    // The field step of Polygonise and PrepareSurface. Dense: calls FieldProc
+    // and returns false. Sparse: bounds the blocks, evaluates the exact set,
+    // classifies, computes the crossed edges and returns true.
+    bool PrepareSamples();
+    bool SparseThisCall();
+    void PrepareSparse();
+    template <class Sink>
+    std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
+    template <class Sink>
+    void EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const;
+
     // Scratch of PrepareSurface: the running coordinates of the three axes,
     // and two layers of inside-bit masks for each worker thread.
     TArray<float> LineScratch;
@@ -209,6 +328,20 @@ private:
     std::atomic<std::int64_t> Claimed_{0};  // chunks claimed so far, by anyone
     std::atomic<std::int64_t> Bottom_{0};   // chunks the workers took
     std::int64_t Top_ = 0;                  // chunks the caller took
+
+    // The sparse route (grid/sparse_surface.cpp), sized by UseBlockField.
+    friend class TSparsePass;
+    std::unique_ptr<TBlockField> BlockField_;
+    TArray<std::uint8_t> BlockClass_;   // per block: this call's TBlockClass
+    TArray<std::uint8_t> BlockInside_;  // per block: 0 or 1 when Inside holds that
+                                        // at all its samples, 2 when unknown
+    TArray<std::uint64_t> TouchBits_;   // per block row: bit bx set when block bx
+                                        // may hold the end of a crossed edge
+    TArray<std::uint8_t> RowTouch_;     // per block row: any such block
+    TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
+    bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    int DenseFrames_ = 0;               // calls left that go dense without trying
+    mutable TSurfaceStats Stats_;  // CubesWalked is counted by the emission
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;
@@ -221,10 +354,11 @@ inline constexpr std::int64_t kFieldScratchPadding = 16;
 std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, std::int64_t LayerStride,
                              std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
 
+// The cubes First .. First+Count-1 of cube row (j, k) (Count at most
+// 65536): finds the active ones in their flags and emits their triangles.
 template <class Sink>
-void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
+void TGrid::EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
-    if (sx < 2 || sy < 2 || sz < 2) return;
     // The edge point of slot s of cube (i, j, k) is element
     // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
     // x-, y- and z-edge at corner 0: the cube wiring of the constructor,
@@ -236,41 +370,99 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     constexpr std::int32_t kChunk = 2048;
     std::uint16_t where[kChunk];
     std::uint8_t cases[kChunk];
-    for (std::int64_t j = 0; j < sy - 1; ++j) {
-        const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
-        for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
-            const std::int32_t count = static_cast<std::int32_t>(sx - 1 - i0 < kChunk ? sx - 1 - i0 : kChunk);
-            const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
-            for (std::int32_t q = 0; q < found; ++q) {
-                const std::int64_t i = i0 + where[q];
-                const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)), arrays[1] + (j + oy * (k + sz * i)),
-                                              arrays[2] + (k + oz * (i + sx * j))};
-                // The next active cube's y- and z-edges lie far from this
-                // one's: start reading them now.
-                if (q + 1 < found) {
-                    const std::int64_t n = i0 + where[q + 1];
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
-                    __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
-                    __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
-                }
-                const std::int8_t* tri = TriTable[cases[q]];
-                for (int m = 0; tri[m] != -1; m += 3) {
-                    Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
-                    Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
-                    Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
-                }
+    const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
+    for (std::int64_t i0 = First; i0 < First + Count; i0 += kChunk) {
+        const std::int32_t count = static_cast<std::int32_t>(First + Count - i0 < kChunk ? First + Count - i0 : kChunk);
+        const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
+        for (std::int32_t q = 0; q < found; ++q) {
+            const std::int64_t i = i0 + where[q];
+            const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)), arrays[1] + (j + oy * (k + sz * i)),
+                                          arrays[2] + (k + oz * (i + sx * j))};
+            // The next active cube's y- and z-edges lie far from this
+            // one's: start reading them now.
+            if (q + 1 < found) {
+                const std::int64_t n = i0 + where[q + 1];
+                __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
+                __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
+                __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
+                __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
+                __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
+                __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
+            }
+            const std::int8_t* tri = TriTable[cases[q]];
+            for (int m = 0; tri[m] != -1; m += 3) {
+                Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
+                Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
+                Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
             }
         }
     }
 }
 
 template <class Sink>
+void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
+    if (sx < 2 || sy < 2 || sz < 2) return;
+    for (std::int64_t j = 0; j < sy - 1; ++j) EmitRange(j, k, 0, sx - 1, Emit);
+}
+
+// Layer k after a sparse call: only the cubes with a corner in a block that
+// may hold the end of a crossed edge can be active (every other cube has
+// all its corners in proven blocks of one class), so only their stretches
+// of each row are walked. Same cubes, same order as EmitLayer.
+template <class Sink>
+std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
+    if (sx < 2 || sy < 2 || sz < 2) return 0;
+    std::int64_t walked = 0;
+    const std::int64_t nby = BlocksY(), words = (BlocksX() + 63) / 64;
+    const std::int64_t bz0 = k / kBlockSize, bz1 = (k + 1) / kBlockSize;
+    for (std::int64_t j = 0; j < sy - 1; ++j) {
+        const std::int64_t by0 = j / kBlockSize, by1 = (j + 1) / kBlockSize;
+        const std::int64_t rows[4] = {by0 + nby * bz0, by1 + nby * bz0, by0 + nby * bz1, by1 + nby * bz1};
+        if (!(RowTouch_[rows[0]] | RowTouch_[rows[1]] | RowTouch_[rows[2]] | RowTouch_[rows[3]])) continue;
+        // Cube i has its corners in blocks i / 4 and (i + 1) / 4: block bx
+        // brings the cubes 4bx - 1 .. 4bx + 3. Stretches that meet are
+        // walked as one.
+        std::int64_t first = -1, last = -1;  // the stretch in hand, cubes first..last
+        for (std::int64_t w = 0; w < words; ++w) {
+            std::uint64_t bits = TouchBits_[rows[0] * words + w] | TouchBits_[rows[1] * words + w] |
+                                 TouchBits_[rows[2] * words + w] | TouchBits_[rows[3] * words + w];
+            for (; bits != 0; bits &= bits - 1) {
+                const std::int64_t bx = w * 64 + __builtin_ctzll(bits);
+                const std::int64_t a = bx * kBlockSize - 1 < 0 ? 0 : bx * kBlockSize - 1;
+                const std::int64_t b = bx * kBlockSize + kBlockSize - 1 < sx - 2 ? bx * kBlockSize + kBlockSize - 1 : sx - 2;
+                if (a > b) continue;
+                if (first >= 0 && a <= last + 1) {
+                    last = b;
+                    continue;
+                }
+                if (first >= 0) {
+                    EmitRange(j, k, first, last - first + 1, Emit);
+                    walked += last - first + 1;
+                }
+                first = a;
+                last = b;
+            }
+        }
+        if (first >= 0) {
+            EmitRange(j, k, first, last - first + 1, Emit);
+            walked += last - first + 1;
+        }
+    }
+    return walked;
+}
+
+template <class Sink>
 void TGrid::EmitTriangles(Sink&& Emit) const {
     if (!HasSurface()) return;
-    for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);
+    if (!Stats_.Sparse) {
+        for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);
+        return;
+    }
+    std::int64_t walked = 0;
+    for (std::int64_t k = 0; k + 1 < SizeZ; ++k) walked += EmitLayerSparse(k, Emit);
+    Stats_.CubesWalked = walked;
 }
 
 inline unsigned TGrid::CaseIndex(std::int32_t i, std::int32_t j, std::int32_t k) const {

@@ -7,6 +7,7 @@
 // FieldScratch, and (x - X)^2 of every sample and ball once per part into a
 // table that every row reads (field_kernel.inc).
 #include "scene/field.h"
+#include "scene/field_blocks.h"
 #include "scene/field_terms.h"
 
 #include "grid/parallel.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -139,7 +141,27 @@ constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, portable:
                                                        portable::Rows};
 #endif
 
+// The block field's kernels of each level, by TSimdLevel.
+#if SORVEL2_X86_SIMD
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
+                                                          {sse2::BoundRow, sse2::Samples},
+                                                          {avx2::BoundRow, avx2::Samples},
+                                                          {avx512::BoundRow, avx512::Samples}};
+#elif SORVEL2_SIMD4
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
+                                                          {sse2::BoundRow, sse2::Samples},
+                                                          {sse2::BoundRow, sse2::Samples},
+                                                          {sse2::BoundRow, sse2::Samples}};
+#else
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
+                                                          {portable::BoundRow, portable::Samples},
+                                                          {portable::BoundRow, portable::Samples},
+                                                          {portable::BoundRow, portable::Samples}};
+#endif
+
 } // namespace
+
+const TBlockKernels& BlockKernels() { return kBlockKernels[ActiveSimdLevel()]; }
 
 void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     const std::int32_t nX = Grid.SizeX, nY = Grid.SizeY, nZ = Grid.SizeZ;

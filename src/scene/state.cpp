@@ -15,5 +15,7 @@ TGrid* Grid = nullptr;
 const float LightPosition[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 
 TGrid* NewSceneGrid(std::int32_t Size) {
-    return new TGrid(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f, EvaluateField);
+    TGrid* grid = new TGrid(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f, EvaluateField);
+    UseSceneBlockField(*grid);
+    return grid;
 }

@@ -1,0 +1,358 @@
+// The sparse route of TGrid::Polygonise: the field evaluated only where the
+// triangles depend on it.
+//
+// What the triangles depend on: the sign of every classified sample (the
+// case indices and which edges cross), and the exact value only at the ends
+// of crossed edges and at their forward neighbours (a crossing reads the
+// values at both ends and the forward differences there). Call B the
+// classified samples with a classified face neighbour of the other class:
+// the exact set is B plus B moved one step along x, along y and along z.
+// Any other sample may hold anything of the right class.
+//
+// The passes, each split over the worker threads, the first three by block
+// rows and the last by layers:
+//  1. Bound: the field proves blocks all outside or all inside; the samples
+//     of the blocks it cannot prove are evaluated, and every classified row
+//     gets its inside bits (proven blocks wholesale, the rest from the
+//     values) and its Inside flags (a proven block's only when they differ
+//     from what Inside holds already).
+//  2. Touch: the blocks that may hold samples of B, those not proven or
+//     next to a block of another class. Every other block, and every row
+//     of only such blocks, has nothing to do with the surface.
+//  3. Exact set: in the rows of touching blocks, B from the inside bits,
+//     and the samples of the exact set that pass 1 left out evaluated.
+//  4. Crossings: the crossed edges of the rows of touching blocks, as the
+//     dense route computes them (grid/crossings.h).
+// The emission then walks only the cubes with a corner in a touching block
+// (TGrid::EmitLayerSparse). The result is what the dense route gives, bit
+// for bit: same samples where computed, same flags, same edge points, same
+// triangles in the same order.
+#include "grid/grid.h"
+
+#include "grid/crossings.h"
+#include "grid/parallel.h"
+#include "grid/surface_kernels.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// Bit rows of up to kMaxSparseSize + 1 samples.
+constexpr std::int64_t kMaxWords = (TGrid::kMaxSparseSize + 1 + 63) / 64;
+
+// The bits First .. Last of a row mask (nothing when Last < First).
+void SetBits(std::uint64_t* Mask, std::int64_t First, std::int64_t Last) {
+    for (std::int64_t i = First; i <= Last;) {
+        const std::int64_t w = i / 64, b = i % 64, n = std::min<std::int64_t>(64 - b, Last - i + 1);
+        Mask[w] |= (n == 64 ? ~0ull : ((1ull << n) - 1)) << b;
+        i += n;
+    }
+}
+
+// Word W of the mask of bits First .. Last.
+std::uint64_t RangeWord(std::int64_t W, std::int64_t First, std::int64_t Last) {
+    const std::int64_t lo = std::max<std::int64_t>(First - 64 * W, 0), hi = std::min<std::int64_t>(Last - 64 * W, 63);
+    if (lo > hi) return 0;
+    return (hi - lo == 63 ? ~0ull : ((1ull << (hi - lo + 1)) - 1)) << lo;
+}
+
+bool Any(const std::uint64_t* Mask, std::int64_t Words) {
+    for (std::int64_t w = 0; w < Words; ++w)
+        if (Mask[w] != 0) return true;
+    return false;
+}
+
+std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
+    std::int64_t n = 0;
+    for (std::int64_t w = 0; w < Words; ++w) n += __builtin_popcountll(Mask[w]);
+    return n;
+}
+
+// The four flags of a nibble as bytes 0 or 1, lowest first.
+constexpr std::uint32_t Spread4(unsigned m) {
+    return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
+}
+
+// Calls taken dense after a sparse call that had to evaluate more than
+// kDenseShare of the samples, before the sparse route is tried again.
+constexpr int kDenseCalls = 7;
+constexpr double kDenseShare = 0.6;
+
+// Grids smaller than this on an axis go dense on TFieldRoute::Sparse: a
+// block is then a large part of the grid and proving rarely pays.
+constexpr std::int32_t kMinPayingSize = 12;
+
+} // namespace
+
+// The passes of one sparse call. A friend of TGrid.
+class TSparsePass {
+public:
+    explicit TSparsePass(TGrid& Grid)
+        : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
+          Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
+          TouchWords((Nbx + 63) / 64), Vx(Sx + 1), Vxy((Sx + 1) * (Sy + 1)) {}
+
+    // Runs Body(Part range) over Count units, on every thread.
+    template <class Body>
+    void Split(std::int64_t Count, std::int64_t Work, Body&& Fn) {
+        const int threads = PartsFor(Work);
+        const int parts = threads == 1 ? 1 : 4 * threads;
+        auto body = [&](int part) {
+            std::int64_t first, last;
+            PartRange(Count, part, parts, first, last);
+            for (std::int64_t u = first; u < last; ++u) Fn(u);
+        };
+        RunParts(parts, body);
+    }
+
+    void Run() {
+        const std::int64_t rows = Nby * Nbz, samples = static_cast<std::int64_t>(G.Values.Count());
+        Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
+        Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
+        Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
+        const TSurfaceJob job = G.SurfaceJob();
+        Split(Sz, samples / 8, [&](std::int64_t k) { Crossings(job, k); });
+        G.Stats_.SamplesEvaluated = Evaluated.load(std::memory_order_relaxed);
+    }
+
+private:
+    const std::uint8_t* Classes(std::int64_t by, std::int64_t bz) const { return G.BlockClass_.Data() + Nbx * (by + Nby * bz); }
+    const std::uint64_t* ClassRow(std::int64_t j, std::int64_t k) const { return G.ClassBits_.Data() + Words * (j + Sy * k); }
+    bool RowTouches(std::int64_t by, std::int64_t bz) const { return G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] != 0; }
+
+    // Samples First .. Last along an axis of block b, with Size the
+    // lattice's last index.
+    static std::int64_t First(std::int64_t b) { return b * kBlockSize; }
+    static std::int64_t Last(std::int64_t b, std::int64_t Size) { return std::min(b * kBlockSize + kBlockSize - 1, Size); }
+
+    // The samples of the block row's unproven blocks (bits 0 .. Sx).
+    void MixedMask(const std::uint8_t* Cls, std::uint64_t* Mask) const {
+        std::fill(Mask, Mask + SampleWords, 0ull);
+        for (std::int64_t bx = 0; bx < Nbx; ++bx)
+            if (Cls[bx] == kBlockMixed) SetBits(Mask, First(bx), Last(bx, Sx));
+    }
+
+    // Pass 1 on block row (by, bz).
+    void Bound(std::int64_t by, std::int64_t bz) {
+        std::uint8_t* cls = G.BlockClass_.Data() + Nbx * (by + Nby * bz);
+        F.BoundRow(G, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+        std::uint64_t mixed[kMaxWords], in[kMaxWords] = {};
+        MixedMask(cls, mixed);
+        for (std::int64_t bx = 0; bx < Nbx; ++bx)
+            if (cls[bx] == kBlockInside) SetBits(in, First(bx), std::min(Last(bx, Sx), Sx - 1));
+        const bool anyMixed = Any(mixed, SampleWords);
+        const std::int64_t perRow = anyMixed ? Count(mixed, SampleWords) : 0;
+        const float* v = G.Values.Data();
+        std::int64_t evaluated = 0;
+        for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k)
+            for (std::int64_t j = First(by); j <= Last(by, Sy); ++j) {
+                if (anyMixed) {
+                    F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), mixed);
+                    evaluated += perRow;
+                }
+                if (j >= Sy || k >= Sz) continue;
+                // The row's inside bits: proven blocks as proven, the rest
+                // from the values just computed.
+                std::uint64_t* bits = G.ClassBits_.Data() + Words * (j + Sy * k);
+                const float* row = v + Vx * j + Vxy * k;
+                for (std::int64_t w = 0; w < Words; ++w) {
+                    std::uint64_t word = in[w];
+                    if (mixed[w] != 0) {
+                        std::uint64_t measured;
+                        Kernels->ClassifyRow(row + 64 * w, std::min<std::int64_t>(64, Sx - 64 * w), nullptr, &measured);
+                        word |= measured & mixed[w];
+                    }
+                    bits[w] = word;
+                }
+            }
+        Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
+        StoreInside(by, bz, cls);
+    }
+
+    // Inside for the classified samples of block row (by, bz): a proven
+    // block's flags are written only when Inside does not hold them already
+    // (so an unchanged stretch of space costs nothing), an unproven one's
+    // from the row bits.
+    void StoreInside(std::int64_t by, std::int64_t bz, const std::uint8_t* Cls) {
+        const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
+        const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
+        if (j0 > j1 || k0 > k1) return;
+        std::uint8_t* known = G.BlockInside_.Data() + Nbx * (by + Nby * bz);
+        std::uint8_t* inside = G.Inside.Data();
+        for (std::int64_t bx = 0; bx < Nbx && First(bx) < Sx; ++bx) {
+            const std::int64_t a = First(bx), n = std::min(Last(bx, Sx), Sx - 1) - a + 1;
+            const std::uint8_t c = Cls[bx];
+            if (c == kBlockMixed) {
+                for (std::int64_t k = k0; k <= k1; ++k)
+                    for (std::int64_t j = j0; j <= j1; ++j) {
+                        const std::uint32_t flags = Spread4(static_cast<unsigned>(ClassRow(j, k)[a / 64] >> (a % 64)) & 15u);
+                        std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, static_cast<std::size_t>(n));
+                    }
+            } else if (known[bx] != c || !G.InsideKnown_) {
+                for (std::int64_t k = k0; k <= k1; ++k)
+                    for (std::int64_t j = j0; j <= j1; ++j)
+                        std::memset(inside + a + Sx * j + Sx * Sy * k, c, static_cast<std::size_t>(n));
+            }
+            known[bx] = c;
+        }
+    }
+
+    // Pass 2 on block row (by, bz): a block touches the surface when it is
+    // not proven or a face neighbour has another class (an unproven one
+    // included). Only such blocks can hold a sample of B.
+    void Touch(std::int64_t by, std::int64_t bz) {
+        const std::uint8_t* cls = Classes(by, bz);
+        const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : nullptr;
+        const std::uint8_t* above = by + 1 < Nby ? Classes(by + 1, bz) : nullptr;
+        const std::uint8_t* front = bz > 0 ? Classes(by, bz - 1) : nullptr;
+        const std::uint8_t* back = bz + 1 < Nbz ? Classes(by, bz + 1) : nullptr;
+        std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
+        std::fill(touch, touch + TouchWords, 0ull);
+        bool any = false;
+        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
+            const std::uint8_t c = cls[bx];
+            const bool t = c == kBlockMixed || (bx > 0 && cls[bx - 1] != c) || (bx + 1 < Nbx && cls[bx + 1] != c) ||
+                           (below != nullptr && below[bx] != c) || (above != nullptr && above[bx] != c) ||
+                           (front != nullptr && front[bx] != c) || (back != nullptr && back[bx] != c);
+            if (t) {
+                touch[bx / 64] |= 1ull << (bx % 64);
+                any = true;
+            }
+        }
+        G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = any ? 1 : 0;
+    }
+
+    // B of classified row (j, k) into Out (SampleWords words): the samples
+    // whose flag differs from a classified face neighbour's. Rows outside
+    // the classified lattice and rows of block rows that touch nothing have
+    // none.
+    void Boundary(std::int64_t j, std::int64_t k, std::uint64_t* Out) const {
+        std::fill(Out, Out + SampleWords, 0ull);
+        if (j < 0 || k < 0 || j >= Sy || k >= Sz || !RowTouches(j / kBlockSize, k / kBlockSize)) return;
+        const std::uint64_t* c = ClassRow(j, k);
+        const std::uint64_t* ym = j > 0 ? ClassRow(j - 1, k) : nullptr;
+        const std::uint64_t* yp = j + 1 < Sy ? ClassRow(j + 1, k) : nullptr;
+        const std::uint64_t* zm = k > 0 ? ClassRow(j, k - 1) : nullptr;
+        const std::uint64_t* zp = k + 1 < Sz ? ClassRow(j, k + 1) : nullptr;
+        for (std::int64_t w = 0; w < Words; ++w) {
+            const std::uint64_t left = c[w] << 1 | (w > 0 ? c[w - 1] >> 63 : 0);           // bit i: flag i-1
+            const std::uint64_t right = c[w] >> 1 | (w + 1 < Words ? c[w + 1] << 63 : 0);  // bit i: flag i+1
+            std::uint64_t b = ((c[w] ^ left) & RangeWord(w, 1, Sx - 1)) | ((c[w] ^ right) & RangeWord(w, 0, Sx - 2));
+            if (ym != nullptr) b |= c[w] ^ ym[w];
+            if (yp != nullptr) b |= c[w] ^ yp[w];
+            if (zm != nullptr) b |= c[w] ^ zm[w];
+            if (zp != nullptr) b |= c[w] ^ zp[w];
+            Out[w] = b;
+        }
+    }
+
+    // Pass 3 on block row (by, bz): the exact set of its rows, B of the row
+    // plus B of the row shifted one step along x, plus B of the rows one
+    // step back along y and z; what pass 1 did not evaluate is evaluated.
+    void Exact(std::int64_t by, std::int64_t bz) {
+        if (!RowTouches(by, bz) && !(by > 0 && RowTouches(by - 1, bz)) && !(bz > 0 && RowTouches(by, bz - 1))) return;
+        const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
+        // B of the rows j0-1 .. j1 and layers k0-1 .. k1.
+        std::uint64_t b[kBlockSize + 1][kBlockSize + 1][kMaxWords];
+        for (std::int64_t k = k0 - 1; k <= k1; ++k)
+            for (std::int64_t j = j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
+        std::uint64_t mixed[kMaxWords];
+        MixedMask(Classes(by, bz), mixed);
+        std::int64_t evaluated = 0;
+        for (std::int64_t k = k0; k <= k1; ++k)
+            for (std::int64_t j = j0; j <= j1; ++j) {
+                const std::uint64_t* here = b[k - k0 + 1][j - j0 + 1];
+                const std::uint64_t* back_y = b[k - k0 + 1][j - j0];
+                const std::uint64_t* back_z = b[k - k0][j - j0 + 1];
+                std::uint64_t wanted[kMaxWords];
+                for (std::int64_t w = 0; w < SampleWords; ++w) {
+                    const std::uint64_t shifted = here[w] << 1 | (w > 0 ? here[w - 1] >> 63 : 0);
+                    wanted[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
+                }
+                if (!Any(wanted, SampleWords)) continue;
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), wanted);
+                evaluated += Count(wanted, SampleWords);
+            }
+        Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
+    }
+
+    // Pass 4 on layer k: the crossed edges of the rows of touching block
+    // rows (an edge whose ends differ has both ends in B).
+    void Crossings(const TSurfaceJob& Job, std::int64_t k) {
+        for (std::int64_t j = 0; j < Sy; ++j) {
+            if (!RowTouches(j / kBlockSize, k / kBlockSize)) continue;
+            const std::uint64_t* row = ClassRow(j, k);
+            CrossRow(Job, j, k, row, j + 1 < Sy ? ClassRow(j + 1, k) : nullptr, k + 1 < Sz ? ClassRow(j, k + 1) : nullptr);
+        }
+    }
+
+    TGrid& G;
+    TBlockField& F;
+    const std::int64_t Sx, Sy, Sz, Nbx, Nby, Nbz;
+    const std::int64_t Words;       // words of a row of inside bits (samples 0 .. Sx-1)
+    const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
+    const std::int64_t TouchWords;  // words of a block row's touch bits
+    const std::int64_t Vx, Vxy;
+    const TSurfaceKernels* Kernels = &SurfaceKernels();
+    std::atomic<std::int64_t> Evaluated{0};
+};
+
+void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
+    BlockField_ = std::move(Field);
+    InsideKnown_ = false;
+    DenseFrames_ = 0;
+    const bool fits = SizeX >= 1 && SizeY >= 1 && SizeZ >= 1 && SizeX <= kMaxSparseSize && SizeY <= kMaxSparseSize &&
+                      SizeZ <= kMaxSparseSize;
+    if (BlockField_ == nullptr || !fits) {
+        for (auto* a : {&BlockClass_, &BlockInside_, &RowTouch_}) a->Release();
+        TouchBits_.Release();
+        ClassBits_.Release();
+        return;
+    }
+    const std::int64_t blocks = static_cast<std::int64_t>(BlocksX()) * BlocksY() * BlocksZ();
+    const std::int64_t rows = static_cast<std::int64_t>(BlocksY()) * BlocksZ();
+    BlockClass_.Create(blocks);
+    BlockInside_.Create(blocks);
+    RowTouch_.Create(rows);
+    TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
+    ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
+}
+
+bool TGrid::SparseThisCall() {
+    if (BlockField_ == nullptr || Route == TFieldRoute::Dense || ClassBits_.Count() == 0) return false;
+    if (Route == TFieldRoute::SparseAlways) return true;
+    if (std::min({SizeX, SizeY, SizeZ}) < kMinPayingSize) return false;
+    if (DenseFrames_ > 0) {
+        --DenseFrames_;
+        return false;
+    }
+    return true;
+}
+
+bool TGrid::PrepareSamples() {
+    if (SparseThisCall()) {
+        if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
+        if (BlockField_->Begin(*this)) {
+            Stats_ = {true, 0, 0};
+            TSparsePass pass(*this);
+            pass.Run();
+            BlockField_->End(*this);
+            InsideKnown_ = true;
+            if (Route == TFieldRoute::Sparse &&
+                static_cast<double>(Stats_.SamplesEvaluated) > kDenseShare * static_cast<double>(Values.Count()))
+                DenseFrames_ = kDenseCalls;
+            return true;
+        }
+    }
+    FieldProc(*this);
+    // The dense route writes every flag of Inside.
+    InsideKnown_ = false;
+    const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
+    Stats_ = {false, Values.Count(), cubes};
+    return false;
+}
