@@ -140,7 +140,7 @@ public:
     TGrid(const TGrid&) = delete;
     TGrid& operator=(const TGrid&) = delete;
 
-    // Runs the field function, classifies the samples, updates the crossed
+    // Gets the samples (FillSamples), classifies them, updates the crossed
     // edges, then hands every vertex of every triangle to Sink, three per
     // triangle, as Sink(const TEdgeVertex&): the consumer takes Normal, then
     // Position (for OpenGL: glNormal3fv, then glVertex3fv).
@@ -156,21 +156,38 @@ public:
     // function may: it runs before the workers start).
     template <class Sink>
     void Polygonise(Sink&& Emit) {
-        if (PrepareSamples()) {
-            EmitTriangles(Emit);
-            return;
-        }
+        if (!ReuseSamples) FillSamples();
+        PolygoniseSamples(Emit);
+    }
+
+    // The first part of Polygonise: the samples its route needs. Dense: calls
+    // FieldProc. Sparse (a block field attached and Route allowing it):
+    // bounds the blocks, evaluates the exact set and classifies every
+    // sample (Inside is then complete). LastStats() tells which it took.
+    void FillSamples();
+
+    // The rest of Polygonise, on the samples of the last FillSamples.
+    template <class Sink>
+    void PolygoniseSamples(Sink&& Emit) {
         if (!HasSurface()) return;
+        std::int64_t walked = 0;
+        auto emitLayer = [&](std::int64_t k) {
+            if (Stats_.Sparse) {
+                walked += EmitLayerSparse(k, Emit);
+            } else {
+                EmitLayer(k, Emit);
+            }
+        };
         if (BeginLayers() == 0) {
             for (std::int64_t k = 0; k < SizeZ; ++k) {
                 SurfaceLayer(k);
-                if (k >= 1) EmitLayer(k - 1, Emit);
+                if (k >= 1) emitLayer(k - 1);
             }
         } else {
             int spins = 0;
             for (std::int64_t k = 0; k + 1 < SizeZ;) {
                 if (LayerReady(k) && LayerReady(k + 1)) {
-                    EmitLayer(k, Emit);
+                    emitLayer(k);
                     ++k;
                     spins = 0;
                 } else if (HelpWithLayers()) {
@@ -181,7 +198,12 @@ public:
             }
         }
         EndLayers();
+        if (Stats_.Sparse) Stats_.CubesWalked = walked;
     }
+
+    // For timing the parts of a frame apart: Polygonise then skips
+    // FillSamples and works on the samples the last call left.
+    bool ReuseSamples = false;
 
     // Steps before emission: field, classification, crossings on the x-, y-
     // and z-edges. Same results as ReferencePrepareSurface (grid/reference.h),
@@ -283,12 +305,10 @@ public:
     }
 
 private:
-    // The field step of Polygonise and PrepareSurface. Dense: calls FieldProc
-    // and returns false. Sparse: bounds the blocks, evaluates the exact set,
-    // classifies, computes the crossed edges and returns true.
-    bool PrepareSamples();
     bool SparseThisCall();
-    void PrepareSparse();
+    // The crossed edges of the layers of block layer BZ after a sparse
+    // FillSamples.
+    void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
     template <class Sink>
     std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
     template <class Sink>

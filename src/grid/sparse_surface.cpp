@@ -9,8 +9,9 @@
 // the exact set is B plus B moved one step along x, along y and along z.
 // Any other sample may hold anything of the right class.
 //
-// The passes, each split over the worker threads, the first three by block
-// rows and the last by layers:
+// The passes, the first three (FillSamples) split over the worker threads
+// by block rows, the last by block layers as the dense route's passes go
+// by layers (Polygonise keeps the emission close behind them):
 //  1. Bound: the field proves blocks all outside or all inside; the samples
 //     of the blocks it cannot prove are evaluated, and every classified row
 //     gets its inside bits (proven blocks wholesale, the rest from the
@@ -110,14 +111,19 @@ public:
         RunParts(parts, body);
     }
 
-    void Run() {
+    // Passes 1 to 3.
+    void Fill() {
         const std::int64_t rows = Nby * Nbz, samples = static_cast<std::int64_t>(G.Values.Count());
         Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
         Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
         Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
-        const TSurfaceJob job = G.SurfaceJob();
-        Split(Sz, samples / 8, [&](std::int64_t k) { Crossings(job, k); });
         G.Stats_.SamplesEvaluated = Evaluated.load(std::memory_order_relaxed);
+    }
+
+    // Pass 4 on block layer bz: the crossed edges of its touching block
+    // rows (an edge whose ends differ has both ends in B).
+    void CrossBlockLayer(const TSurfaceJob& Job, std::int64_t bz) const {
+        for (std::int64_t by = 0; by < Nby; ++by) CrossBlockRow(Job, by, bz);
     }
 
 private:
@@ -227,6 +233,44 @@ private:
         G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = any ? 1 : 0;
     }
 
+    // The crossed edges of the rows of block row (by, bz), in an order that
+    // keeps to a few places in memory: a y-edge's element is next to those
+    // of the same column in the rows above and below, a z-edge's next to
+    // those in the layers above and below, so the block row's four rows
+    // (or layers) are taken together for each column.
+    void CrossBlockRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t bz) const {
+        if (!RowTouches(by, bz)) return;
+        const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
+        const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
+        if (j0 > j1 || k0 > k1) return;
+        const TCrossing cross(Job);
+        for (std::int64_t k = k0; k <= k1; ++k)
+            for (std::int64_t j = j0; j <= j1; ++j)
+                for (std::int64_t w = 0; w < Words; ++w)
+                    ForEachBit(CrossedX(ClassRow(j, k), w, Words, Sx), w * 64, [&](std::int64_t i) { cross.X(i, j, k); });
+        std::uint64_t d[kBlockSize];
+        for (std::int64_t k = k0; k <= k1; ++k)
+            for (std::int64_t w = 0; w < Words; ++w) {
+                std::uint64_t any = 0;
+                for (std::int64_t j = j0; j <= j1; ++j)
+                    any |= d[j - j0] = j + 1 < Sy ? ClassRow(j, k)[w] ^ ClassRow(j + 1, k)[w] : 0;
+                ForEachBit(any, w * 64, [&](std::int64_t i) {
+                    for (std::int64_t j = j0; j <= j1; ++j)
+                        if (d[j - j0] >> (i % 64) & 1) cross.Y(i, j, k);
+                });
+            }
+        for (std::int64_t j = j0; j <= j1; ++j)
+            for (std::int64_t w = 0; w < Words; ++w) {
+                std::uint64_t any = 0;
+                for (std::int64_t k = k0; k <= k1; ++k)
+                    any |= d[k - k0] = k + 1 < Sz ? ClassRow(j, k)[w] ^ ClassRow(j, k + 1)[w] : 0;
+                ForEachBit(any, w * 64, [&](std::int64_t i) {
+                    for (std::int64_t k = k0; k <= k1; ++k)
+                        if (d[k - k0] >> (i % 64) & 1) cross.Z(i, j, k);
+                });
+            }
+    }
+
     // B of classified row (j, k) into Out (SampleWords words): the samples
     // whose flag differs from a classified face neighbour's. Rows outside
     // the classified lattice and rows of block rows that touch nothing have
@@ -281,16 +325,6 @@ private:
         Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
     }
 
-    // Pass 4 on layer k: the crossed edges of the rows of touching block
-    // rows (an edge whose ends differ has both ends in B).
-    void Crossings(const TSurfaceJob& Job, std::int64_t k) {
-        for (std::int64_t j = 0; j < Sy; ++j) {
-            if (!RowTouches(j / kBlockSize, k / kBlockSize)) continue;
-            const std::uint64_t* row = ClassRow(j, k);
-            CrossRow(Job, j, k, row, j + 1 < Sy ? ClassRow(j + 1, k) : nullptr, k + 1 < Sz ? ClassRow(j, k + 1) : nullptr);
-        }
-    }
-
     TGrid& G;
     TBlockField& F;
     const std::int64_t Sx, Sy, Sz, Nbx, Nby, Nbz;
@@ -314,6 +348,10 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
         ClassBits_.Release();
         return;
     }
+    // The sparse route writes a few samples here and there, a different few
+    // every frame: every page of Values is touched now, at set-up, so that
+    // none is first met (and faulted in) during a frame.
+    std::fill(Values.begin(), Values.end(), 0.0f);
     const std::int64_t blocks = static_cast<std::int64_t>(BlocksX()) * BlocksY() * BlocksZ();
     const std::int64_t rows = static_cast<std::int64_t>(BlocksY()) * BlocksZ();
     BlockClass_.Create(blocks);
@@ -334,19 +372,18 @@ bool TGrid::SparseThisCall() {
     return true;
 }
 
-bool TGrid::PrepareSamples() {
+void TGrid::FillSamples() {
     if (SparseThisCall()) {
         if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
         if (BlockField_->Begin(*this)) {
             Stats_ = {true, 0, 0};
-            TSparsePass pass(*this);
-            pass.Run();
+            TSparsePass(*this).Fill();
             BlockField_->End(*this);
             InsideKnown_ = true;
             if (Route == TFieldRoute::Sparse &&
                 static_cast<double>(Stats_.SamplesEvaluated) > kDenseShare * static_cast<double>(Values.Count()))
                 DenseFrames_ = kDenseCalls;
-            return true;
+            return;
         }
     }
     FieldProc(*this);
@@ -354,5 +391,6 @@ bool TGrid::PrepareSamples() {
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
     Stats_ = {false, Values.Count(), cubes};
-    return false;
 }
+
+void TGrid::CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ) { TSparsePass(*this).CrossBlockLayer(Job, BZ); }

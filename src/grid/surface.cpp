@@ -104,16 +104,22 @@ std::uint64_t* TGrid::PartScratch(int Part) {
 }
 
 void TGrid::PrepareSurface() {
-    // 1. Field (the sparse route does all the steps there).
-    if (PrepareSamples() || !HasSurface()) return;
+    // 1. Field (on the sparse route, the classification too).
+    FillSamples();
+    if (!HasSurface()) return;
 
     // 2-5. Classification and the crossings, by layers, every thread taking part.
     const TSurfaceJob job = SurfaceJob();
     const int parts = PartsFor(static_cast<std::int64_t>(SizeX) * SizeY * SizeZ);
     auto body = [&](int part) {
         std::int64_t first, last;
-        PartRange(SizeZ, part, parts, first, last);
-        TLayerWalker(job, PartScratch(part)).Walk(first, last);
+        if (Stats_.Sparse) {
+            PartRange(BlocksZ(), part, parts, first, last);
+            for (std::int64_t bz = first; bz < last; ++bz) CrossBlockLayerSparse(job, bz);
+        } else {
+            PartRange(SizeZ, part, parts, first, last);
+            TLayerWalker(job, PartScratch(part)).Walk(first, last);
+        }
     };
     RunParts(parts, body);
 }
@@ -127,6 +133,7 @@ int TGrid::BeginLayers() {
     // caller from the top whenever the next layer to emit is not ready, so
     // the work balances itself whatever emission costs.
     ChunkLayers_ = std::max<std::int64_t>(1, SizeZ / 32);
+    if (Stats_.Sparse) ChunkLayers_ = (ChunkLayers_ + kBlockSize - 1) / kBlockSize * kBlockSize;
     Chunks_ = (SizeZ + ChunkLayers_ - 1) / ChunkLayers_;
     // NOTE: the done flags are plain ints reached through the compiler's
     // atomic builtins (what std::atomic_ref does), since the libc++ of the
@@ -149,7 +156,12 @@ int TGrid::BeginLayers() {
 
 void TGrid::WalkChunk(std::int64_t Chunk, int Part) {
     const std::int64_t first = Chunk * ChunkLayers_, last = std::min<std::int64_t>(SizeZ, first + ChunkLayers_);
-    TLayerWalker(Job_, PartScratch(Part)).Walk(first, last);
+    if (Stats_.Sparse) {
+        // Chunks hold whole block layers on this route.
+        for (std::int64_t bz = first / kBlockSize; bz * kBlockSize < last; ++bz) CrossBlockLayerSparse(Job_, bz);
+    } else {
+        TLayerWalker(Job_, PartScratch(Part)).Walk(first, last);
+    }
     __atomic_store_n(&ChunkDone[static_cast<std::size_t>(Chunk)], 1, __ATOMIC_RELEASE);
 }
 
@@ -166,6 +178,10 @@ bool TGrid::HelpWithLayers() {
 }
 
 void TGrid::SurfaceLayer(std::int64_t k) {
+    if (Stats_.Sparse) {
+        if (k % kBlockSize == 0) CrossBlockLayerSparse(Job_, k / kBlockSize);
+        return;
+    }
     TLayerWalker walker(Job_, PartScratch(0));
     if (k == 0) walker.Begin(0);
     // The walker's two layers alternate: layer k's masks are where step

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "grid/grid.h"
+#include "grid/simd.h"
 #include "scene/ball.h"
 #include "scene/field_blocks.h"
 
@@ -79,6 +80,10 @@ void EvaluateField(TGrid& Grid);
 // The scene's grid gets the sparse route this way: a TBallBlockField that
 // reads the same program state at every call (where it fits).
 void UseSceneBlockField(TGrid& Grid);
+
+// Seconds a small fixed job of the field's kernels takes at Level: the
+// probe by which ChooseKernelLevels (grid/simd.h) picks the field's level.
+double ProbeFieldKernels(TSimdLevel Level);
 
 // Scene time of a frame: ElapsedMs (signed) / 1000 + 20, rounded to 32 bits.
 float SceneTimeAt(std::int32_t ElapsedMs);

@@ -14,6 +14,7 @@
 #include "grid/simd.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -161,7 +162,25 @@ constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, p
 
 } // namespace
 
-const TBlockKernels& BlockKernels() { return kBlockKernels[ActiveSimdLevel()]; }
+const TBlockKernels& BlockKernels() { return kBlockKernels[KernelLevel(kFieldKernels)]; }
+
+double ProbeFieldKernels(TSimdLevel Level) {
+    // 16 rows of 128 samples and 16 balls of the scene: the divisions that
+    // bound both routes of the field.
+    constexpr std::int32_t kX = 127, kRows = 16, kBalls = 16;
+    alignas(64) static float xs[kX + 1 + kFieldScratchPadding];
+    alignas(64) static float values[(kX + 1) * kRows];
+    TBall balls[kBalls];
+    MoveBalls(balls, kBalls, 20.0f);
+    const float c = 2.0f / kX;
+    float x = FieldRowStart(kX, c);
+    for (float& v : xs) v = x, x = x + c;
+    const TFieldJob job{FieldFrameAt(20.0f), c, kX, kRows - 1, 0, balls, kBalls, xs, true, values};
+    const auto start = std::chrono::steady_clock::now();
+    kRowsKernels[Level](job, 0, kRows);
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(end - start).count();
+}
 
 void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     const std::int32_t nX = Grid.SizeX, nY = Grid.SizeY, nZ = Grid.SizeZ;
@@ -185,7 +204,7 @@ void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     // starts late or runs slow leaves its share to the others.
     const int threads = PartsFor(samples * (Count + 2) / 4);
     const int parts = threads == 1 ? 1 : 4 * threads;
-    const TRowsKernel kernel = kRowsKernels[ActiveSimdLevel()];
+    const TRowsKernel kernel = kRowsKernels[KernelLevel(kFieldKernels)];
     auto body = [&](int part) {
         std::int64_t first, last;
         PartRange(rows, part, parts, first, last);

@@ -102,10 +102,16 @@ TEST(FastField, MatchesTheReferenceWhenSampleCoordinatesOverflow) {
 
 TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
     EXPECT_TRUE(SetSimdLevel(kSimdPortable));
-    EXPECT_EQ(ActiveSimdLevel(), kSimdPortable);
+    EXPECT_EQ(KernelLevel(kFieldKernels), kSimdPortable);
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), kSimdPortable);
     for (int level = kSimdPortable; level < kSimdLevelCount; ++level)
         EXPECT_EQ(SetSimdLevel(static_cast<TSimdLevel>(level)), level <= SupportedSimdLevel()) << level;
-    EXPECT_EQ(ActiveSimdLevel(), SupportedSimdLevel()) << "a refused level leaves the last accepted one";
+    EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel()) << "a refused level leaves the last accepted one";
+    // The families go their own ways.
+    EXPECT_TRUE(SetKernelLevel(kSurfaceKernels, kSimdPortable));
+    EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel());
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), kSimdPortable);
+    EXPECT_FALSE(SetKernelLevel(kFieldKernels, static_cast<TSimdLevel>(kSimdLevelCount)));
     SetSimdLevel(SupportedSimdLevel());
 }
 
