@@ -57,6 +57,13 @@ public:
                  e.Normal);
     }
 
+    // The element of the x-, y- or z-edge (Axis 0, 1, 2) from (i, j, k).
+    const TEdgeVertex* Element(int Axis, std::int64_t i, std::int64_t j, std::int64_t k) const {
+        if (Axis == 0) return G_.EdgesX.Data() + (i + (Sx_ - 1) * (j + Sy_ * k));
+        if (Axis == 1) return G_.EdgesY.Data() + (j + (Sy_ - 1) * (k + Sz_ * i));
+        return G_.EdgesZ.Data() + (k + (Sz_ - 1) * (i + Sx_ * j));
+    }
+
 private:
     std::int64_t Sample(std::int64_t i, std::int64_t j, std::int64_t k) const { return i + Vx_ * j + Vxy_ * k; }
     // Forward-difference gradient at sample index n.

@@ -313,6 +313,9 @@ private:
     std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
     template <class Sink>
     void EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const;
+    template <class Sink>
+    void EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+    void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
     // Scratch of PrepareSurface: the running coordinates of the three axes,
     // and two layers of inside-bit masks for each worker thread.
@@ -378,15 +381,7 @@ std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, st
 // 65536): finds the active ones in their flags and emits their triangles.
 template <class Sink>
 void TGrid::EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const {
-    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
-    // The edge point of slot s of cube (i, j, k) is element
-    // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
-    // x-, y- and z-edge at corner 0: the cube wiring of the constructor,
-    // computed instead of read.
-    const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
-    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
-                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
-    const TEdgeVertex* arrays[3] = {EdgesX.Data(), EdgesY.Data(), EdgesZ.Data()};
+    const std::int64_t sx = SizeX, sy = SizeY;
     constexpr std::int32_t kChunk = 2048;
     std::uint16_t where[kChunk];
     std::uint8_t cases[kChunk];
@@ -396,26 +391,46 @@ void TGrid::EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::i
         const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
         for (std::int32_t q = 0; q < found; ++q) {
             const std::int64_t i = i0 + where[q];
-            const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)), arrays[1] + (j + oy * (k + sz * i)),
-                                          arrays[2] + (k + oz * (i + sx * j))};
-            // The next active cube's y- and z-edges lie far from this
-            // one's: start reading them now.
-            if (q + 1 < found) {
-                const std::int64_t n = i0 + where[q + 1];
-                __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
-                __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
-                __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
-                __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
-                __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
-                __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
-            }
-            const std::int8_t* tri = TriTable[cases[q]];
-            for (int m = 0; tri[m] != -1; m += 3) {
-                Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
-                Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
-                Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
-            }
+            if (q + 1 < found) PrefetchCube(i0 + where[q + 1], j, k);
+            EmitCube(i, j, k, cases[q], Emit);
         }
+    }
+}
+
+// The y- and z-edges of a cube lie far from those of the cube before it:
+// the emission starts reading the next cube's while it emits this one.
+inline void TGrid::PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ, oy = sy - 1, oz = sz - 1;
+    const TEdgeVertex* y = EdgesY.Data();
+    const TEdgeVertex* z = EdgesZ.Data();
+    __builtin_prefetch(y + (j + oy * (k + sz * i)));
+    __builtin_prefetch(y + (j + oy * (k + 1 + sz * i)));
+    __builtin_prefetch(y + (j + oy * (k + sz * (i + 1))));
+    __builtin_prefetch(y + (j + oy * (k + 1 + sz * (i + 1))));
+    __builtin_prefetch(z + (k + oz * (i + sx * j)));
+    __builtin_prefetch(z + (k + oz * (i + sx * (j + 1))));
+}
+
+// The triangles of cube (i, j, k), whose case index is Case (neither 0 nor
+// 255): the case's row of TriTable three entries at a time until -1, each
+// triangle's vertices in reverse order.
+template <class Sink>
+void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
+    // The edge point of slot s of cube (i, j, k) is element
+    // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
+    // x-, y- and z-edge at corner 0: the cube wiring of the constructor,
+    // computed instead of read.
+    const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
+    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
+                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
+    const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
+                                  EdgesZ.Data() + (k + oz * (i + sx * j))};
+    const std::int8_t* tri = TriTable[Case];
+    for (int m = 0; tri[m] != -1; m += 3) {
+        Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
+        Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
+        Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
     }
 }
 
@@ -426,51 +441,49 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     for (std::int64_t j = 0; j < sy - 1; ++j) EmitRange(j, k, 0, sx - 1, Emit);
 }
 
-// Layer k after a sparse call: only the cubes with a corner in a block that
-// may hold the end of a crossed edge can be active (every other cube has
-// all its corners in proven blocks of one class), so only their stretches
-// of each row are walked. Same cubes, same order as EmitLayer.
+// Layer k after a sparse call, from the inside bits of every classified
+// row rather than from Inside: for each cube row, the cubes whose eight
+// corners are neither all inside nor all outside are found a word of cubes
+// at a time, and only those are visited. Rows of block rows that touch no
+// surface have none (a cube with corners of both classes has a crossed
+// edge, whose ends lie in touching blocks). Same cubes, same order as
+// EmitLayer. Returns how many cubes it visited.
 template <class Sink>
 std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     if (sx < 2 || sy < 2 || sz < 2) return 0;
-    std::int64_t walked = 0;
-    const std::int64_t nby = BlocksY(), words = (BlocksX() + 63) / 64;
+    const std::int64_t words = (sx + 63) / 64, nby = BlocksY();
+    const std::uint64_t* layer = ClassBits_.Data() + words * sy * k;
     const std::int64_t bz0 = k / kBlockSize, bz1 = (k + 1) / kBlockSize;
+    std::int64_t visited = 0;
     for (std::int64_t j = 0; j < sy - 1; ++j) {
         const std::int64_t by0 = j / kBlockSize, by1 = (j + 1) / kBlockSize;
-        const std::int64_t rows[4] = {by0 + nby * bz0, by1 + nby * bz0, by0 + nby * bz1, by1 + nby * bz1};
-        if (!(RowTouch_[rows[0]] | RowTouch_[rows[1]] | RowTouch_[rows[2]] | RowTouch_[rows[3]])) continue;
-        // Cube i has its corners in blocks i / 4 and (i + 1) / 4: block bx
-        // brings the cubes 4bx - 1 .. 4bx + 3. Stretches that meet are
-        // walked as one.
-        std::int64_t first = -1, last = -1;  // the stretch in hand, cubes first..last
+        if (!(RowTouch_[by0 + nby * bz0] | RowTouch_[by1 + nby * bz0] | RowTouch_[by0 + nby * bz1] |
+              RowTouch_[by1 + nby * bz1]))
+            continue;
+        // The corner rows: c[0] is (j, k), c[1] (j+1, k), c[2] (j, k+1), c[3] (j+1, k+1).
+        const std::uint64_t* c[4] = {layer + words * j, layer + words * (j + 1), layer + words * (j + sy),
+                                     layer + words * (j + 1 + sy)};
+        auto all = [&](std::int64_t w) { return w < words ? c[0][w] & c[1][w] & c[2][w] & c[3][w] : 0; };
+        auto any = [&](std::int64_t w) { return w < words ? c[0][w] | c[1][w] | c[2][w] | c[3][w] : 0; };
         for (std::int64_t w = 0; w < words; ++w) {
-            std::uint64_t bits = TouchBits_[rows[0] * words + w] | TouchBits_[rows[1] * words + w] |
-                                 TouchBits_[rows[2] * words + w] | TouchBits_[rows[3] * words + w];
-            for (; bits != 0; bits &= bits - 1) {
-                const std::int64_t bx = w * 64 + __builtin_ctzll(bits);
-                const std::int64_t a = bx * kBlockSize - 1 < 0 ? 0 : bx * kBlockSize - 1;
-                const std::int64_t b = bx * kBlockSize + kBlockSize - 1 < sx - 2 ? bx * kBlockSize + kBlockSize - 1 : sx - 2;
-                if (a > b) continue;
-                if (first >= 0 && a <= last + 1) {
-                    last = b;
-                    continue;
-                }
-                if (first >= 0) {
-                    EmitRange(j, k, first, last - first + 1, Emit);
-                    walked += last - first + 1;
-                }
-                first = a;
-                last = b;
+            // Per column of four flags: all inside, any inside; cube i takes
+            // columns i and i + 1.
+            const std::uint64_t a = all(w), o = any(w), aNext = a >> 1 | all(w + 1) << 63, oNext = o >> 1 | any(w + 1) << 63;
+            std::uint64_t active = ~((a & aNext) | ~(o | oNext));
+            if (w == words - 1) active &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
+            visited += __builtin_popcountll(active);
+            for (; active != 0; active &= active - 1) {
+                const std::int64_t i = w * 64 + __builtin_ctzll(active);
+                if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+                auto flag = [&](int Row, std::int64_t At) { return static_cast<unsigned>(c[Row][At >> 6] >> (At & 63) & 1); };
+                const unsigned cube = flag(0, i) | flag(0, i + 1) << 1 | flag(1, i + 1) << 2 | flag(1, i) << 3 |
+                                      flag(2, i) << 4 | flag(2, i + 1) << 5 | flag(3, i + 1) << 6 | flag(3, i) << 7;
+                EmitCube(i, j, k, cube, Emit);
             }
         }
-        if (first >= 0) {
-            EmitRange(j, k, first, last - first + 1, Emit);
-            walked += last - first + 1;
-        }
     }
-    return walked;
+    return visited;
 }
 
 template <class Sink>

@@ -90,6 +90,48 @@ constexpr std::int32_t kMinPayingSize = 12;
 
 } // namespace
 
+// Crossed edges waiting to be computed, a few hundred at a time, so that
+// each edge's element (far from the last one's, and seldom in any cache)
+// is fetched while the edges before it are computed.
+class TEdgeList {
+public:
+    explicit TEdgeList(const TCrossing& Cross) : Cross_(Cross) {}
+    ~TEdgeList() = default;
+
+    void Add(int Axis, std::int64_t i, std::int64_t j, std::int64_t k) {
+        Edges_[Count_++] = {Axis, static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), static_cast<std::int32_t>(k)};
+        if (Count_ == kCapacity) Flush();
+    }
+
+    void Flush() {
+        for (int m = 0; m < Count_ && m < kAhead; ++m) Fetch(Edges_[m]);
+        for (int m = 0; m < Count_; ++m) {
+            if (m + kAhead < Count_) Fetch(Edges_[m + kAhead]);
+            const TEdge& e = Edges_[m];
+            if (e.Axis == 0) {
+                Cross_.X(e.I, e.J, e.K);
+            } else if (e.Axis == 1) {
+                Cross_.Y(e.I, e.J, e.K);
+            } else {
+                Cross_.Z(e.I, e.J, e.K);
+            }
+        }
+        Count_ = 0;
+    }
+
+private:
+    struct TEdge {
+        int Axis;
+        std::int32_t I, J, K;
+    };
+    static constexpr int kCapacity = 512, kAhead = 8;
+    void Fetch(const TEdge& E) const { __builtin_prefetch(Cross_.Element(E.Axis, E.I, E.J, E.K), 1); }
+
+    const TCrossing& Cross_;
+    TEdge Edges_[kCapacity];
+    int Count_ = 0;
+};
+
 // The passes of one sparse call. A friend of TGrid.
 class TSparsePass {
 public:
@@ -233,21 +275,23 @@ private:
         G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = any ? 1 : 0;
     }
 
-    // The crossed edges of the rows of block row (by, bz), in an order that
-    // keeps to a few places in memory: a y-edge's element is next to those
-    // of the same column in the rows above and below, a z-edge's next to
-    // those in the layers above and below, so the block row's four rows
-    // (or layers) are taken together for each column.
+    // The crossed edges of the rows of block row (by, bz). Their elements lie
+    // far apart in the edge arrays (a y-edge's next to those of the same
+    // column in the rows above and below, a z-edge's next to those in the
+    // layers above and below), so they are first listed, the block row's
+    // rows (or layers) taken together for each column, and then computed
+    // with the elements of the edges a few places on fetched ahead.
     void CrossBlockRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t bz) const {
         if (!RowTouches(by, bz)) return;
         const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
         const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
         if (j0 > j1 || k0 > k1) return;
         const TCrossing cross(Job);
+        TEdgeList list(cross);
         for (std::int64_t k = k0; k <= k1; ++k)
             for (std::int64_t j = j0; j <= j1; ++j)
                 for (std::int64_t w = 0; w < Words; ++w)
-                    ForEachBit(CrossedX(ClassRow(j, k), w, Words, Sx), w * 64, [&](std::int64_t i) { cross.X(i, j, k); });
+                    ForEachBit(CrossedX(ClassRow(j, k), w, Words, Sx), w * 64, [&](std::int64_t i) { list.Add(0, i, j, k); });
         std::uint64_t d[kBlockSize];
         for (std::int64_t k = k0; k <= k1; ++k)
             for (std::int64_t w = 0; w < Words; ++w) {
@@ -256,7 +300,7 @@ private:
                     any |= d[j - j0] = j + 1 < Sy ? ClassRow(j, k)[w] ^ ClassRow(j + 1, k)[w] : 0;
                 ForEachBit(any, w * 64, [&](std::int64_t i) {
                     for (std::int64_t j = j0; j <= j1; ++j)
-                        if (d[j - j0] >> (i % 64) & 1) cross.Y(i, j, k);
+                        if (d[j - j0] >> (i % 64) & 1) list.Add(1, i, j, k);
                 });
             }
         for (std::int64_t j = j0; j <= j1; ++j)
@@ -266,9 +310,10 @@ private:
                     any |= d[k - k0] = k + 1 < Sz ? ClassRow(j, k)[w] ^ ClassRow(j, k + 1)[w] : 0;
                 ForEachBit(any, w * 64, [&](std::int64_t i) {
                     for (std::int64_t k = k0; k <= k1; ++k)
-                        if (d[k - k0] >> (i % 64) & 1) cross.Z(i, j, k);
+                        if (d[k - k0] >> (i % 64) & 1) list.Add(2, i, j, k);
                 });
             }
+        list.Flush();
     }
 
     // B of classified row (j, k) into Out (SampleWords words): the samples

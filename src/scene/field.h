@@ -65,7 +65,7 @@ private:
     TBlockJob Job_{};  // this call's, made by Begin
     TArray<float> RowR_;
     TArray<double> Dy2_, Dz2_, Dy2Lo_, Dy2Hi_, Dz2Lo_, Dz2Hi_;
-    TArray<float> Dx2Lo_, Dx2Hi_, X2Lo_, X2Hi_;
+    TArray<float> Dx2Lo_, Dx2Hi_, X2Lo_, X2Hi_, S_, BallX_;
 };
 
 // Attaches a TBallBlockField to Grid (which owns it) and returns it, or

@@ -20,7 +20,7 @@ constexpr std::int32_t kLanes = 16;
 struct TTableSizes {
     std::int64_t Balls, Rows, YS, ZS, Nby, Nbz, XStride;
     std::int64_t Bytes() const {
-        return 4 * Rows + Balls * (8 * (YS + ZS) + 16 * (Nby + Nbz) + 8 * XStride) + 8 * XStride;
+        return 4 * Rows + Balls * (8 * (YS + ZS) + 16 * (Nby + Nbz) + 8 * XStride + 8) + 8 * XStride;
     }
 };
 
@@ -77,6 +77,8 @@ TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : Max
     Dx2Hi_.Create(n.Balls * n.XStride);
     X2Lo_.Create(n.XStride);
     X2Hi_.Create(n.XStride);
+    S_.Create(n.Balls);
+    BallX_.Create(n.Balls);
 }
 
 bool TBallBlockField::Begin(TGrid& Grid) {
@@ -100,34 +102,45 @@ bool TBallBlockField::Begin(TGrid& Grid) {
 
     const TTableSizes sizes = SizesFor(Grid, MaxBalls_);
     Job_ = TBlockJob{FieldFrameAt(T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
-                     Dy2_.Data(), Dz2_.Data(), Dy2Lo_.Data(), Dy2Hi_.Data(), Dz2Lo_.Data(), Dz2Hi_.Data(),
+                     S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), Dy2Lo_.Data(), Dy2Hi_.Data(), Dz2Lo_.Data(), Dz2Hi_.Data(),
                      Dx2Lo_.Data(), Dx2Hi_.Data(), X2Lo_.Data(), X2Hi_.Data(), Grid.BlocksX(), Grid.BlocksY(),
                      Grid.BlocksZ(), XStride_};
     BlockExtremes<float>(nX, X2Lo_.Data(), X2Hi_.Data(), [&](std::int32_t i) { return xs[i] * xs[i]; });
+    // The balls' terms as the field rounds them: (x - X)^2 in float,
+    // (y - Y)^2 and (z - Z)^2 in double (BallDistSqrYZ). The tables of y
+    // and z go by row, every ball of a row side by side.
+    const std::int64_t count = Count;
     for (std::int32_t n = 0; n < Count; ++n) {
         const TBall& ball = Balls[n];
-        // As the field rounds them: (x - X)^2 in float, (y - Y)^2 and
-        // (z - Z)^2 in double (BallDistSqrYZ).
+        S_[static_cast<std::size_t>(n)] = BallStrengthSqr(ball);
+        BallX_[static_cast<std::size_t>(n)] = ball.X;
         BlockExtremes<float>(nX, Dx2Lo_.Data() + n * sizes.XStride, Dx2Hi_.Data() + n * sizes.XStride,
                              [&](std::int32_t i) {
                                  const float d = xs[i] - ball.X;
                                  return d * d;
                              });
-        double* dy2 = Dy2_.Data() + n * sizes.YS;
-        double* dz2 = Dz2_.Data() + n * sizes.ZS;
-        for (std::int32_t i = 0; i <= nY; ++i) {
-            const double d = static_cast<double>(FieldCoordinate(i, nY, c)) - ball.Y;
-            dy2[i] = d * d;
-        }
-        for (std::int32_t i = 0; i <= nZ; ++i) {
-            const double d = static_cast<double>(FieldCoordinate(i, nZ, c)) - ball.Z;
-            dz2[i] = d * d;
-        }
-        BlockExtremes<double>(nY, Dy2Lo_.Data() + n * sizes.Nby, Dy2Hi_.Data() + n * sizes.Nby,
-                              [&](std::int32_t i) { return dy2[i]; });
-        BlockExtremes<double>(nZ, Dz2Lo_.Data() + n * sizes.Nbz, Dz2Hi_.Data() + n * sizes.Nbz,
-                              [&](std::int32_t i) { return dz2[i]; });
     }
+    auto squares = [&](std::int32_t Size, double* Out, double* Lo, double* Hi, auto Centre) {
+        for (std::int32_t i = 0; i <= Size; ++i) {
+            const double coordinate = FieldCoordinate(i, Size, c);
+            for (std::int32_t n = 0; n < Count; ++n) {
+                const double d = coordinate - Centre(Balls[n]);
+                Out[i * count + n] = d * d;
+            }
+        }
+        for (std::int32_t b = 0; b * kBlockSize <= Size; ++b)
+            for (std::int32_t n = 0; n < Count; ++n) {
+                double lo = Out[b * kBlockSize * count + n], hi = lo;
+                for (std::int32_t i = b * kBlockSize + 1; i <= std::min(b * kBlockSize + kBlockSize - 1, Size); ++i) {
+                    lo = std::min(lo, Out[i * count + n]);
+                    hi = std::max(hi, Out[i * count + n]);
+                }
+                Lo[b * count + n] = lo;
+                Hi[b * count + n] = hi;
+            }
+    };
+    squares(nY, Dy2_.Data(), Dy2Lo_.Data(), Dy2Hi_.Data(), [](const TBall& B) { return B.Y; });
+    squares(nZ, Dz2_.Data(), Dz2Lo_.Data(), Dz2Hi_.Data(), [](const TBall& B) { return B.Z; });
     return true;
 }
 

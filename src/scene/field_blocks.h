@@ -21,10 +21,12 @@ struct TBlockJob {
     const float* X;  // x of every sample of a row (the grid's FieldScratch), padded
     float* Values;
     float* RowR;     // R of row (iy, iz) at iy + (nY + 1) * iz, made by BoundRow
-    // Per ball n, in double: (y - Y)^2 of every sample row iy at
-    // Dy2[n * (nY + 1) + iy], (z - Z)^2 of every layer at Dz2[n * (nZ + 1) + iz],
-    // and their least and greatest over each block, at n * Nby + by and
-    // n * Nbz + bz.
+    // Per ball n: its StrengthSqr and X, at n.
+    const float* S;
+    const float* BallX;
+    // In double, (y - Y)^2 of ball n for sample row iy at Dy2[iy * Count + n]
+    // and (z - Z)^2 for layer iz at Dz2[iz * Count + n]; their least and
+    // greatest over block by (bz) at by * Count + n (bz * Count + n).
     const double* Dy2;
     const double* Dz2;
     const double* Dy2Lo;
