@@ -369,6 +369,15 @@ private:
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;
 
+// The set bits of a word. (A plain x86-64 has no popcount instruction; the
+// builtin would call a library routine.)
+inline int BitCount(std::uint64_t x) {
+    x = x - (x >> 1 & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + (x >> 2 & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>(x * 0x0101010101010101ull >> 56);
+}
+
 // Finds the cubes of one row whose case index is neither 0 nor 255 (the
 // instruction level in use does the scan): Count cubes whose corner-0 flags
 // start at Row, with the flags of the row above RowStride bytes on and of
@@ -472,7 +481,7 @@ std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
             const std::uint64_t a = all(w), o = any(w), aNext = a >> 1 | all(w + 1) << 63, oNext = o >> 1 | any(w + 1) << 63;
             std::uint64_t active = ~((a & aNext) | ~(o | oNext));
             if (w == words - 1) active &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
-            visited += __builtin_popcountll(active);
+            visited += BitCount(active);
             for (; active != 0; active &= active - 1) {
                 const std::int64_t i = w * 64 + __builtin_ctzll(active);
                 if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);

@@ -70,7 +70,7 @@ bool Any(const std::uint64_t* Mask, std::int64_t Words) {
 
 std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     std::int64_t n = 0;
-    for (std::int64_t w = 0; w < Words; ++w) n += __builtin_popcountll(Mask[w]);
+    for (std::int64_t w = 0; w < Words; ++w) n += BitCount(Mask[w]);
     return n;
 }
 

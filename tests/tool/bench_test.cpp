@@ -46,6 +46,28 @@ TEST(ToolBench, JsonReportsEveryStageAndTheSettings) {
     EXPECT_EQ(JsonNumber(run.Out, "threads"), 1);
     EXPECT_EQ(JsonNumber(run.Out, "frames"), 7);
     EXPECT_NEAR(JsonNumber(run.Out, "triangles"), MeanTriangles(12, 5, 7), 0.051);
+    // The sparse route by default: it says how much it evaluated and walked,
+    // and the dense route the same triangles with everything evaluated.
+    const double evaluated = JsonNumber(run.Out, "samples_evaluated"), walked = JsonNumber(run.Out, "cubes_walked");
+    EXPECT_GT(evaluated, 0.0);
+    EXPECT_LT(evaluated, 1.0);
+    EXPECT_GT(walked, 0.0);
+    EXPECT_LT(walked, 1.0);
+    EXPECT_EQ(JsonNumber(run.Out, "sparse_frames"), 7);
+    EXPECT_NE(run.Out.find("\"route\": \"sparse\""), std::string::npos);
+    for (const char* level : {"field_level", "polygonise_level"}) {
+        const std::size_t at = run.Out.find(std::string("\"") + level + "\": \"");
+        ASSERT_NE(at, std::string::npos) << level;
+        const std::string name = run.Out.substr(at + std::string(level).size() + 5, 4);
+        EXPECT_TRUE(name == "port" || name == "sse2" || name == "avx2" || name == "avx5" || name == "simd") << name;
+    }
+    const TToolRun dense =
+        RunTool(dir, {"bench", "--frames", "7", "--grid", "12", "--balls", "5", "--threads", "1", "--json", "--no-gl", "--field", "dense"});
+    ASSERT_EQ(dense.Exit, 0) << dense.Err;
+    EXPECT_EQ(JsonNumber(dense.Out, "samples_evaluated"), 1.0);
+    EXPECT_EQ(JsonNumber(dense.Out, "cubes_walked"), 1.0);
+    EXPECT_EQ(JsonNumber(dense.Out, "sparse_frames"), 0);
+    EXPECT_EQ(JsonNumber(dense.Out, "triangles"), JsonNumber(run.Out, "triangles"));
 }
 
 TEST(ToolBench, TextNamesEveryStage) {
