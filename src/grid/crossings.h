@@ -64,6 +64,20 @@ public:
         return G_.EdgesZ.Data() + (k + (Sz_ - 1) * (i + Sx_ * j));
     }
 
+    // Starts reading what the edge from (i, j, k) along Axis needs: its
+    // element and the values at its ends and their forward neighbours.
+    void Fetch(int Axis, std::int64_t i, std::int64_t j, std::int64_t k) const {
+        __builtin_prefetch(Element(Axis, i, j, k), 1);
+        const std::int64_t n = Sample(i, j, k), m = n + (Axis == 0 ? 1 : Axis == 1 ? Vx_ : Vxy_);
+        __builtin_prefetch(V_ + n);
+        __builtin_prefetch(V_ + n + Vx_);
+        __builtin_prefetch(V_ + n + Vxy_);
+        if (Axis != 0) {
+            __builtin_prefetch(V_ + m + Vx_);
+            __builtin_prefetch(V_ + m + Vxy_);
+        }
+    }
+
 private:
     std::int64_t Sample(std::int64_t i, std::int64_t j, std::int64_t k) const { return i + Vx_ * j + Vxy_ * k; }
     // Forward-difference gradient at sample index n.

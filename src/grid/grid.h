@@ -77,16 +77,24 @@ enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMix
 //    per-call set-up. Returning false means this call's blocks cannot be
 //    bounded (say, a ball with a coordinate that is not finite): the grid
 //    then calls FieldProc and takes the dense route for this call.
-//  * BoundRow(Grid, BY, BZ, Classes), once for every block row: Classes[bx]
-//    for bx = 0 .. BlocksX-1. kBlockOutside only if the value FieldProc
-//    would store is 0.0 or less at every sample of block (bx, BY, BZ),
-//    kBlockInside only if it is greater than 0.0 at every one; kBlockMixed
-//    is always allowed. A wrong proof gives wrong triangles: the bound must
-//    hold for the field's own arithmetic, rounding included.
-//  * EvaluateSamples(Grid, J, K, Mask): stores into Values, for every sample
-//    i of row (J, K) whose bit i % 64 of Mask[i / 64] is set, exactly the
-//    value FieldProc would store there, bit for bit. Only after BoundRow of
-//    the row's block row (J / 4, K / 4); never twice for one sample.
+//  * BoundRow(Grid, Scale, BY, BZ, Classes): the classes of block row
+//    (BY, BZ) of blocks Scale * kBlockSize samples a side (samples 4 Scale bx
+//    .. 4 Scale bx + 4 Scale - 1 along x, and so on). First at Scale 2, once
+//    for every such block row; then at Scale 1, only for the block rows
+//    where a coarse block could not be proven. On entry Classes[bx] holds
+//    what is already known for every block bx of the row (kBlockMixed where
+//    nothing is: everywhere at Scale 2; a proven coarse block's class at
+//    Scale 1); the field works out the others. kBlockOutside only if the
+//    value FieldProc would store is 0.0 or less at every sample of the
+//    block, kBlockInside only if it is greater than 0.0 at every one;
+//    kBlockMixed is always allowed. A wrong proof gives wrong triangles:
+//    the bound must hold for the field's own arithmetic, rounding included.
+//  * EvaluateSamples(Grid, J, K, Mask, Inside): stores into Values, for
+//    every sample i of row (J, K) whose bit i % 64 of Mask[i / 64] is set,
+//    exactly the value FieldProc would store there, bit for bit, and, when
+//    Inside is not null, sets bit i of Inside (whose bits start clear) where
+//    that value is greater than 0.0. Only once every block row of Scale 2
+//    has been bounded; never twice for one sample.
 //  * End(Grid), once, on the calling thread, after the last EvaluateSamples.
 // BoundRow and EvaluateSamples run on the grid's worker threads
 // (grid/parallel.h), concurrently for different block rows and rows; they
@@ -96,8 +104,10 @@ class TBlockField {
 public:
     virtual ~TBlockField() = default;
     virtual bool Begin(TGrid& Grid) = 0;
-    virtual void BoundRow(const TGrid& Grid, std::int32_t BY, std::int32_t BZ, std::uint8_t* Classes) = 0;
-    virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask) = 0;
+    virtual void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                          std::uint8_t* Classes) = 0;
+    virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+                                 std::uint64_t* Inside) = 0;
     virtual void End(TGrid& Grid) = 0;
 };
 
@@ -300,7 +310,8 @@ public:
     std::int64_t ScratchBytes() const {
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
-               static_cast<std::int64_t>(BlockClass_.Count()) + BlockInside_.Count() + RowTouch_.Count() +
+               static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
+               RowTouch_.Count() +
                8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count());
     }
 
@@ -355,6 +366,7 @@ private:
     // The sparse route (grid/sparse_surface.cpp), sized by UseBlockField.
     friend class TSparsePass;
     std::unique_ptr<TBlockField> BlockField_;
+    TArray<std::uint8_t> CoarseClass_;  // per block of twice the size: this call's TBlockClass
     TArray<std::uint8_t> BlockClass_;   // per block: this call's TBlockClass
     TArray<std::uint8_t> BlockInside_;  // per block: 0 or 1 when Inside holds that
                                         // at all its samples, 2 when unknown

@@ -9,10 +9,13 @@
 // the exact set is B plus B moved one step along x, along y and along z.
 // Any other sample may hold anything of the right class.
 //
-// The passes, the first three (FillSamples) split over the worker threads
+// The passes, the first four (FillSamples) split over the worker threads
 // by block rows, the last by block layers as the dense route's passes go
 // by layers (Polygonise keeps the emission close behind them):
-//  1. Bound: the field proves blocks all outside or all inside; the samples
+//  0. Coarse bound: the field proves blocks of twice the size (eight
+//     blocks) all outside or all inside where it can, which is most of
+//     space far from the surface.
+//  1. Bound: the field proves the other blocks where it can; the samples
 //     of the blocks it cannot prove are evaluated, and every classified row
 //     gets its inside bits (proven blocks wholesale, the rest from the
 //     values) and its Inside flags (a proven block's only when they differ
@@ -91,8 +94,9 @@ constexpr std::int32_t kMinPayingSize = 12;
 } // namespace
 
 // Crossed edges waiting to be computed, a few hundred at a time, so that
-// each edge's element (far from the last one's, and seldom in any cache)
-// is fetched while the edges before it are computed.
+// what each edge reads and writes (its element, far from the last one's,
+// and the values around its ends, seldom in any cache on a large grid) is
+// fetched while the edges before it are computed.
 class TEdgeList {
 public:
     explicit TEdgeList(const TCrossing& Cross) : Cross_(Cross) {}
@@ -124,8 +128,8 @@ private:
         int Axis;
         std::int32_t I, J, K;
     };
-    static constexpr int kCapacity = 512, kAhead = 8;
-    void Fetch(const TEdge& E) const { __builtin_prefetch(Cross_.Element(E.Axis, E.I, E.J, E.K), 1); }
+    static constexpr int kCapacity = 512, kAhead = 16;
+    void Fetch(const TEdge& E) const { Cross_.Fetch(E.Axis, E.I, E.J, E.K); }
 
     const TCrossing& Cross_;
     TEdge Edges_[kCapacity];
@@ -156,6 +160,8 @@ public:
     // Passes 1 to 3.
     void Fill() {
         const std::int64_t rows = Nby * Nbz, samples = static_cast<std::int64_t>(G.Values.Count());
+        const std::int64_t coarseRows = (Sy / (2 * kBlockSize) + 1) * (Sz / (2 * kBlockSize) + 1);
+        Split(coarseRows, rows * Nbx, [&](std::int64_t r) { BoundCoarse(r % (Sy / (2 * kBlockSize) + 1), r / (Sy / (2 * kBlockSize) + 1)); });
         Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
         Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
         Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
@@ -185,38 +191,46 @@ private:
             if (Cls[bx] == kBlockMixed) SetBits(Mask, First(bx), Last(bx, Sx));
     }
 
+    // Pass 0 on block row (by, bz) of blocks twice the size: what can be
+    // proven of eight blocks at once.
+    void BoundCoarse(std::int64_t by, std::int64_t bz) {
+        const std::int64_t nbx = Sx / (2 * kBlockSize) + 1;
+        std::uint8_t* cls = G.CoarseClass_.Data() + nbx * (by + (Sy / (2 * kBlockSize) + 1) * bz);
+        std::fill(cls, cls + nbx, static_cast<std::uint8_t>(kBlockMixed));
+        F.BoundRow(G, 2, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+    }
+
     // Pass 1 on block row (by, bz).
     void Bound(std::int64_t by, std::int64_t bz) {
         std::uint8_t* cls = G.BlockClass_.Data() + Nbx * (by + Nby * bz);
-        F.BoundRow(G, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+        // What the coarse blocks proved; the rest bounded block by block.
+        const std::int64_t cbx = Sx / (2 * kBlockSize) + 1, cby = Sy / (2 * kBlockSize) + 1;
+        const std::uint8_t* coarse = G.CoarseClass_.Data() + cbx * (by / 2 + cby * (bz / 2));
+        bool open = false;
+        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
+            cls[bx] = coarse[bx / 2];
+            open = open || cls[bx] == kBlockMixed;
+        }
+        if (open) F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
         std::uint64_t mixed[kMaxWords], in[kMaxWords] = {};
         MixedMask(cls, mixed);
         for (std::int64_t bx = 0; bx < Nbx; ++bx)
             if (cls[bx] == kBlockInside) SetBits(in, First(bx), std::min(Last(bx, Sx), Sx - 1));
         const bool anyMixed = Any(mixed, SampleWords);
         const std::int64_t perRow = anyMixed ? Count(mixed, SampleWords) : 0;
-        const float* v = G.Values.Data();
         std::int64_t evaluated = 0;
         for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k)
             for (std::int64_t j = First(by); j <= Last(by, Sy); ++j) {
+                // The row's inside bits: proven blocks as proven, the rest
+                // as the field found them.
+                std::uint64_t measured[kMaxWords] = {};
                 if (anyMixed) {
-                    F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), mixed);
+                    F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), mixed, measured);
                     evaluated += perRow;
                 }
                 if (j >= Sy || k >= Sz) continue;
-                // The row's inside bits: proven blocks as proven, the rest
-                // from the values just computed.
                 std::uint64_t* bits = G.ClassBits_.Data() + Words * (j + Sy * k);
-                const float* row = v + Vx * j + Vxy * k;
-                for (std::int64_t w = 0; w < Words; ++w) {
-                    std::uint64_t word = in[w];
-                    if (mixed[w] != 0) {
-                        std::uint64_t measured;
-                        Kernels->ClassifyRow(row + 64 * w, std::min<std::int64_t>(64, Sx - 64 * w), nullptr, &measured);
-                        word |= measured & mixed[w];
-                    }
-                    bits[w] = word;
-                }
+                for (std::int64_t w = 0; w < Words; ++w) bits[w] = (in[w] | measured[w]) & RangeWord(w, 0, Sx - 1);
             }
         Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
         StoreInside(by, bz, cls);
@@ -364,7 +378,7 @@ private:
                     wanted[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
                 }
                 if (!Any(wanted, SampleWords)) continue;
-                F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), wanted);
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), wanted, nullptr);
                 evaluated += Count(wanted, SampleWords);
             }
         Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
@@ -377,7 +391,6 @@ private:
     const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
     const std::int64_t TouchWords;  // words of a block row's touch bits
     const std::int64_t Vx, Vxy;
-    const TSurfaceKernels* Kernels = &SurfaceKernels();
     std::atomic<std::int64_t> Evaluated{0};
 };
 
@@ -388,7 +401,7 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     const bool fits = SizeX >= 1 && SizeY >= 1 && SizeZ >= 1 && SizeX <= kMaxSparseSize && SizeY <= kMaxSparseSize &&
                       SizeZ <= kMaxSparseSize;
     if (BlockField_ == nullptr || !fits) {
-        for (auto* a : {&BlockClass_, &BlockInside_, &RowTouch_}) a->Release();
+        for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_}) a->Release();
         TouchBits_.Release();
         ClassBits_.Release();
         return;
@@ -399,6 +412,9 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     std::fill(Values.begin(), Values.end(), 0.0f);
     const std::int64_t blocks = static_cast<std::int64_t>(BlocksX()) * BlocksY() * BlocksZ();
     const std::int64_t rows = static_cast<std::int64_t>(BlocksY()) * BlocksZ();
+    const std::int64_t coarse = (static_cast<std::int64_t>(SizeX) / (2 * kBlockSize) + 1) *
+                                (SizeY / (2 * kBlockSize) + 1) * (SizeZ / (2 * kBlockSize) + 1);
+    CoarseClass_.Create(coarse);
     BlockClass_.Create(blocks);
     BlockInside_.Create(blocks);
     RowTouch_.Create(rows);

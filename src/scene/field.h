@@ -55,17 +55,23 @@ public:
     std::int32_t Count = 0;
 
     bool Begin(TGrid& Grid) override;
-    void BoundRow(const TGrid& Grid, std::int32_t BY, std::int32_t BZ, std::uint8_t* Classes) override;
-    void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask) override;
+    void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                  std::uint8_t* Classes) override;
+    void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+                         std::uint64_t* Inside) override;
     void End(TGrid& Grid) override;
 
 private:
     std::int32_t MaxBalls_;
-    std::int32_t XStride_;
     TBlockJob Job_{};  // this call's, made by Begin
-    TArray<float> RowR_;
-    TArray<double> Dy2_, Dz2_, Dy2Lo_, Dy2Hi_, Dz2Lo_, Dz2Hi_;
-    TArray<float> Dx2Lo_, Dx2Hi_, X2Lo_, X2Hi_, S_, BallX_;
+    TArray<float> RowR_, S_, BallX_;
+    TArray<double> Dy2_, Dz2_;
+    // The block tables of each scale (TBlockJob::TScale).
+    struct TScaleTables {
+        TArray<double> Dy2Lo, Dy2Hi, Dz2Lo, Dz2Hi;
+        TArray<float> Dx2Lo, Dx2Hi, X2Lo, X2Hi;
+        std::int32_t Nbx = 0, XStride = 0;
+    } Scales_[2];
 };
 
 // Attaches a TBallBlockField to Grid (which owns it) and returns it, or

@@ -17,31 +17,28 @@ namespace {
 // Whole vectors of the widest level.
 constexpr std::int32_t kLanes = 16;
 
-struct TTableSizes {
-    std::int64_t Balls, Rows, YS, ZS, Nby, Nbz, XStride;
-    std::int64_t Bytes() const {
-        return 4 * Rows + Balls * (8 * (YS + ZS) + 16 * (Nby + Nbz) + 8 * XStride + 8) + 8 * XStride;
-    }
-};
+// Blocks along an axis of Size cells at a scale (0: kBlockSize samples a
+// side, 1: twice that).
+std::int64_t BlocksAlong(std::int32_t Size, int Scale) { return Size / (kBlockSize << Scale) + 1; }
 
-TTableSizes SizesFor(const TGrid& Grid, std::int32_t MaxBalls) {
-    const std::int64_t nbx = Grid.BlocksX();
-    return {std::max<std::int64_t>(MaxBalls, 0),
-            (static_cast<std::int64_t>(Grid.SizeY) + 1) * (static_cast<std::int64_t>(Grid.SizeZ) + 1),
-            static_cast<std::int64_t>(Grid.SizeY) + 1,
-            static_cast<std::int64_t>(Grid.SizeZ) + 1,
-            Grid.BlocksY(),
-            Grid.BlocksZ(),
-            (nbx + kLanes - 1) / kLanes * kLanes};
+std::int64_t TableBytes(const TGrid& Grid, std::int32_t MaxBalls) {
+    const std::int64_t balls = std::max<std::int32_t>(MaxBalls, 0);
+    const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
+    std::int64_t bytes = 4 * ys * zs + balls * (8 * (ys + zs) + 8);
+    for (int scale = 0; scale < 2; ++scale) {
+        const std::int64_t stride = (BlocksAlong(Grid.SizeX, scale) + kLanes - 1) / kLanes * kLanes;
+        bytes += balls * (16 * (BlocksAlong(Grid.SizeY, scale) + BlocksAlong(Grid.SizeZ, scale)) + 8 * stride) + 8 * stride;
+    }
+    return bytes;
 }
 
-// The least and greatest of Value(i) over the samples i of each block along
-// an axis of Size cells, into Lo[b] and Hi[b].
+// The least and greatest of Value(i) over the samples i of each block of
+// Side samples along an axis of Size cells, into Lo[b] and Hi[b].
 template <class T, class F>
-void BlockExtremes(std::int32_t Size, T* Lo, T* Hi, F&& Value) {
-    for (std::int32_t b = 0; b * kBlockSize <= Size; ++b) {
+void BlockExtremes(std::int32_t Size, std::int32_t Side, T* Lo, T* Hi, F&& Value) {
+    for (std::int32_t b = 0; b * Side <= Size; ++b) {
         T lo = std::numeric_limits<T>::infinity(), hi = -lo;
-        for (std::int32_t i = b * kBlockSize; i <= std::min(b * kBlockSize + kBlockSize - 1, Size); ++i) {
+        for (std::int32_t i = b * Side; i <= std::min(b * Side + Side - 1, Size); ++i) {
             const T v = Value(i);
             lo = std::min(lo, v);
             hi = std::max(hi, v);
@@ -60,25 +57,31 @@ bool Finite(const TBall& B) {
 bool TBallBlockField::Fits(const TGrid& Grid, std::int32_t MaxBalls) {
     const std::int32_t m = TGrid::kMaxSparseSize;
     return Grid.SizeX >= 1 && Grid.SizeY >= 1 && Grid.SizeZ >= 1 && Grid.SizeX <= m && Grid.SizeY <= m &&
-           Grid.SizeZ <= m && MaxBalls >= 0 && SizesFor(Grid, MaxBalls).Bytes() <= kMaxBlockTableBytes;
+           Grid.SizeZ <= m && MaxBalls >= 0 && TableBytes(Grid, MaxBalls) <= kMaxBlockTableBytes;
 }
 
-TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : MaxBalls_(MaxBalls) {
-    const TTableSizes n = SizesFor(Grid, MaxBalls);
-    XStride_ = static_cast<std::int32_t>(n.XStride);
-    RowR_.Create(n.Rows);
-    Dy2_.Create(n.Balls * n.YS);
-    Dz2_.Create(n.Balls * n.ZS);
-    Dy2Lo_.Create(n.Balls * n.Nby);
-    Dy2Hi_.Create(n.Balls * n.Nby);
-    Dz2Lo_.Create(n.Balls * n.Nbz);
-    Dz2Hi_.Create(n.Balls * n.Nbz);
-    Dx2Lo_.Create(n.Balls * n.XStride);
-    Dx2Hi_.Create(n.Balls * n.XStride);
-    X2Lo_.Create(n.XStride);
-    X2Hi_.Create(n.XStride);
-    S_.Create(n.Balls);
-    BallX_.Create(n.Balls);
+TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : MaxBalls_(std::max(MaxBalls, 0)) {
+    const std::int64_t balls = MaxBalls_;
+    const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
+    RowR_.Create(ys * zs);
+    S_.Create(balls);
+    BallX_.Create(balls);
+    Dy2_.Create(balls * ys);
+    Dz2_.Create(balls * zs);
+    for (int scale = 0; scale < 2; ++scale) {
+        TScaleTables& t = Scales_[scale];
+        t.Nbx = static_cast<std::int32_t>(BlocksAlong(Grid.SizeX, scale));
+        t.XStride = (t.Nbx + kLanes - 1) / kLanes * kLanes;
+        const std::int64_t nby = BlocksAlong(Grid.SizeY, scale), nbz = BlocksAlong(Grid.SizeZ, scale);
+        t.Dy2Lo.Create(balls * nby);
+        t.Dy2Hi.Create(balls * nby);
+        t.Dz2Lo.Create(balls * nbz);
+        t.Dz2Hi.Create(balls * nbz);
+        t.Dx2Lo.Create(balls * t.XStride);
+        t.Dx2Hi.Create(balls * t.XStride);
+        t.X2Lo.Create(t.XStride);
+        t.X2Hi.Create(t.XStride);
+    }
 }
 
 bool TBallBlockField::Begin(TGrid& Grid) {
@@ -100,27 +103,15 @@ bool TBallBlockField::Begin(TGrid& Grid) {
         !std::isfinite(FieldCoordinate(nZ, nZ, c)))
         return false;
 
-    const TTableSizes sizes = SizesFor(Grid, MaxBalls_);
-    Job_ = TBlockJob{FieldFrameAt(T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
-                     S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), Dy2Lo_.Data(), Dy2Hi_.Data(), Dz2Lo_.Data(), Dz2Hi_.Data(),
-                     Dx2Lo_.Data(), Dx2Hi_.Data(), X2Lo_.Data(), X2Hi_.Data(), Grid.BlocksX(), Grid.BlocksY(),
-                     Grid.BlocksZ(), XStride_};
-    BlockExtremes<float>(nX, X2Lo_.Data(), X2Hi_.Data(), [&](std::int32_t i) { return xs[i] * xs[i]; });
     // The balls' terms as the field rounds them: (x - X)^2 in float,
     // (y - Y)^2 and (z - Z)^2 in double (BallDistSqrYZ). The tables of y
     // and z go by row, every ball of a row side by side.
     const std::int64_t count = Count;
     for (std::int32_t n = 0; n < Count; ++n) {
-        const TBall& ball = Balls[n];
-        S_[static_cast<std::size_t>(n)] = BallStrengthSqr(ball);
-        BallX_[static_cast<std::size_t>(n)] = ball.X;
-        BlockExtremes<float>(nX, Dx2Lo_.Data() + n * sizes.XStride, Dx2Hi_.Data() + n * sizes.XStride,
-                             [&](std::int32_t i) {
-                                 const float d = xs[i] - ball.X;
-                                 return d * d;
-                             });
+        S_[static_cast<std::size_t>(n)] = BallStrengthSqr(Balls[n]);
+        BallX_[static_cast<std::size_t>(n)] = Balls[n].X;
     }
-    auto squares = [&](std::int32_t Size, double* Out, double* Lo, double* Hi, auto Centre) {
+    auto squares = [&](std::int32_t Size, double* Out, auto Centre) {
         for (std::int32_t i = 0; i <= Size; ++i) {
             const double coordinate = FieldCoordinate(i, Size, c);
             for (std::int32_t n = 0; n < Count; ++n) {
@@ -128,28 +119,53 @@ bool TBallBlockField::Begin(TGrid& Grid) {
                 Out[i * count + n] = d * d;
             }
         }
-        for (std::int32_t b = 0; b * kBlockSize <= Size; ++b)
-            for (std::int32_t n = 0; n < Count; ++n) {
-                double lo = Out[b * kBlockSize * count + n], hi = lo;
-                for (std::int32_t i = b * kBlockSize + 1; i <= std::min(b * kBlockSize + kBlockSize - 1, Size); ++i) {
-                    lo = std::min(lo, Out[i * count + n]);
-                    hi = std::max(hi, Out[i * count + n]);
-                }
-                Lo[b * count + n] = lo;
-                Hi[b * count + n] = hi;
-            }
     };
-    squares(nY, Dy2_.Data(), Dy2Lo_.Data(), Dy2Hi_.Data(), [](const TBall& B) { return B.Y; });
-    squares(nZ, Dz2_.Data(), Dz2Lo_.Data(), Dz2Hi_.Data(), [](const TBall& B) { return B.Z; });
+    squares(nY, Dy2_.Data(), [](const TBall& B) { return B.Y; });
+    squares(nZ, Dz2_.Data(), [](const TBall& B) { return B.Z; });
+
+    Job_ = TBlockJob{FieldFrameAt(T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
+                     S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), {}};
+    for (int scale = 0; scale < 2; ++scale) {
+        TScaleTables& t = Scales_[scale];
+        const std::int32_t side = kBlockSize << scale;
+        BlockExtremes<float>(nX, side, t.X2Lo.Data(), t.X2Hi.Data(), [&](std::int32_t i) { return xs[i] * xs[i]; });
+        for (std::int32_t n = 0; n < Count; ++n) {
+            const float X = Balls[n].X;
+            BlockExtremes<float>(nX, side, t.Dx2Lo.Data() + n * t.XStride, t.Dx2Hi.Data() + n * t.XStride,
+                                 [&](std::int32_t i) {
+                                     const float d = xs[i] - X;
+                                     return d * d;
+                                 });
+        }
+        // Over each block row (layer) for every ball, kept by block row.
+        auto extremes = [&](std::int32_t Size, const double* In, double* Lo, double* Hi) {
+            for (std::int32_t b = 0; b * side <= Size; ++b)
+                for (std::int32_t n = 0; n < Count; ++n) {
+                    double lo = In[b * side * count + n], hi = lo;
+                    for (std::int32_t i = b * side + 1; i <= std::min(b * side + side - 1, Size); ++i) {
+                        lo = std::min(lo, In[i * count + n]);
+                        hi = std::max(hi, In[i * count + n]);
+                    }
+                    Lo[b * count + n] = lo;
+                    Hi[b * count + n] = hi;
+                }
+        };
+        extremes(nY, Dy2_.Data(), t.Dy2Lo.Data(), t.Dy2Hi.Data());
+        extremes(nZ, Dz2_.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data());
+        Job_.Scales[scale] = {t.Dy2Lo.Data(), t.Dy2Hi.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data(), t.Dx2Lo.Data(),
+                              t.Dx2Hi.Data(), t.X2Lo.Data(), t.X2Hi.Data(), t.Nbx, t.XStride};
+    }
     return true;
 }
 
-void TBallBlockField::BoundRow(const TGrid&, std::int32_t BY, std::int32_t BZ, std::uint8_t* Classes) {
-    BlockKernels().BoundRow(Job_, BY, BZ, Classes);
+void TBallBlockField::BoundRow(const TGrid&, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                               std::uint8_t* Classes) {
+    BlockKernels().BoundRow(Job_, Scale, BY, BZ, Classes);
 }
 
-void TBallBlockField::EvaluateSamples(TGrid&, std::int32_t J, std::int32_t K, const std::uint64_t* Mask) {
-    BlockKernels().Samples(Job_, J, K, Mask);
+void TBallBlockField::EvaluateSamples(TGrid&, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+                                      std::uint64_t* Inside) {
+    BlockKernels().Samples(Job_, J, K, Mask, Inside);
 }
 
 void TBallBlockField::End(TGrid& Grid) {

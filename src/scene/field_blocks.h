@@ -25,23 +25,28 @@ struct TBlockJob {
     const float* S;
     const float* BallX;
     // In double, (y - Y)^2 of ball n for sample row iy at Dy2[iy * Count + n]
-    // and (z - Z)^2 for layer iz at Dz2[iz * Count + n]; their least and
-    // greatest over block by (bz) at by * Count + n (bz * Count + n).
+    // and (z - Z)^2 for layer iz at Dz2[iz * Count + n].
     const double* Dy2;
     const double* Dz2;
-    const double* Dy2Lo;
-    const double* Dy2Hi;
-    const double* Dz2Lo;
-    const double* Dz2Hi;
-    // Per ball n and block column bx, at n * XStride + bx: the least and
-    // greatest (x - X)^2 over the block's samples, as the field rounds it.
-    const float* Dx2Lo;
-    const float* Dx2Hi;
-    // Per block column: the least and greatest x * x.
-    const float* X2Lo;
-    const float* X2Hi;
-    std::int32_t Nbx, Nby, Nbz;
-    std::int32_t XStride;  // Nbx rounded up to whole vectors of the widest level
+    // The tables of the blocks of each scale (TBlockField::BoundRow): [0]
+    // for blocks of kBlockSize samples a side, [1] for twice that.
+    struct TScale {
+        // The least and greatest (y - Y)^2 of ball n over block row by at
+        // by * Count + n, and of (z - Z)^2 over block layer bz likewise.
+        const double* Dy2Lo;
+        const double* Dy2Hi;
+        const double* Dz2Lo;
+        const double* Dz2Hi;
+        // The least and greatest (x - X)^2 of ball n over block column bx,
+        // as the field rounds it, at n * XStride + bx.
+        const float* Dx2Lo;
+        const float* Dx2Hi;
+        // The least and greatest x * x over block column bx.
+        const float* X2Lo;
+        const float* X2Hi;
+        std::int32_t Nbx;
+        std::int32_t XStride;  // Nbx rounded up to whole vectors of the widest level
+    } Scales[2];
 };
 
 // The class of a block whose samples have H in [HLo, HHi] and G in
@@ -72,12 +77,16 @@ inline std::uint8_t BlockClassOf(const TBlockJob& J, float HLo, float HHi, float
 
 // The block field's kernels of one instruction level.
 struct TBlockKernels {
-    // The classes of block row (BY, BZ) (TBlockField::BoundRow); stores the
-    // R of its sample rows in RowR.
-    void (*BoundRow)(const TBlockJob& Job, std::int32_t BY, std::int32_t BZ, std::uint8_t* Classes);
-    // The exact values of the masked samples of row (J, K)
-    // (TBlockField::EvaluateSamples).
-    void (*Samples)(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Mask);
+    // The classes of block row (BY, BZ) of blocks Scale * kBlockSize samples
+    // a side (TBlockField::BoundRow). At Scale 2 it works out R of every
+    // sample row of the block row and keeps it in RowR, where Scale 1 and
+    // Samples read it.
+    void (*BoundRow)(const TBlockJob& Job, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                     std::uint8_t* Classes);
+    // The exact values of the masked samples of row (J, K), and their
+    // inside bits when Inside is not null (TBlockField::EvaluateSamples).
+    void (*Samples)(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+                    std::uint64_t* Inside);
 };
 
 // The kernels of the level the field uses (grid/simd.h).
