@@ -2,8 +2,12 @@
 # The browser build: the page built with Emscripten (scripts/build-web.sh),
 # the engine in WebAssembly giving the native engine's triangles bit for bit
 # (the tool's raw vertex stream, run in node), and the page in headless
-# Chromium: it draws, it moves, Escape ends it, a frame matches the same frame
-# drawn natively, and start-up failures show their report and exit code.
+# Chromium: it draws, it moves, a frame matches the same frame drawn
+# natively, start-up failures show their report and exit code; its panel:
+# settings from a link and from Apply (triangles per frame as the native
+# tool counts them), failures brought about from the panel, chosen and
+# dropped textures and Reset, keys only from the canvas, full screen,
+# Escape and Run again; and the page's size.
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
 start=$(date +%s)
@@ -46,8 +50,12 @@ for settings in "640 480 0 10 40" "640 480 0 30 64"; do
 done
 echo "web: WebAssembly and native vertex streams equal in $passed frames"
 
-for case in page_draws page_animates page_escape_ends page_matches_native page_missing_options page_missing_reflect page_negative_ball_count \
-            page_grid_size_zero; do
+# The page: drawing, the native frame, the failure table at start-up and
+# through the panel, settings from a link and Apply, textures, keys, size.
+for case in page_draws page_animates page_matches_native page_missing_options page_missing_reflect \
+            page_negative_ball_count page_grid_size_zero page_eight_bit_reflect page_apply_negative_ball_count \
+            page_apply_grid_size_zero page_choose_eight_bit_reflect page_link_settings page_textures page_keys \
+            page_size; do
   python3 "$SORVEL2_ROOT/tests/app/run_program_test.py" --page "$SORVEL2_ROOT/dist/web" --demo "$SORVEL2_ROOT/demo" \
           --tool "$native" "$case"
   passed=$((passed + 1))

@@ -2,7 +2,8 @@
 // driving the frames. Start-up runs as on a desktop; then the browser calls
 // one pass of the frame loop per animation frame (every queued message, then
 // one frame). The pass that takes the quit message closes the window and
-// ends the program with 0; the page shows the exit code.
+// ends the program with 0; the page shows the exit code. The functions
+// below only read the program's state for the page; none changes it.
 #include "app/program.h"
 #include "app/window.h"
 #include "scene/state.h"
@@ -40,6 +41,23 @@ extern "C" EMSCRIPTEN_KEEPALIVE double WebPassCount() { return Passes; }
 // The ElapsedMs of the last frame drawn, so that a picture of the canvas
 // can be matched with the same frame drawn elsewhere.
 extern "C" EMSCRIPTEN_KEEPALIVE int WebElapsedMs() { return ElapsedMs; }
+
+// The settings as the program read them from options.txt, for the page's
+// status line once start-up is over.
+extern "C" EMSCRIPTEN_KEEPALIVE int WebScreenWidth() { return ScreenWidth; }
+extern "C" EMSCRIPTEN_KEEPALIVE int WebScreenHeight() { return ScreenHeight; }
+extern "C" EMSCRIPTEN_KEEPALIVE int WebBallCount() { return BallCount; }
+extern "C" EMSCRIPTEN_KEEPALIVE int WebGridSize() { return GridSize; }
+
+// Triangles of the last frame drawn: the grid still holds that frame's
+// surface, which a counting sink walks again. The page asks between frames
+// (once a second, with its statistics on), never during one.
+extern "C" EMSCRIPTEN_KEEPALIVE double WebFrameTriangles() {
+    if (Grid == nullptr) return 0.0;
+    double vertices = 0.0;
+    Grid->EmitTriangles([&vertices](const TEdgeVertex&) { vertices += 1.0; });
+    return vertices / 3.0;
+}
 
 int main() {
     if (!StartProgram(LoopStartMs)) return 0;

@@ -35,10 +35,12 @@ elseif(SORVEL2_BACKEND STREQUAL "web")
   target_link_libraries(sorvel2_platform_web PUBLIC sorvel2_platform_files)
   # The run-time error report's code location needs the offset converter;
   # grids larger than the shipped one need the memory to grow; the exit
-  # code reaches the page only when the runtime exits.
+  # code reaches the page only when the runtime exits. A factory
+  # (Sorvel2(module)) rather than a global Module, so that the page can
+  # start the program again as a new instance with its own runtime.
   target_link_options(sorvel2_platform_web PUBLIC -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sUSE_OFFSET_CONVERTER=1
-                      -sALLOW_MEMORY_GROWTH=1 -sEXIT_RUNTIME=1 -sENVIRONMENT=web
-                      "-sEXPORTED_RUNTIME_METHODS=['FS']")
+                      -sALLOW_MEMORY_GROWTH=1 -sEXIT_RUNTIME=1 -sENVIRONMENT=web -sMODULARIZE=1
+                      -sEXPORT_NAME=Sorvel2 "-sEXPORTED_RUNTIME_METHODS=['FS']")
   add_library(sorvel2_platform ALIAS sorvel2_platform_web)
 else()
   message(FATAL_ERROR "sorvel2: unknown SORVEL2_BACKEND '${SORVEL2_BACKEND}' (win32, sdl or web)")

@@ -1,9 +1,9 @@
 // Web backend: the window, context, loop and display calls of platform.h in
 // a browser page, over Emscripten's GLFW (a WebGL 1 canvas behind its legacy
 // OpenGL emulation). The file calls stay posix_files.cpp, on Emscripten's
-// in-memory file system, into which the page copies options.txt,
-// reflect.bmp and background.bmp from its own folder before the program
-// starts.
+// in-memory file system, into which the page writes options.txt,
+// reflect.bmp and background.bmp before the program starts (its folder's,
+// or the settings and textures chosen in the page).
 //
 // Functions this file must provide (platform.h, Section 1, all but the file
 // calls and those window_layer.cpp provides): GetTickCount, MessageBoxA,
@@ -11,7 +11,7 @@
 // DestroyWindow, PostQuitMessage, ChangeDisplaySettingsA, PeekMessageA,
 // SetPixelFormat, SwapBuffers, wglCreateContext, wglMakeCurrent,
 // wglDeleteContext. (web_gl.cpp adds the OpenGL and GLU calls the
-// emulation lacks.)
+// emulation lacks.) For the page it adds WebCloseRequest.
 //
 // How the Win32 ideas map onto a page:
 //  * One window: the page's canvas. HWND, HDC and HGLRC are all the GLFW
@@ -25,9 +25,11 @@
 //    ChangeDisplaySettingsA(NULL, 0) succeeds.
 //  * Messages: key presses on the page become WM_KEYDOWN (VK_ESCAPE for
 //    Escape, letters and digits as their upper-case codes), a size change
-//    of the canvas WM_SIZE. A page that closes takes the program with it,
-//    so there is no WM_CLOSE. The events arrive from the browser between
-//    two animation frames and wait in the layer's own queue, where
+//    of the canvas WM_SIZE. A page that closes takes the program with it;
+//    a page that starts the program again (new settings or textures) first
+//    asks it to close (WebCloseRequest), which is WM_CLOSE, as a desktop's
+//    close button sends. The events arrive from the browser between two
+//    animation frames and wait in the layer's own queue, where
 //    PostQuitMessage puts WM_QUIT behind them.
 //  * The frame loop: the browser calls the program once per animation frame
 //    (app/main_web.cpp); SwapBuffers does nothing, since the browser shows
@@ -91,6 +93,15 @@ EM_JS(void, WebShowMessageBox, (const char* caption, const char* text), {
 EM_JS(void, WebShowCursor, (int visible), {
     if (Module.canvas) Module.canvas.style.cursor = visible ? "" : "none";
 });
+
+// The page's close request: WM_CLOSE for the window, which the window
+// procedure turns into the quit, so the program ends with 0 through its own
+// teardown. 0 when there is no window to close (not opened, or gone).
+extern "C" EMSCRIPTEN_KEEPALIVE int WebCloseRequest() {
+    if (LayerWindow() == nullptr) return 0;
+    PostLayerMessage(WM_CLOSE, 0, 0);
+    return 1;
+}
 
 // ---------------------------------------------------------------------------
 // kernel32
