@@ -35,6 +35,8 @@ TSimdLevel SupportedSimdLevel() {
     return supported;
 }
 
+TSimdLevel LowestSimdLevel() { return SORVEL2_PORTABLE_LEVEL ? kSimdPortable : kSimdSse2; }
+
 TSimdLevel KernelLevel(TKernelFamily Family) {
     int level = gLevel[Family].load(std::memory_order_relaxed);
     if (level < 0) {
@@ -45,14 +47,14 @@ TSimdLevel KernelLevel(TKernelFamily Family) {
 }
 
 bool SetKernelLevel(TKernelFamily Family, TSimdLevel Level) {
-    if (Level < kSimdPortable || Level > SupportedSimdLevel()) return false;
+    if (Level < LowestSimdLevel() || Level > SupportedSimdLevel()) return false;
     gLevel[Family].store(Level, std::memory_order_relaxed);
     gSet.store(true, std::memory_order_relaxed);
     return true;
 }
 
 bool SetSimdLevel(TSimdLevel Level) {
-    if (Level < kSimdPortable || Level > SupportedSimdLevel()) return false;
+    if (Level < LowestSimdLevel() || Level > SupportedSimdLevel()) return false;
     for (int f = 0; f < kKernelFamilyCount; ++f) SetKernelLevel(static_cast<TKernelFamily>(f), Level);
     return true;
 }
@@ -66,17 +68,17 @@ TSimdLevel FastestLevel(TKernelProbe Probe) {
     // Rounds over all levels, so that a slow moment of the machine spreads
     // over them instead of falling on one.
     for (int round = 0; round < kRounds; ++round)
-        for (int level = kSimdPortable; level <= SupportedSimdLevel(); ++level)
+        for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
             best[level] = std::min(best[level], Probe(static_cast<TSimdLevel>(level)));
-    int fastest = kSimdPortable;
-    for (int level = kSimdPortable; level <= SupportedSimdLevel(); ++level)
+    int fastest = LowestSimdLevel();
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
         if (best[level] < best[fastest]) fastest = level;
     return static_cast<TSimdLevel>(fastest);
 }
 
 void ChooseKernelLevels(TKernelProbe FieldProbe) {
     static std::atomic<bool> done{false};
-    if (KernelLevelsSet() || done.exchange(true)) return;
+    if (LowestSimdLevel() == SupportedSimdLevel() || KernelLevelsSet() || done.exchange(true)) return;
     const TSimdLevel surface = FastestLevel(ProbeSurfaceKernels), field = FastestLevel(FieldProbe);
     gLevel[kSurfaceKernels].store(surface, std::memory_order_relaxed);
     gLevel[kFieldKernels].store(field, std::memory_order_relaxed);

@@ -16,6 +16,11 @@ inline constexpr int kSimdLevelCount = 4;
 // The best level this processor and this build can run.
 TSimdLevel SupportedSimdLevel();
 
+// The lowest level this build carries: kSimdPortable, except in a
+// WebAssembly build with SIMD128, which carries that level alone (a page is
+// downloaded whole, and it would never run the plain code).
+TSimdLevel LowestSimdLevel();
+
 // The kinds of kernels whose level is chosen apart: a processor may do one
 // kind of work best at one width and another at another (a Zen 4 splits
 // 512-bit work in two, so its divisions, and so the field, go faster with
@@ -30,7 +35,8 @@ inline constexpr int kKernelFamilyCount = 2;
 TSimdLevel KernelLevel(TKernelFamily Family);
 
 // Selects a level for one family, or for all. A level above
-// SupportedSimdLevel() is refused: returns false and changes nothing.
+// SupportedSimdLevel() or below LowestSimdLevel() is refused: returns false
+// and changes nothing.
 bool SetKernelLevel(TKernelFamily Family, TSimdLevel Level);
 bool SetSimdLevel(TSimdLevel Level);
 
@@ -47,9 +53,9 @@ using TKernelProbe = double (*)(TSimdLevel Level);
 TSimdLevel FastestLevel(TKernelProbe Probe);
 
 // Picks every family's level by FastestLevel, once per process and only if
-// no level was set: the polygoniser's with the grid's own probe, the
-// field's with FieldProbe (the field lives above the grid). A
-// millisecond or two; for set-up, not for a frame.
+// no level was set and the build has more than one: the polygoniser's with
+// the grid's own probe, the field's with FieldProbe (the field lives above
+// the grid). A millisecond or two; for set-up, not for a frame.
 void ChooseKernelLevels(TKernelProbe FieldProbe);
 
 // "portable", "sse2" ("simd128" in WebAssembly), "avx2", "avx512".
@@ -72,4 +78,12 @@ const char* SimdLevelName(TSimdLevel Level);
 #define SORVEL2_SIMD4 1
 #else
 #define SORVEL2_SIMD4 0
+#endif
+
+// Whether the build carries the plain kernels as a level of their own (see
+// LowestSimdLevel).
+#if SORVEL2_SIMD4 && !SORVEL2_X86_SIMD
+#define SORVEL2_PORTABLE_LEVEL 0
+#else
+#define SORVEL2_PORTABLE_LEVEL 1
 #endif

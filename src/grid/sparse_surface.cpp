@@ -142,7 +142,7 @@ public:
     explicit TSparsePass(TGrid& Grid)
         : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
           Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
-          TouchWords((Nbx + 63) / 64), Vx(Sx + 1), Vxy((Sx + 1) * (Sy + 1)) {}
+          TouchWords((Nbx + 63) / 64) {}
 
     // Runs Body(Part range) over Count units, on every thread.
     template <class Body>
@@ -390,7 +390,6 @@ private:
     const std::int64_t Words;       // words of a row of inside bits (samples 0 .. Sx-1)
     const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
     const std::int64_t TouchWords;  // words of a block row's touch bits
-    const std::int64_t Vx, Vxy;
     std::atomic<std::int64_t> Evaluated{0};
 };
 

@@ -57,7 +57,7 @@ void ClassifyRowPortable(const float* v, std::int64_t n, std::uint8_t* inside, s
         for (std::int64_t i = 0; i < n; ++i) inside[i] = v[i] > 0.0f ? 1 : 0;
 }
 
-std::int32_t ActiveCubesPortable(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t Count,
+[[maybe_unused]] std::int32_t ActiveCubesPortable(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t Count,
                                  std::uint16_t* Where, std::uint8_t* Cases) {
     return ActiveTail(Row, sx, sxy, 0, Count, Where, Cases, 0);
 }
@@ -261,7 +261,7 @@ const TSurfaceKernels kKernels[kSimdLevelCount] = {
 };
 #elif SORVEL2_SIMD4
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
-    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowSse2, ActiveCubesSse2},
@@ -279,7 +279,10 @@ const TSurfaceKernels kKernels[kSimdLevelCount] = {
 
 const TSurfaceKernels& SurfaceKernels() { return kKernels[KernelLevel(kSurfaceKernels)]; }
 
-double ProbeSurfaceKernels(TSimdLevel Level) {
+double ProbeSurfaceKernels([[maybe_unused]] TSimdLevel Level) {
+#if !SORVEL2_X86_SIMD
+    return 0.0;  // one level only: nothing to choose
+#else
     // Two layers of 64 x 32 samples around a tilted plane: classified, then
     // the cubes between them scanned, as a frame does it.
     constexpr int kX = 64, kY = 32;
@@ -298,4 +301,5 @@ double ProbeSurfaceKernels(TSimdLevel Level) {
     }
     const auto end = std::chrono::steady_clock::now();
     return found < 0 ? 0.0 : std::chrono::duration<double>(end - start).count();
+#endif
 }

@@ -48,6 +48,35 @@ void BlockExtremes(std::int32_t Size, std::int32_t Side, T* Lo, T* Hi, F&& Value
     }
 }
 
+// Lo[b * Count + n] and Hi[b * Count + n]: the least and greatest of
+// In[i * Count + n] over the samples i of each block of Side samples along
+// an axis of Size cells, for every ball n.
+void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count, const double* In, double* Lo,
+                       double* Hi) {
+    for (std::int32_t b = 0; b * Side <= Size; ++b)
+        for (std::int64_t n = 0; n < Count; ++n) {
+            double lo = In[b * Side * Count + n], hi = lo;
+            for (std::int32_t i = b * Side + 1; i <= std::min(b * Side + Side - 1, Size); ++i) {
+                lo = std::min(lo, In[i * Count + n]);
+                hi = std::max(hi, In[i * Count + n]);
+            }
+            Lo[b * Count + n] = lo;
+            Hi[b * Count + n] = hi;
+        }
+}
+
+// Out[i * Count + n] = (c_i - Centre_n)^2 in double for the samples i of an
+// axis of Size cells and every ball n, c_i being the sample's coordinate.
+void SquaredDistances(std::int32_t Size, float Cell, const float* Centres, std::int64_t Count, double* Out) {
+    for (std::int32_t i = 0; i <= Size; ++i) {
+        const double coordinate = FieldCoordinate(i, Size, Cell);
+        for (std::int64_t n = 0; n < Count; ++n) {
+            const double d = coordinate - Centres[n];
+            Out[i * Count + n] = d * d;
+        }
+    }
+}
+
 bool Finite(const TBall& B) {
     return std::isfinite(B.X) && std::isfinite(B.Y) && std::isfinite(B.Z) && std::isfinite(B.Strength);
 }
@@ -107,21 +136,15 @@ bool TBallBlockField::Begin(TGrid& Grid) {
     // (y - Y)^2 and (z - Z)^2 in double (BallDistSqrYZ). The tables of y
     // and z go by row, every ball of a row side by side.
     const std::int64_t count = Count;
+    float* centres = BallX_.Data();  // the balls' Y, then Z, then X
+    for (std::int32_t n = 0; n < Count; ++n) centres[n] = Balls[n].Y;
+    SquaredDistances(nY, c, centres, count, Dy2_.Data());
+    for (std::int32_t n = 0; n < Count; ++n) centres[n] = Balls[n].Z;
+    SquaredDistances(nZ, c, centres, count, Dz2_.Data());
     for (std::int32_t n = 0; n < Count; ++n) {
         S_[static_cast<std::size_t>(n)] = BallStrengthSqr(Balls[n]);
-        BallX_[static_cast<std::size_t>(n)] = Balls[n].X;
+        centres[n] = Balls[n].X;
     }
-    auto squares = [&](std::int32_t Size, double* Out, auto Centre) {
-        for (std::int32_t i = 0; i <= Size; ++i) {
-            const double coordinate = FieldCoordinate(i, Size, c);
-            for (std::int32_t n = 0; n < Count; ++n) {
-                const double d = coordinate - Centre(Balls[n]);
-                Out[i * count + n] = d * d;
-            }
-        }
-    };
-    squares(nY, Dy2_.Data(), [](const TBall& B) { return B.Y; });
-    squares(nZ, Dz2_.Data(), [](const TBall& B) { return B.Z; });
 
     Job_ = TBlockJob{FieldFrameAt(T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
                      S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), {}};
@@ -130,28 +153,15 @@ bool TBallBlockField::Begin(TGrid& Grid) {
         const std::int32_t side = kBlockSize << scale;
         BlockExtremes<float>(nX, side, t.X2Lo.Data(), t.X2Hi.Data(), [&](std::int32_t i) { return xs[i] * xs[i]; });
         for (std::int32_t n = 0; n < Count; ++n) {
-            const float X = Balls[n].X;
+            const float X = centres[n];
             BlockExtremes<float>(nX, side, t.Dx2Lo.Data() + n * t.XStride, t.Dx2Hi.Data() + n * t.XStride,
                                  [&](std::int32_t i) {
                                      const float d = xs[i] - X;
                                      return d * d;
                                  });
         }
-        // Over each block row (layer) for every ball, kept by block row.
-        auto extremes = [&](std::int32_t Size, const double* In, double* Lo, double* Hi) {
-            for (std::int32_t b = 0; b * side <= Size; ++b)
-                for (std::int32_t n = 0; n < Count; ++n) {
-                    double lo = In[b * side * count + n], hi = lo;
-                    for (std::int32_t i = b * side + 1; i <= std::min(b * side + side - 1, Size); ++i) {
-                        lo = std::min(lo, In[i * count + n]);
-                        hi = std::max(hi, In[i * count + n]);
-                    }
-                    Lo[b * count + n] = lo;
-                    Hi[b * count + n] = hi;
-                }
-        };
-        extremes(nY, Dy2_.Data(), t.Dy2Lo.Data(), t.Dy2Hi.Data());
-        extremes(nZ, Dz2_.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data());
+        BallBlockExtremes(nY, side, count, Dy2_.Data(), t.Dy2Lo.Data(), t.Dy2Hi.Data());
+        BallBlockExtremes(nZ, side, count, Dz2_.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data());
         Job_.Scales[scale] = {t.Dy2Lo.Data(), t.Dy2Hi.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data(), t.Dx2Lo.Data(),
                               t.Dx2Hi.Data(), t.X2Lo.Data(), t.X2Hi.Data(), t.Nbx, t.XStride};
     }

@@ -42,10 +42,11 @@ constexpr std::int32_t kBallChunk = 256;
 // term < cap ? term : cap in every lane; SSE's min is exactly that (the
 // second operand when either is NaN), one instruction where a compiler
 // might otherwise compare and blend.
-inline float MinLanes(float a, float b) { return a < b ? a : b; }
+[[maybe_unused]] inline float MinLanes(float a, float b) { return a < b ? a : b; }
 
 } // namespace
 
+#if SORVEL2_PORTABLE_LEVEL
 #define FIELD_NS portable
 #define FIELD_TARGET
 #define FIELD_VF float
@@ -59,6 +60,7 @@ inline float MinLanes(float a, float b) { return a < b ? a : b; }
 #undef FIELD_W
 #undef FIELD_V8
 #undef FIELD_V4
+#endif
 
 #if SORVEL2_SIMD4
 #include <immintrin.h>
@@ -136,7 +138,7 @@ using TRowsKernel = void (*)(const TFieldJob& Job, std::int64_t First, std::int6
 #if SORVEL2_X86_SIMD
 constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, sse2::Rows, avx2::Rows, avx512::Rows};
 #elif SORVEL2_SIMD4
-constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, sse2::Rows, sse2::Rows, sse2::Rows};
+constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {sse2::Rows, sse2::Rows, sse2::Rows, sse2::Rows};
 #else
 constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, portable::Rows, portable::Rows,
                                                        portable::Rows};
@@ -149,7 +151,7 @@ constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, p
                                                           {avx2::BoundRow, avx2::Samples},
                                                           {avx512::BoundRow, avx512::Samples}};
 #elif SORVEL2_SIMD4
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples},
                                                           {sse2::BoundRow, sse2::Samples},
                                                           {sse2::BoundRow, sse2::Samples},
                                                           {sse2::BoundRow, sse2::Samples}};
@@ -164,7 +166,10 @@ constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, p
 
 const TBlockKernels& BlockKernels() { return kBlockKernels[KernelLevel(kFieldKernels)]; }
 
-double ProbeFieldKernels(TSimdLevel Level) {
+double ProbeFieldKernels([[maybe_unused]] TSimdLevel Level) {
+#if !SORVEL2_X86_SIMD
+    return 0.0;  // one level only: nothing to choose
+#else
     // 16 rows of 128 samples and 16 balls of the scene: the divisions that
     // bound both routes of the field.
     constexpr std::int32_t kX = 127, kRows = 16, kBalls = 16;
@@ -180,6 +185,7 @@ double ProbeFieldKernels(TSimdLevel Level) {
     kRowsKernels[Level](job, 0, kRows);
     const auto end = std::chrono::steady_clock::now();
     return std::chrono::duration<double>(end - start).count();
+#endif
 }
 
 void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {

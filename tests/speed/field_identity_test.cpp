@@ -141,16 +141,18 @@ TEST(BlockBounds, AProvenClassHoldsForTheBlendAsTheFieldRoundsIt) {
 }
 
 TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
-    EXPECT_TRUE(SetSimdLevel(kSimdPortable));
-    EXPECT_EQ(KernelLevel(kFieldKernels), kSimdPortable);
-    EXPECT_EQ(KernelLevel(kSurfaceKernels), kSimdPortable);
+    const TSimdLevel lowest = LowestSimdLevel();
+    EXPECT_TRUE(SetSimdLevel(lowest));
+    EXPECT_EQ(KernelLevel(kFieldKernels), lowest);
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), lowest);
     for (int level = kSimdPortable; level < kSimdLevelCount; ++level)
-        EXPECT_EQ(SetSimdLevel(static_cast<TSimdLevel>(level)), level <= SupportedSimdLevel()) << level;
+        EXPECT_EQ(SetSimdLevel(static_cast<TSimdLevel>(level)), level >= LowestSimdLevel() && level <= SupportedSimdLevel())
+            << level;
     EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel()) << "a refused level leaves the last accepted one";
     // The families go their own ways.
-    EXPECT_TRUE(SetKernelLevel(kSurfaceKernels, kSimdPortable));
+    EXPECT_TRUE(SetKernelLevel(kSurfaceKernels, lowest));
     EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel());
-    EXPECT_EQ(KernelLevel(kSurfaceKernels), kSimdPortable);
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), lowest);
     EXPECT_FALSE(SetKernelLevel(kFieldKernels, static_cast<TSimdLevel>(kSimdLevelCount)));
     SetSimdLevel(SupportedSimdLevel());
 }

@@ -2,6 +2,7 @@
 #include "grid/grid.h"
 #include "scene/field.h"
 #include "scene/state.h"
+#include "support/sanitizers.h"
 #include "tool_run.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +69,20 @@ TEST(ToolBench, JsonReportsEveryStageAndTheSettings) {
     EXPECT_EQ(JsonNumber(dense.Out, "cubes_walked"), 1.0);
     EXPECT_EQ(JsonNumber(dense.Out, "sparse_frames"), 0);
     EXPECT_EQ(JsonNumber(dense.Out, "triangles"), JsonNumber(run.Out, "triangles"));
+}
+
+TEST(ToolBench, GoesOnAloneWhenNoWorkerThreadCanStart) {
+    if (SORVEL2_ASAN) GTEST_SKIP() << "AddressSanitizer sizes its own stacks from the limit";
+    // A stack limit far beyond the address space: a thread's default stack
+    // (which follows the limit) cannot be had. The engine goes on with the
+    // calling thread alone, the same triangles, and says so.
+    TScratchDir dir;
+    const std::vector<std::string> args = {"bench", "--frames", "3", "--grid", "48", "--balls", "5", "--threads", "2",
+                                           "--json", "--no-gl"};
+    const TToolRun run = RunTool(dir, args, 200000000ull * 1024);
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(JsonNumber(run.Out, "threads"), 1);
+    EXPECT_EQ(JsonNumber(run.Out, "triangles"), JsonNumber(RunTool(dir, args).Out, "triangles"));
 }
 
 TEST(ToolBench, TextNamesEveryStage) {
