@@ -228,8 +228,8 @@ class Run:
     The Linux build's message boxes stay stderr lines unless boxes is true.
     Under Wine the boxes are always real. limits are (resource, bytes or
     count) pairs set in the program's process before it starts (as ulimit
-    does); with as_nobody it runs as the user nobody (root only), whose
-    process count root's exemption does not cover.
+    does); with as_nobody it runs as the user nobody (root only), for a
+    process-count limit, which root's own processes are exempt from.
     """
 
     def __init__(self, args, options="640 480 0 10 40\n", files=("reflect.bmp", "background.bmp"),
@@ -556,8 +556,9 @@ def expect_report(args, options, files, code, expected, shown=False, helper=True
 # starts. The helper is a convenience; without it the box still shows, and
 # the exit code is the report's.
 #   huge_stack: a stack limit of 200,000,000 KiB, far beyond the address
-#     space (a thread made with the default stack, which follows it, cannot
-#     start)
+#     space: a thread made with the default stack, which follows the limit,
+#     cannot start; the helper asks for a stack of its own size and still
+#     gives the box the focus
 #   no_threads: as nobody, one process at most: neither a thread nor SDL's
 #     forked box process can start, so SDL shows the box in the program's
 #     own process, without the helper (root only)
