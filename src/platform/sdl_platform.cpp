@@ -27,7 +27,8 @@
 //    WM_QUIT behind everything that arrived before it.
 //  * MessageBoxA writes "Caption: text" to stderr, then shows SDL's modal
 //    box, which takes the keyboard focus while it is up (as a Win32 box
-//    does), so Return closes it. Automated runs set SORVEL2_NO_MESSAGE_BOX=1
+//    does; where no thread can be had for that, it goes up without), so
+//    Return closes it. Automated runs set SORVEL2_NO_MESSAGE_BOX=1
 //    to keep the stderr line and skip the box window, so that nothing waits
 //    for a click.
 #include "platform/platform.h"
@@ -48,6 +49,7 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sched.h>
 
 namespace {
 
@@ -146,27 +148,49 @@ void Pump() {
 // a window manager the box sits inside the manager's frame, is not found
 // among the top-level windows, and the manager focuses it as usual. With no
 // X display the thread finds nothing and ends.
+//
+// The helper is a convenience: when the system gives no thread (a process
+// limit, memory exhausted) the box goes up without it. So it is started
+// with pthread_create, which reports a failure, rather than std::thread,
+// which throws one; and nothing of it goes through operator new, since the
+// box may be the report of exhausted memory itself, and operator new would
+// call that report again from inside it.
 class TBoxFocus {
 public:
-    explicit TBoxFocus(const char* Caption) {
-        static std::once_flag registered;
-        std::call_once(registered, [] {
-            pthread_atfork([] { XMutex().lock(); }, [] { XMutex().unlock(); }, [] { XMutex().unlock(); });
-        });
-        Thread = std::thread([this, Caption] { Run(Caption); });
+    explicit TBoxFocus(const char* Caption) : Caption_(Caption) {
+        // Without the fork handlers below the helper is not safe to run.
+        static const bool forkSafe =
+            pthread_atfork([] { XMutex().lock(); }, [] { XMutex().unlock(); }, [] { XMutex().unlock(); }) == 0;
+        if (!forkSafe) return;
+        // NOTE: a stack of its own size, not the process default, which
+        // follows the stack limit (ulimit -s) and can be far more than the
+        // address space allows; a few X requests need little.
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0) return;
+        pthread_attr_setstacksize(&attributes, kStackBytes);
+        Running_ = pthread_create(&Thread_, &attributes, &TBoxFocus::Start, this) == 0;
+        pthread_attr_destroy(&attributes);
         // NOTE: SDL forks the box's process as soon as it is called. Waiting
         // here until the thread runs our code keeps the thread's own start-up
         // (which may allocate) from racing that fork.
-        while (!Started) std::this_thread::yield();
+        while (Running_ && !Started_) sched_yield();
     }
     ~TBoxFocus() {
-        Stop = true;
-        Thread.join();
+        if (!Running_) return;
+        Stop_ = true;
+        pthread_join(Thread_, nullptr);
     }
     TBoxFocus(const TBoxFocus&) = delete;
     TBoxFocus& operator=(const TBoxFocus&) = delete;
 
 private:
+    static constexpr std::size_t kStackBytes = 256 * 1024;
+
+    static void* Start(void* Self) {
+        static_cast<TBoxFocus*>(Self)->Run();
+        return nullptr;
+    }
+
     // NOTE: a fork copies only the forking thread. Had this thread been inside
     // the allocator (every X reply is allocated) at that moment, the child
     // that shows the box would inherit a lock nobody releases and hang, the
@@ -178,16 +202,16 @@ private:
         return m;
     }
 
-    void Run(const char* Caption) {
-        Started = true;
+    void Run() {
+        Started_ = true;
         std::unique_lock lock(XMutex());
         int screenNumber = 0;
         xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
         if (xcb_connection_has_error(c) == 0) {
             xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(c));
             for (int i = 0; i < screenNumber && screen.rem > 0; ++i) xcb_screen_next(&screen);
-            while (!Stop) {
-                const xcb_window_t box = FindBox(c, screen.data->root, Caption);
+            while (!Stop_) {
+                const xcb_window_t box = FindBox(c, screen.data->root, Caption_);
                 if (box != XCB_WINDOW_NONE && FocusedWindow(c) != box) {
                     xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, box, XCB_CURRENT_TIME);
                     xcb_flush(c);
@@ -234,9 +258,11 @@ private:
         return window;
     }
 
-    std::atomic<bool> Started{false};
-    std::atomic<bool> Stop{false};
-    std::thread Thread;
+    const char* Caption_;
+    bool Running_ = false;
+    std::atomic<bool> Started_{false};
+    std::atomic<bool> Stop_{false};
+    pthread_t Thread_{};
 };
 
 // The attributes the program's pixel format asks for.

@@ -2,7 +2,9 @@
 
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cfenv>
+#include <climits>
 
 // NOTE: WebAssembly has no control word (rounding is always to nearest and
 // nothing traps), though its SSE headers define __SSE__.
@@ -45,6 +47,13 @@ std::uint32_t CodeLocation(const void* Address) {
 }
 
 void RunErrorAt(int Code, std::uint32_t Location) {
+    // NOTE: a failure while a report is under way (memory running out inside
+    // the box, or in the finalisation after it) must neither show a second
+    // box nor call exit from inside exit: the process ends at once with the
+    // number already reported.
+    constexpr int kNone = INT_MIN;
+    static std::atomic<int> reported{kNone};
+    if (int first = kNone; !reported.compare_exchange_strong(first, Code)) std::_Exit(first);
     char text[kRuntimeErrorTextSize + 1];
     FormatRuntimeError(Code, Location, text);
     MessageBoxA(nullptr, text, "Error", MB_OK);

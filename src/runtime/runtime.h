@@ -44,7 +44,9 @@ constexpr int OsErrorNumber(std::uint32_t Code) {
 
 // Shows the report for Code at the caller's location and ends the process
 // with exit code Code. Never returns. Callers pass operating-system codes
-// through OsErrorNumber first.
+// through OsErrorNumber first. Showing the report takes no heap memory of
+// its own; a failure while one is under way (in the box, or in the
+// finalisation after it) ends the process at once with the first number.
 [[noreturn]] void RunError(int Code);
 
 // The same with an explicit location (for helpers that report on behalf of

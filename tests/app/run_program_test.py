@@ -30,11 +30,15 @@ gives the same frames on a slow machine) or in real time driven over the
 DevTools pipe. Both are stopped by their process ids. The failure table
 (failure_table.py) is shared by the program and the page; checks.py holds
 what every part uses.
+Some failure cases run the program under process limits (set before it
+starts, as ulimit does), one of them as the user nobody (root only;
+skipped elsewhere).
 """
 import argparse
 import contextlib
 import os
 import re
+import resource
 import shutil
 import signal
 import struct
@@ -44,8 +48,10 @@ import tempfile
 import time
 
 from checks import SKIPPED, WAIT_LIMIT, Failure, Skip, check, spread
-from failure_table import REPORTS, place_files
+from failure_table import ERROR, REPORTS, place_files
 from page_cases import PAGE_CASES, page_frame_time, page_screenshot
+
+NOBODY = 65534  # user and group id of nobody
 
 
 class XServer:
@@ -198,11 +204,14 @@ class Run:
     """One run of the program in a fresh working directory.
 
     The Linux build's message boxes stay stderr lines unless boxes is true.
-    Under Wine the boxes are always real.
+    Under Wine the boxes are always real. limits are (resource, bytes or
+    count) pairs set in the program's process before it starts (as ulimit
+    does); with as_nobody it runs as the user nobody (root only), for a
+    process-count limit, which root's own processes are exempt from.
     """
 
     def __init__(self, args, options="640 480 0 10 40\n", files=("reflect.bmp", "background.bmp"),
-                 display=None, boxes=False):
+                 display=None, boxes=False, limits=(), as_nobody=False):
         self.dir = tempfile.mkdtemp(prefix="sorvel2-run-")
         if options is not None:
             with open(os.path.join(self.dir, "options.txt"), "w") as f:
@@ -233,9 +242,19 @@ class Run:
         self.env = env
         self.stderr_path = os.path.join(self.dir, "stderr.txt")
         self.stderr_file = open(self.stderr_path, "wb")
+        user = {}
+        if as_nobody:
+            os.chmod(self.dir, 0o755)  # nobody reads its working directory
+            user = {"user": NOBODY, "group": NOBODY, "extra_groups": []}
+
+        def set_limits():
+            for which, value in limits:
+                resource.setrlimit(which, (value, value))
+
         self.process = subprocess.Popen(command, cwd=self.dir, env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr_file)
+                                        stderr=self.stderr_file, preexec_fn=set_limits if limits else None,
+                                        **user)
 
     def wait(self, limit=WAIT_LIMIT):
         try:
@@ -337,13 +356,14 @@ def ended_with(run, code, limit=WAIT_LIMIT):
 
 @contextlib.contextmanager
 def session(args, options="640 480 0 10 20\n", files=("reflect.bmp", "background.bmp"), screen=(640, 480),
-            frames=True, boxes=False):
+            frames=True, boxes=False, **run_options):
     """The program on a private X server (an Xvfb of the screen size, or the
-    given server class); with frames, waits for its first picture (the shot)."""
+    given server class); with frames, waits for its first picture (the shot).
+    run_options go to Run (limits, as_nobody)."""
     server = XServer(*screen) if isinstance(screen, tuple) else screen()
     run = None
     try:
-        run = Run(args, options=options, files=files, display=server.display, boxes=boxes)
+        run = Run(args, options=options, files=files, display=server.display, boxes=boxes, **run_options)
         run.shot = wait_for_frames(server, 640, 480, run) if frames else None
         yield server, run
     finally:
@@ -450,12 +470,15 @@ def case_mode_not_offered(args):
         check(current_mode(server.display) == (1280, 1024), f"after Escape: {current_mode(server.display)}")
 
 
-def expect_report(args, options, files, code, expected, shown=False):
+def expect_report(args, options, files, code, expected, shown=False, helper=True, **run_options):
     """Runs a failure; with shown boxes (always under Wine), waits for each box
-    in turn, checks its caption and text and dismisses it with Return."""
+    in turn, checks its caption and text and dismisses it with Return.
+    Without the helper (no thread for it), the Linux build's box must stay
+    without the keyboard focus, and the case gives it the focus, as a
+    click would. run_options go to Run (limits, as_nobody)."""
     captions = {caption for caption, _ in expected}
     shown = shown or args.wine_prefix is not None
-    with session(args, options=options, files=files, frames=False, boxes=shown) as (server, run):
+    with session(args, options=options, files=files, frames=False, boxes=shown, **run_options) as (server, run):
         for i, (caption, _) in enumerate(expected if shown else []):
             deadline = time.monotonic() + WAIT_LIMIT
             while not (boxes := boxes_named(server.display, caption)):
@@ -465,7 +488,12 @@ def expect_report(args, options, files, code, expected, shown=False):
                 time.sleep(0.1)
             check(len(run.boxes(captions)) == i + 1, f"box {i + 1} is up, but the boxes shown were "
                                                      f"{run.boxes(captions)}")
-            if run.wine_prefix is None:
+            if run.wine_prefix is None and not helper:
+                time.sleep(1.0)
+                check(focused_window(server.display) != boxes[0],
+                      f"the box {caption!r} got the keyboard focus: its helper thread ran after all")
+                xdotool(server.display, "windowfocus", "--sync", str(boxes[0]))
+            elif run.wine_prefix is None:
                 # The Linux build gives its box the keyboard focus (no window
                 # manager here does); as a user would, wait to see it there.
                 deadline = time.monotonic() + 10.0
@@ -484,6 +512,49 @@ def expect_report(args, options, files, code, expected, shown=False):
         for (caption, text), (want_caption, pattern) in zip(seen, expected):
             check(caption in (None, want_caption) and re.fullmatch(pattern, text),
                   f"box {caption}: {text!r}, expected {want_caption}: {pattern!r}")
+
+
+# The same reports where the process lacks what the box's focus helper
+# thread, or the report itself, could need: limits set before the program
+# starts. The helper is a convenience; without it the box still shows, and
+# the exit code is the report's.
+#   huge_stack: a stack limit of 200,000,000 KiB, far beyond the address
+#     space: a thread made with the default stack, which follows the limit,
+#     cannot start; the helper asks for a stack of its own size and still
+#     gives the box the focus
+#   no_threads: as nobody, one process at most: neither a thread nor SDL's
+#     forked box process can start, so SDL shows the box in the program's
+#     own process, without the helper (root only)
+#   out_of_memory: grid 350 in a 2 GiB address space: each of the grid's
+#     arrays is allowed (under 2 GiB), together they need over 5 GiB
+HUGE_STACK = ((resource.RLIMIT_STACK, 200_000_000 * 1024),)
+LIMITED_REPORTS = {
+    "missing_options_huge_stack_boxes": (*REPORTS["missing_options"], dict(shown=True, limits=HUGE_STACK)),
+    "missing_options_no_threads_boxes": (*REPORTS["missing_options"],
+                                         dict(shown=True, helper=False, as_nobody=True,
+                                              limits=((resource.RLIMIT_NPROC, 1),))),
+    "out_of_memory": ("640 480 0 10 350\n", ("reflect.bmp", "background.bmp"), 203, [("Error", ERROR.format(203))],
+                      dict(limits=((resource.RLIMIT_AS, 2 << 30),))),
+}
+LIMITED_REPORTS["out_of_memory_boxes"] = (*LIMITED_REPORTS["out_of_memory"][:4],
+                                          dict(LIMITED_REPORTS["out_of_memory"][4], shown=True))
+
+
+def expect_limited_report(args, options, files, code, expected, settings):
+    if settings.get("as_nobody") and os.geteuid() != 0:
+        raise Skip("running the program as nobody needs root")
+    expect_report(args, options, files, code, expected, **settings)
+
+
+def case_missing_options_huge_stack(args):
+    # As a user met it: the box (no display for it) under the huge stack
+    # limit. Exactly the report's line, and its exit code.
+    run = Run(args, options=None, files=(), display=None, boxes=True, limits=HUGE_STACK)
+    try:
+        ended_with(run, 2)
+        check(re.fullmatch("Error: " + ERROR.format(2) + "\n", run.stderr()), f"stderr: {run.stderr()!r}")
+    finally:
+        run.finish()
 
 
 def case_no_display(args):
@@ -511,6 +582,7 @@ CASES.update({name: (lambda args, row=row: expect_report(args, *row)) for name, 
 # The same failures with the Linux build's boxes on screen, closed from the keyboard.
 CASES.update({name + "_boxes": (lambda args, row=row: expect_report(args, *row, shown=True))
               for name, row in REPORTS.items()})
+CASES.update({name: (lambda args, row=row: expect_limited_report(args, *row)) for name, row in LIMITED_REPORTS.items()})
 
 
 def main():

@@ -1,8 +1,11 @@
 // The SDL backend's own behaviour, on a private Xvfb started for this test
 // program: display modes, the window it makes, the WGL-style context calls,
 // the translation of SDL events into window messages and the order of the
-// layer's queue, message boxes reduced to their stderr line.
+// layer's queue, message boxes reduced to their stderr line, and the report
+// of exhausted memory through the backend's box with no memory left.
 #include "platform/platform.h"
+#include "runtime/runtime.h"
+#include "support/sanitizers.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -16,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -312,6 +317,50 @@ TEST_F(SdlBackendTest, MessageBoxWritesItsLineAndSkipsTheWindowWhenAsked) {
     EXPECT_EQ(MessageBoxA(nullptr, "ErrCode:2", "Error", MB_ICONERROR), IDOK);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: ErrCode:2\n");
 }
+
+#if !SORVEL2_ASAN
+// Maps the stack pages the report will use while there is room for them: a
+// stack that cannot grow any further ends the process with a fault.
+[[gnu::noinline]] void GrowStack() {
+    volatile char pages[512 * 1024];
+    for (std::size_t i = 0; i < sizeof pages; i += 4096) pages[i] = 1;
+}
+
+// Takes all the address space a limit of 64 MiB above what is mapped now
+// leaves: blocks from the heap down to the smallest, then single pages, so
+// that neither the heap nor a mapping (a thread's stack) has room left.
+void ExhaustAddressSpace() {
+    long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    ASSERT_NE(statm, nullptr);
+    ASSERT_EQ(std::fscanf(statm, "%ld", &pages), 1);
+    std::fclose(statm);
+    const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (64u << 20);
+    rlimit lim{limit, limit};
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lim), 0);
+    for (std::size_t size = 32u << 20; size >= 16; size /= 2)
+        while (std::malloc(size) != nullptr) {}
+    while (mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {}
+}
+
+// The report of exhausted memory shown through this backend's box, when no
+// memory is left: not even for the box's focus helper thread (its stack), nor
+// for SDL's box (no display either, so nothing waits for a key). The helper
+// cannot start; that must neither throw nor allocate through operator new,
+// which would call the report again from inside itself. One line, exit 203.
+TEST(SdlBoxDeathTest, OutOfMemoryReportNeedsNoMemory) {
+    auto report = [] {
+        unsetenv("SORVEL2_NO_MESSAGE_BOX");
+        unsetenv("DISPLAY");
+        InitRuntime();
+        GrowStack();
+        ExhaustAddressSpace();
+        void* volatile block = ::operator new(1u << 20);  // fails: the handler reports 203
+        (void)block;
+    };
+    EXPECT_EXIT(report(), ::testing::ExitedWithCode(kErrorOutOfMemory), "^Error: Runtime error 203 at [0-9A-F]{8}\n$");
+}
+#endif
 
 } // namespace
 

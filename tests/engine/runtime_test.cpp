@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <sys/resource.h>
 
@@ -53,6 +54,17 @@ TEST(RuntimeErrorReport, OsErrorCodesKeepTheirLowByteButNeverReadAsSuccess) {
 TEST(RuntimeErrorReportDeathTest, RunErrorShowsTheBoxLineAndExitsWithTheNumber) {
     EXPECT_EXIT(RunError(201), testing::ExitedWithCode(201),
                 "^Error: Runtime error 201 at [0-9A-F]{8}\n$");
+}
+
+// A failure while the report is under way (here in the finalisation after
+// the box, as memory running out in a destructor would report) shows no
+// second report and keeps the first number.
+TEST(RuntimeErrorReportDeathTest, AFailureDuringTheReportKeepsTheFirstNumber) {
+    auto twice = [] {
+        std::atexit([] { RunError(kErrorOutOfMemory); });
+        RunError(kErrorRangeCheck);
+    };
+    EXPECT_EXIT(twice(), testing::ExitedWithCode(kErrorRangeCheck), "^Error: Runtime error 201 at [0-9A-F]{8}\n$");
 }
 
 TEST(RuntimeErrorReportDeathTest, ArraysRefuseBadLengths) {
