@@ -142,7 +142,7 @@ public:
     explicit TSparsePass(TGrid& Grid)
         : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
           Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
-          TouchWords((Nbx + 63) / 64) {}
+          TouchWords((Nbx + 63) / 64), LastWord(RangeWord(Words - 1, 0, Sx - 1)) {}
 
     // Runs Body(Part range) over Count units, on every thread.
     template <class Body>
@@ -230,7 +230,8 @@ private:
                 }
                 if (j >= Sy || k >= Sz) continue;
                 std::uint64_t* bits = G.ClassBits_.Data() + Words * (j + Sy * k);
-                for (std::int64_t w = 0; w < Words; ++w) bits[w] = (in[w] | measured[w]) & RangeWord(w, 0, Sx - 1);
+                for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[w];
+                bits[Words - 1] &= LastWord;
             }
         Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
         StoreInside(by, bz, cls);
@@ -345,7 +346,11 @@ private:
         for (std::int64_t w = 0; w < Words; ++w) {
             const std::uint64_t left = c[w] << 1 | (w > 0 ? c[w - 1] >> 63 : 0);           // bit i: flag i-1
             const std::uint64_t right = c[w] >> 1 | (w + 1 < Words ? c[w + 1] << 63 : 0);  // bit i: flag i+1
-            std::uint64_t b = ((c[w] ^ left) & RangeWord(w, 1, Sx - 1)) | ((c[w] ^ right) & RangeWord(w, 0, Sx - 2));
+            // Flag 0 has no neighbour before it, flag Sx-1 none after it,
+            // and none lies past Sx-1.
+            const bool end = w == Words - 1;
+            std::uint64_t b = ((c[w] ^ left) & (w == 0 ? ~1ull : ~0ull) & (end ? LastWord : ~0ull)) |
+                              ((c[w] ^ right) & (end ? LastWord >> 1 : ~0ull));
             if (ym != nullptr) b |= c[w] ^ ym[w];
             if (yp != nullptr) b |= c[w] ^ yp[w];
             if (zm != nullptr) b |= c[w] ^ zm[w];
@@ -390,6 +395,7 @@ private:
     const std::int64_t Words;       // words of a row of inside bits (samples 0 .. Sx-1)
     const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
     const std::int64_t TouchWords;  // words of a block row's touch bits
+    const std::uint64_t LastWord;   // the classified samples' bits in the last word
     std::atomic<std::int64_t> Evaluated{0};
 };
 
