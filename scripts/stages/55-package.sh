@@ -15,7 +15,8 @@
 #    Debian 12 (debootstrap --variant=minbase bookworm; the bare root is
 #    cached as a tar in SORVEL2_ROOT_CACHE, default /var/cache/sorvel2), where
 #    sorvel2-tool renders and sorvel2-demo draws on a private Xvfb of this
-#    machine and ends with 0 on Escape.
+#    machine and ends with 0 on Escape (the dependencies' .deb files are
+#    cached there too, in archives/).
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
 start=$(date +%s)
@@ -174,10 +175,16 @@ fi
 rm -rf "$debian_root" && mkdir -p "$debian_root" && tar -C "$debian_root" -xf "$bare"
 cp /etc/resolv.conf "$debian_root/etc/resolv.conf"
 cp "$deb" "$debian_root/tmp/"
+# The dependencies' .deb files that an earlier run fetched are handed to
+# apt (it checks them against the archive's lists), so only new ones are
+# downloaded; they are kept for the next run.
+mkdir -p "$cache/archives"
+find "$cache/archives" -name '*.deb' -exec cp -t "$debian_root/var/cache/apt/archives/" {} +
 mount -t proc proc "$debian_root/proc"
 in_root() { chroot "$debian_root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
 in_root bash -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -q /tmp/$(basename "$deb")" \
   > "$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get install of the package in a fresh Debian 12"; }
+find "$debian_root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -nt "$cache/archives/" {} +
 echo "package: installed into a fresh Debian 12 with $(grep -c '^Setting up ' "$work/install.log") packages" \
      "($(sed -n 's/^Need to get \(.*\) of archives\.$/\1/p' "$work/install.log") to download)"
 in_root bash -c 'cd /usr/share/sorvel2/demo && sorvel2-tool render --time-ms 0 -o /tmp/frame.png' ||
