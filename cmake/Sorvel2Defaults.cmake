@@ -34,7 +34,7 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
   set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
 endif()
 
-# Warnings (as errors unless SORVEL2_WERROR is off) on a target of ours.
+# Warnings on a target of ours (as errors with SORVEL2_WERROR, which the test run turns on).
 function(sorvel2_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   if(SORVEL2_WERROR)

@@ -3,9 +3,11 @@
 # own GLFW and GL emulation, no ports) into dist/web/: index.html,
 # sorvel2.js, sorvel2.wasm and the demo set options.txt, reflect.bmp,
 # background.bmp. Serve the folder (python3 -m http.server -d dist/web) and
-# open it. Build folder: build-web/ (SORVEL2_WEB_BUILD overrides it).
+# open it. Build folder: build-web/ (SORVEL2_WEB_BUILD overrides it). Sets
+# up the machine first: only what the page needs (scripts/setup.sh web).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh" web
 build=${SORVEL2_WEB_BUILD:-$root/build-web}
 dist=$root/dist/web
 # NOTE: Debian's emcc finds its JavaScript modules only through NODE_PATH.

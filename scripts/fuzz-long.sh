@@ -22,7 +22,8 @@ case $runs in '' | *[!0-9]*) echo "usage: $0 [RUNS]" >&2; exit 2 ;; esac
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DSORVEL2_FUZZ=ON -DSORVEL2_ENGINE_ONLY=ON -DSORVEL2_BUILD_TESTS=OFF -DSORVEL2_BUILD_BENCH=OFF \
       -DSORVEL2_BUILD_TOOLS=OFF >/dev/null
-ninja -C "$dir" -j "$jobs" >/dev/null
+# Quiet when the build goes well; a failing one shows the compiler's output.
+built=$(ninja -C "$dir" -j "$jobs" 2>&1) || { echo "$built" >&2; exit 1; }
 mkdir -p "$dir/findings"
 
 work=$(mktemp -d)

@@ -1,50 +1,100 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing sorvel2
-# needs. Idempotent: packages already installed are skipped, and apt-get runs
-# only when something is missing. Needs root (or sudo).
+# Installs the Debian packages that a task of sorvel2 needs, and no more:
+#
+#   setup.sh demo      build and run the demo (scripts/run-demo.sh)
+#   setup.sh package   build the two packages (scripts/package.sh)
+#   setup.sh web       build the browser page (scripts/build-web.sh)
+#   setup.sh [test]    everything: building, running and testing it all
+#                      (scripts/test.sh; the default)
+#
+# Several sets may be named at once. Idempotent: packages already installed
+# are skipped, and apt-get runs only when something is missing. Needs root
+# (or sudo). apt-get's own output is kept aside and shown when it fails.
 set -euo pipefail
 
-packages=(
-  # build
-  cmake ninja-build g++ clang-14 libclang-rt-14-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev python3
-  # program: SDL2 window, Mesa OpenGL and GLU, PNG output
-  libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libpng-dev
+# The sets. Each names only what its task needs beyond the sets it includes.
+demo=(
+  # compiler and build
+  cmake ninja-build g++
+  # the program: SDL2 window, Mesa OpenGL and GLU (SDL loads libGL.so.1 at run
+  # time), EGL for the tool's off-screen render, PNG output
+  libsdl2-dev libgl-dev libgl1 libglx-mesa0 libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libpng-dev
   # message boxes given the keyboard focus where no window manager does it
   libxcb1-dev
+)
+package=(
+  "${demo[@]}"
+  # the Windows build, cross-compiled (windres comes with it)
+  g++-mingw-w64-x86-64
+  # dpkg-shlibdeps for the Debian package's dependencies; its manual page of
+  # sorvel2-tool is made by a Python script
+  dpkg-dev python3
+)
+web=(
+  cmake ninja-build
+  # Debian's Emscripten (with node, clang and binaryen): nothing is downloaded
+  emscripten
+)
+test=(
+  "${package[@]}" "${web[@]}"
+  # the sanitizer and fuzz builds
+  clang-14 libclang-rt-14-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
   # running the program in tests: a private X server, fonts for message boxes
   xvfb xauth xfonts-base x11-apps xdotool
-  # the Windows build, cross-compiled
-  g++-mingw-w64-x86-64
-  # the browser build (Emscripten, run in node) and its page in headless Chromium
-  emscripten nodejs chromium
+  # the page in headless Chromium
+  nodejs chromium
   # the Windows build run by Wine in tests; window names and display modes read back
   wine wine64 x11-utils x11-xserver-utils
   # display mode switches in tests: Xorg with the dummy driver, which offers several modes
   xserver-xorg-core xserver-xorg-video-dummy
-  # the packages: dpkg-shlibdeps for the Debian one's dependencies, unzip to check the Windows one
-  dpkg-dev unzip
+  # checking the packages: the zip's contents, the exe's resources, Debian's
+  # checks of the .deb and its menu entry, and a fresh Debian root to install it in
+  unzip icoutils lintian desktop-file-utils debootstrap
 )
+
+sets=("$@")
+[ ${#sets[@]} -gt 0 ] || sets=(test)
+packages=()
+for set in "${sets[@]}"; do
+  case $set in
+    demo) packages+=("${demo[@]}") ;;
+    package) packages+=("${package[@]}") ;;
+    web) packages+=("${web[@]}") ;;
+    test) packages+=("${test[@]}") ;;
+    *) echo "setup: unknown set '$set' (demo, package, web or test)" >&2; exit 64 ;;
+  esac
+done
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$(dirname "$0")/extra-packages.txt"
 fi
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#packages[@]} packages present"
+  echo "setup: ${sets[*]}: all packages present"
   exit 0
 fi
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-echo "setup: installing ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: ${sets[*]}: installing ${missing[*]}"
+log=$(mktemp)
+# NOTE: another apt-get or dpkg may hold the lock for a while (an unattended
+# upgrade, a second set-up); apt waits for it instead of failing at once.
+if ! { $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+       DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+         --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  rm -f "$log"
+  echo "setup: apt-get failed" >&2
+  exit 1
+fi
+rm -f "$log"
 echo "setup: done"

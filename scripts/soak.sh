@@ -18,6 +18,7 @@ dir=${SORVEL2_SOAK_BUILD:-$PWD/build}
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-ninja -C "$dir" sorvel2 x11_close_request >/dev/null
+# Quiet when the build goes well; a failing one shows the compiler's output.
+built=$(ninja -C "$dir" sorvel2 x11_close_request 2>&1) || { echo "$built" >&2; exit 1; }
 SORVEL2_SOAK_SECONDS=$seconds python3 tests/app/run_program_test.py --program "$dir/sorvel2" --demo demo \
     --close-helper "$dir/tests/app/x11_close_request" soak

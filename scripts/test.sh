@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 export SORVEL2_ROOT=$PWD
+# Warnings are errors in every build of the run, also in the folders that
+# scripts/package.sh and scripts/build-web.sh configure (CMakeLists.txt reads it).
+export SORVEL2_WERROR=ON
 export SORVEL2_CI_BUILD=$PWD/build-ci
 mkdir -p "$SORVEL2_CI_BUILD"
 : > "$SORVEL2_CI_BUILD/results.txt"

@@ -33,7 +33,15 @@ const char kHelp[] =
     "\n"
     "'sorvel2-tool <command> --help' tells more, 'sorvel2-tool --version' the\n"
     "version. Settings files and textures are read from the working directory,\n"
-    "as the demo reads them.\n";
+    "as the demo reads them: options.txt holds five integers (screen width,\n"
+    "screen height, a value without meaning, the number of balls, the grid\n"
+    "size), reflect.bmp and background.bmp are the demo's textures.\n"
+    "\n"
+    "Exit codes: 0 done; 1 an output that could not be written, no OpenGL\n"
+    "context or a texture that cannot be loaded; 64 a bad command line;\n"
+    "otherwise the demo's run-time error number (2 no options.txt, 106 a value\n"
+    "that is not a number, 201 a ball count below 0 or a grid size below 1,\n"
+    "203 out of memory).\n";
 
 
 // Bytes of one array of Count elements of Size bytes, or -1 when the

@@ -1,30 +1,57 @@
 #!/usr/bin/env bash
-# The two packages, made by scripts/package.sh from the builds of the earlier
-# stages, and what a user gets out of them:
-#  * the zip: one folder with the five files, an exe that needs no DLL beyond
-#    Windows' own; unpacked into build-ci/package/zip for the Wine stage;
-#  * the .deb: unpacked into a temporary root (dpkg -x), its tool prints the
-#    project's version and reads and renders the installed demo set, and the
-#    launcher runs the program in that set from another directory.
+# The two packages, made by `bash scripts/package.sh` as the README gives it
+# (its own build folders under build-package/; the Windows stage has built
+# there already), and what a user gets out of them:
+#  * the zip: one folder with the six files (LICENSE.txt among them), an exe
+#    that needs no DLL beyond Windows' own and carries the icon in six sizes
+#    and the version resource (read back from the built exe); unpacked into
+#    build-ci/package/zip for the Wine stage;
+#  * the .deb: lintian reports no error and no warning; copyright, changelog,
+#    manual pages, menu entry (desktop-file-validate) and icons are there;
+#    unpacked into a temporary root (dpkg -x), its tool prints the project's
+#    version and reads and renders the installed demo set, and the launcher
+#    runs the program in that set from another directory;
+#  * the .deb as a user gets it: installed with apt-get into a fresh minimal
+#    Debian 12 (debootstrap --variant=minbase bookworm; the bare root is
+#    cached as a tar in SORVEL2_ROOT_CACHE, default /var/cache/sorvel2), where
+#    sorvel2-tool renders and sorvel2-demo draws on a private Xvfb of this
+#    machine and ends with 0 on Escape (the dependencies' .deb files are
+#    cached there too, in archives/).
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
 start=$(date +%s)
-release=$SORVEL2_CI_BUILD/release
-SORVEL2_LINUX_BUILD=$release SORVEL2_WINDOWS_BUILD=$SORVEL2_CI_BUILD/windows bash "$SORVEL2_ROOT/scripts/package.sh"
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$release/CMakeCache.txt")
+# The Linux folder as on a clean checkout (one left by an earlier run keeps
+# the options it was configured with).
+rm -rf "$SORVEL2_ROOT/build-package/linux"
+(cd "$SORVEL2_ROOT" && bash scripts/package.sh)
+packaged=$(date +%s)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$SORVEL2_ROOT/build-package/linux/CMakeCache.txt")
 zip=$SORVEL2_ROOT/dist/sorvel2-$version-windows-x64.zip
 deb=$SORVEL2_ROOT/dist/sorvel2_${version}_amd64.deb
+copyright=$(grep -m1 '^Copyright ' "$SORVEL2_ROOT/LICENSE")
 fail() { echo "package: FAILED: $*"; exit 1; }
+work=$(mktemp -d)
+debian_root=$SORVEL2_CI_BUILD/package/debian12
+# A root is removed only once its /proc is unmounted.
+cleanup() {
+  if mountpoint -q "$debian_root/proc" 2>/dev/null; then
+    umount "$debian_root/proc" || { echo "package: $debian_root/proc stays mounted; the root is kept"; return; }
+  fi
+  rm -rf "$debian_root" "$work"
+}
+trap cleanup EXIT
 
 # --- the zip ---------------------------------------------------------------
 folder=sorvel2-$version-windows-x64
 listed=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-wanted="$folder/README.txt $folder/background.bmp $folder/options.txt $folder/reflect.bmp $folder/sorvel2.exe "
+wanted="$folder/LICENSE.txt $folder/README.txt $folder/background.bmp $folder/options.txt $folder/reflect.bmp"
+wanted+=" $folder/sorvel2.exe "
 [ "$listed" = "$wanted" ] || fail "the zip holds '$listed', expected '$wanted'"
 unpacked=$SORVEL2_CI_BUILD/package/zip
 rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked"
+exe=$unpacked/$folder/sorvel2.exe
 # A double-click on any Windows must find every DLL: only the system's own.
-imports=$(x86_64-w64-mingw32-objdump -p "$unpacked/$folder/sorvel2.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
 for dll in $imports; do
   case $dll in
     kernel32.dll|user32.dll|gdi32.dll|opengl32.dll|glu32.dll|msvcrt.dll) ;;
@@ -34,18 +61,89 @@ done
 for f in options.txt reflect.bmp background.bmp; do
   cmp -s "$SORVEL2_ROOT/demo/$f" "$unpacked/$folder/$f" || fail "the zip's $f is not demo/$f"
 done
+tr -d '\r' < "$unpacked/$folder/LICENSE.txt" | cmp -s - "$SORVEL2_ROOT/LICENSE" || fail "the zip's LICENSE.txt is not LICENSE"
+# The exe's resource directory: its icon group (type 14) and the version
+# resource (type 16), taken out of the built exe by wrestool.
+wrestool -x -t14 "$exe" > "$work/icon.ico" || fail "sorvel2.exe has no icon"
+sizes=$(icotool -l "$work/icon.ico" | sed -n 's/.*--width=\([0-9]*\) --height=\1 --bit-depth=32.*/\1/p' | tr '\n' ' ')
+[ "$sizes" = "16 24 32 48 64 256 " ] || fail "sorvel2.exe's icon has the 32-bit sizes '$sizes': $(icotool -l "$work/icon.ico")"
+wrestool -x --raw -t16 "$exe" > "$work/version.bin" || fail "sorvel2.exe has no version resource"
+said=$(python3 - "$work/version.bin" <<'PY'
+# Prints the version resource's fixed file and product versions and its
+# strings, one "Name=value" a line. Each node of VS_VERSIONINFO: length,
+# value length, type (1: text), a UTF-16 key ending in 0, padding to 4
+# bytes, the value, padding, then the child nodes up to the node's length.
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+def node(at):
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end_key = data.index(b"\0\0", at + 6)
+    while (end_key - at - 6) % 2:
+        end_key = data.index(b"\0\0", end_key + 1)
+    key = data[at + 6:end_key].decode("utf-16-le")
+    value_at = (end_key + 2 + 3) & ~3
+    value_bytes = value_length * 2 if kind == 1 else value_length
+    value = data[value_at:value_at + value_bytes]
+    children, child = [], (value_at + value_bytes + 3) & ~3
+    while child < at + length:
+        children.append(node(child))
+        child = (child + children[-1][3] + 3) & ~3
+    return key, value, children, length
+def walk(n):
+    key, value, children, _ = n
+    if key == "VS_VERSION_INFO":
+        ms, ls, pms, pls = struct.unpack_from("<IIII", value, 8)
+        print(f"FileVersion#={ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}")
+        print(f"ProductVersion#={pms >> 16}.{pms & 0xFFFF}.{pls >> 16}.{pls & 0xFFFF}")
+    elif not children and value:
+        print(f"{key}={value.decode('utf-16-le').rstrip(chr(0))}")
+    for c in children:
+        walk(c)
+walk(node(0))
+PY
+) || fail "sorvel2.exe's version resource cannot be read"
+for want in "FileVersion#=$version.0" "ProductVersion#=$version.0" "FileVersion=$version" "ProductVersion=$version" \
+            "ProductName=sorvel2" "LegalCopyright=$copyright"; do
+  grep -qxF "$want" <<<"$said" || fail "sorvel2.exe's version resource lacks '$want': $said"
+done
+grep -q '^FileDescription=..*' <<<"$said" || fail "sorvel2.exe's version resource has no description: $said"
+echo "package: sorvel2.exe: icon ${sizes% } px; $(grep '^FileDescription=' <<<"$said" | cut -d= -f2), $version"
 
 # --- the Debian package ----------------------------------------------------
 depends=$(dpkg-deb -f "$deb" Depends)
 names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
-for lib in libsdl2-2.0-0 libglu1-mesa libpng16-16 libstdc++6 libgl1-mesa-dri; do
+for lib in libsdl2-2.0-0 libglu1-mesa libpng16-16 libstdc++6 libgl1 libglx-mesa0 libgl1-mesa-dri libegl-mesa0; do
   grep -qxF "$lib" <<<"$names" || fail "the package does not depend on $lib: $depends"
 done
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+# NOTE: lintian warns that it runs as root; only its findings count.
+lintian --fail-on none "$deb" > "$work/lintian.txt" 2>&1 || fail "lintian did not run: $(cat "$work/lintian.txt")"
+if grep -E '^[EW]: ' "$work/lintian.txt"; then fail "lintian's errors and warnings above"; fi
+echo "package: lintian: no error, no warning"
+
+root=$work/deb
 dpkg -x "$deb" "$root"
+share=$root/usr/share
+for f in doc/sorvel2/copyright doc/sorvel2/changelog.gz man/man6/sorvel2.6.gz man/man6/sorvel2-demo.6.gz \
+         man/man1/sorvel2-tool.1.gz applications/sorvel2.desktop; do
+  [ -e "$share/$f" ] || fail "the package has no /usr/share/$f"
+done
+head -1 "$share/doc/sorvel2/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in Debian's machine-readable format"
+grep -qF " ${copyright#Copyright (c) }" "$share/doc/sorvel2/copyright" || fail "the copyright file lacks '$copyright'"
+# The tool's page holds every command's help, so each command has its section.
+for command in info export render bench; do
+  zcat "$share/man/man1/sorvel2-tool.1.gz" | grep -qx ".SS $command" || fail "sorvel2-tool(1) has no section on $command"
+done
+desktop-file-validate "$share/applications/sorvel2.desktop" || fail "the menu entry is not valid"
+grep -qx 'Exec=sorvel2-demo' "$share/applications/sorvel2.desktop" || fail "the menu entry does not run sorvel2-demo"
+for size in 16 32 48 64 128 256; do
+  icon=$share/icons/hicolor/${size}x$size/apps/sorvel2.png
+  hex=$(printf '%08x%08x' "$size" "$size")
+  [ "$(od -An -tx1 -j12 -N12 "$icon" 2>/dev/null | tr -d ' \n')" = "49484452$hex" ] || fail "no $size x $size icon"
+done
+
 bin=$root/usr/bin
-set_dir=$root/usr/share/sorvel2/demo
+set_dir=$share/sorvel2/demo
 [ "$("$bin/sorvel2-tool" --version)" = "sorvel2-tool $version" ] || fail "sorvel2-tool --version: $("$bin/sorvel2-tool" --version)"
 info=$(cd "$set_dir" && "$bin/sorvel2-tool" info)
 grep -qx 'ScreenWidth 640' <<<"$info" && grep -qx 'GridSize 40' <<<"$info" || fail "info on the installed set: $info"
@@ -61,4 +159,47 @@ said=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER SORVEL2_NO_M
 rc=$?
 set -e
 [ "$rc" = 0 ] && grep -qx 'Error: Fullscreen mode - failed' <<<"$said" || fail "sorvel2-demo: exit $rc: $said"
-echo "package: zip and deb of $version checked in $(( $(date +%s) - start )) s"
+checked=$(date +%s)
+
+# --- installed into a fresh Debian 12 --------------------------------------
+cache=${SORVEL2_ROOT_CACHE:-/var/cache/sorvel2}
+bare=$cache/debian12-minbase.tar
+mkdir -p "$cache"
+if [ ! -f "$bare" ]; then
+  echo "package: making a minimal Debian 12 root (debootstrap; cached in $bare)"
+  made=$work/bare
+  debootstrap --variant=minbase bookworm "$made" http://deb.debian.org/debian > "$work/debootstrap.log" 2>&1 ||
+    { cat "$work/debootstrap.log"; fail "debootstrap"; }
+  tar -C "$made" -cf "$bare.part" . && mv "$bare.part" "$bare" && rm -rf "$made"
+fi
+rm -rf "$debian_root" && mkdir -p "$debian_root" && tar -C "$debian_root" -xf "$bare"
+cp /etc/resolv.conf "$debian_root/etc/resolv.conf"
+cp "$deb" "$debian_root/tmp/"
+# The dependencies' .deb files that an earlier run fetched are handed to
+# apt (it checks them against the archive's lists), so only new ones are
+# downloaded; they are kept for the next run.
+mkdir -p "$cache/archives"
+find "$cache/archives" -name '*.deb' -exec cp -t "$debian_root/var/cache/apt/archives/" {} +
+mount -t proc proc "$debian_root/proc"
+in_root() { chroot "$debian_root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+in_root bash -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -q /tmp/$(basename "$deb")" \
+  > "$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get install of the package in a fresh Debian 12"; }
+find "$debian_root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -nt "$cache/archives/" {} +
+echo "package: installed into a fresh Debian 12 with $(grep -c '^Setting up ' "$work/install.log") packages" \
+     "($(sed -n 's/^Need to get \(.*\) of archives\.$/\1/p' "$work/install.log") to download)"
+in_root bash -c 'cd /usr/share/sorvel2/demo && sorvel2-tool render --time-ms 0 -o /tmp/frame.png' ||
+  fail "sorvel2-tool render in the fresh root"
+[ "$(od -An -tx1 -j12 -N12 "$debian_root/tmp/frame.png" | tr -d ' \n')" = "49484452000002800000""01e0" ] ||
+  fail "render in the fresh root did not write a 640 x 480 PNG"
+# The launcher in the root, on the harness's private Xvfb (reached through
+# its abstract socket): it draws, the picture moves, Escape ends it with 0.
+printf '#!/bin/sh\nexec chroot "%s" /usr/bin/sorvel2-demo "$@"\n' "$debian_root" > "$work/demo-in-root"
+chmod +x "$work/demo-in-root"
+set +e
+timeout 300 python3 "$SORVEL2_ROOT/tests/app/run_program_test.py" --program "$work/demo-in-root" \
+  --demo "$SORVEL2_ROOT/demo" draws_frames
+rc=$?
+set -e
+[ "$rc" = 0 ] || fail "sorvel2-demo in the fresh root (exit $rc)"
+echo "package: zip and deb of $version checked in $(( $(date +%s) - start )) s (packages made in" \
+     "$(( packaged - start )) s, checked in $(( checked - packaged )) s, fresh root $(( $(date +%s) - checked )) s)"
