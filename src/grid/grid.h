@@ -311,7 +311,7 @@ public:
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
                static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
-               RowTouch_.Count() +
+               RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
                8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count());
     }
 
@@ -373,6 +373,9 @@ private:
     TArray<std::uint64_t> TouchBits_;   // per block row: bit bx set when block bx
                                         // may hold the end of a crossed edge
     TArray<std::uint8_t> RowTouch_;     // per block row: any such block
+    TArray<std::uint8_t> RowClass_;     // per block row: the class of all its blocks, or mixed
+    TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside holds that
+                                        // throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
     int DenseFrames_ = 0;               // calls left that go dense without trying

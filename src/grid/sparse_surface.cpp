@@ -49,15 +49,6 @@ namespace {
 // Bit rows of up to kMaxSparseSize + 1 samples.
 constexpr std::int64_t kMaxWords = (TGrid::kMaxSparseSize + 1 + 63) / 64;
 
-// The bits First .. Last of a row mask (nothing when Last < First).
-void SetBits(std::uint64_t* Mask, std::int64_t First, std::int64_t Last) {
-    for (std::int64_t i = First; i <= Last;) {
-        const std::int64_t w = i / 64, b = i % 64, n = std::min<std::int64_t>(64 - b, Last - i + 1);
-        Mask[w] |= (n == 64 ? ~0ull : ((1ull << n) - 1)) << b;
-        i += n;
-    }
-}
-
 // Word W of the mask of bits First .. Last.
 std::uint64_t RangeWord(std::int64_t W, std::int64_t First, std::int64_t Last) {
     const std::int64_t lo = std::max<std::int64_t>(First - 64 * W, 0), hi = std::min<std::int64_t>(Last - 64 * W, 63);
@@ -142,7 +133,8 @@ public:
     explicit TSparsePass(TGrid& Grid)
         : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
           Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
-          TouchWords((Nbx + 63) / 64), LastWord(RangeWord(Words - 1, 0, Sx - 1)) {}
+          TouchWords((Nbx + 63) / 64), LastWord(RangeWord(Words - 1, 0, Sx - 1)),
+          LastSampleWord(RangeWord(SampleWords - 1, 0, Sx)) {}
 
     // Runs Body(Part range) over Count units, on every thread.
     template <class Body>
@@ -178,18 +170,23 @@ private:
     const std::uint8_t* Classes(std::int64_t by, std::int64_t bz) const { return G.BlockClass_.Data() + Nbx * (by + Nby * bz); }
     const std::uint64_t* ClassRow(std::int64_t j, std::int64_t k) const { return G.ClassBits_.Data() + Words * (j + Sy * k); }
     bool RowTouches(std::int64_t by, std::int64_t bz) const { return G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] != 0; }
+    std::uint8_t RowClass(std::int64_t by, std::int64_t bz) const { return G.RowClass_[static_cast<std::size_t>(by + Nby * bz)]; }
 
     // Samples First .. Last along an axis of block b, with Size the
     // lattice's last index.
     static std::int64_t First(std::int64_t b) { return b * kBlockSize; }
     static std::int64_t Last(std::int64_t b, std::int64_t Size) { return std::min(b * kBlockSize + kBlockSize - 1, Size); }
 
-    // The samples of the block row's unproven blocks (bits 0 .. Sx).
-    void MixedMask(const std::uint8_t* Cls, std::uint64_t* Mask) const {
+    // The samples of the block row's blocks of class Class (bits 0 .. Sx):
+    // a block's four samples are a nibble of a word.
+    void ClassMask(const std::uint8_t* Cls, std::uint8_t Class, std::uint64_t* Mask) const {
+        static_assert(kBlockSize == 4, "a block's samples are a nibble of a mask word");
         std::fill(Mask, Mask + SampleWords, 0ull);
         for (std::int64_t bx = 0; bx < Nbx; ++bx)
-            if (Cls[bx] == kBlockMixed) SetBits(Mask, First(bx), Last(bx, Sx));
+            Mask[bx / 16] |= static_cast<std::uint64_t>(Cls[bx] == Class ? 15u : 0u) << (4 * (bx % 16));
+        Mask[SampleWords - 1] &= LastSampleWord;
     }
+    void MixedMask(const std::uint8_t* Cls, std::uint64_t* Mask) const { ClassMask(Cls, kBlockMixed, Mask); }
 
     // Pass 0 on block row (by, bz) of blocks twice the size: what can be
     // proven of eight blocks at once.
@@ -212,39 +209,52 @@ private:
             open = open || cls[bx] == kBlockMixed;
         }
         if (open) F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
-        std::uint64_t mixed[kMaxWords], in[kMaxWords] = {};
+        // The row's summary: one proven class for all its blocks, or mixed.
+        std::uint8_t uniform = cls[0];
+        for (std::int64_t bx = 1; bx < Nbx; ++bx)
+            if (cls[bx] != uniform) uniform = kBlockMixed;
+        G.RowClass_[static_cast<std::size_t>(by + Nby * bz)] = uniform;
+        std::uint64_t mixed[kMaxWords], in[kMaxWords];
         MixedMask(cls, mixed);
-        for (std::int64_t bx = 0; bx < Nbx; ++bx)
-            if (cls[bx] == kBlockInside) SetBits(in, First(bx), std::min(Last(bx, Sx), Sx - 1));
-        const bool anyMixed = Any(mixed, SampleWords);
+        ClassMask(cls, kBlockInside, in);
+        in[Words - 1] &= LastWord;
+        const bool anyMixed = uniform == kBlockMixed && Any(mixed, SampleWords);
         const std::int64_t perRow = anyMixed ? Count(mixed, SampleWords) : 0;
         std::int64_t evaluated = 0;
         for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k)
             for (std::int64_t j = First(by); j <= Last(by, Sy); ++j) {
                 // The row's inside bits: proven blocks as proven, the rest
                 // as the field found them.
-                std::uint64_t measured[kMaxWords] = {};
-                if (anyMixed) {
-                    F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), mixed, measured);
-                    evaluated += perRow;
+                std::uint64_t* bits = j < Sy && k < Sz ? G.ClassBits_.Data() + Words * (j + Sy * k) : nullptr;
+                if (!anyMixed) {
+                    if (bits != nullptr) std::copy(in, in + Words, bits);
+                    continue;
                 }
-                if (j >= Sy || k >= Sz) continue;
-                std::uint64_t* bits = G.ClassBits_.Data() + Words * (j + Sy * k);
+                std::uint64_t measured[kMaxWords];
+                std::fill(measured, measured + SampleWords, 0ull);
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), mixed, measured);
+                evaluated += perRow;
+                if (bits == nullptr) continue;
                 for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[w];
                 bits[Words - 1] &= LastWord;
             }
         Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
-        StoreInside(by, bz, cls);
+        StoreInside(by, bz, cls, uniform);
     }
 
     // Inside for the classified samples of block row (by, bz): a proven
     // block's flags are written only when Inside does not hold them already
     // (so an unchanged stretch of space costs nothing), an unproven one's
     // from the row bits.
-    void StoreInside(std::int64_t by, std::int64_t bz, const std::uint8_t* Cls) {
+    void StoreInside(std::int64_t by, std::int64_t bz, const std::uint8_t* Cls, std::uint8_t Uniform) {
         const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
         const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
         if (j0 > j1 || k0 > k1) return;
+        // A whole block row of one proven class whose flags Inside holds
+        // already: nothing to look at block by block.
+        std::uint8_t& rowKnown = G.RowInside_[static_cast<std::size_t>(by + Nby * bz)];
+        if (Uniform != kBlockMixed && G.InsideKnown_ && rowKnown == Uniform) return;
+        rowKnown = Uniform;
         std::uint8_t* known = G.BlockInside_.Data() + Nbx * (by + Nby * bz);
         std::uint8_t* inside = G.Inside.Data();
         for (std::int64_t bx = 0; bx < Nbx && First(bx) < Sx; ++bx) {
@@ -269,6 +279,17 @@ private:
     // not proven or a face neighbour has another class (an unproven one
     // included). Only such blocks can hold a sample of B.
     void Touch(std::int64_t by, std::int64_t bz) {
+        // A block row of one proven class between block rows of the same one
+        // touches nothing.
+        const std::uint8_t uniform = RowClass(by, bz);
+        if (uniform != kBlockMixed && (by == 0 || RowClass(by - 1, bz) == uniform) &&
+            (by + 1 == Nby || RowClass(by + 1, bz) == uniform) && (bz == 0 || RowClass(by, bz - 1) == uniform) &&
+            (bz + 1 == Nbz || RowClass(by, bz + 1) == uniform)) {
+            std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
+            std::fill(touch, touch + TouchWords, 0ull);
+            G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 0;
+            return;
+        }
         const std::uint8_t* cls = Classes(by, bz);
         const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : nullptr;
         const std::uint8_t* above = by + 1 < Nby ? Classes(by + 1, bz) : nullptr;
@@ -396,6 +417,7 @@ private:
     const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
     const std::int64_t TouchWords;  // words of a block row's touch bits
     const std::uint64_t LastWord;   // the classified samples' bits in the last word
+    const std::uint64_t LastSampleWord;  // all samples' bits in the last word
     std::atomic<std::int64_t> Evaluated{0};
 };
 
@@ -406,7 +428,7 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     const bool fits = SizeX >= 1 && SizeY >= 1 && SizeZ >= 1 && SizeX <= kMaxSparseSize && SizeY <= kMaxSparseSize &&
                       SizeZ <= kMaxSparseSize;
     if (BlockField_ == nullptr || !fits) {
-        for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_}) a->Release();
+        for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_, &RowClass_, &RowInside_}) a->Release();
         TouchBits_.Release();
         ClassBits_.Release();
         return;
@@ -423,6 +445,8 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     BlockClass_.Create(blocks);
     BlockInside_.Create(blocks);
     RowTouch_.Create(rows);
+    RowClass_.Create(rows);
+    RowInside_.Create(rows);
     TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
 }
