@@ -244,6 +244,14 @@ public:
     // Whether this grid's sizes allow the sparse route at all: every axis 1
     // to kMaxSparseSize samples (longer rows go dense).
     static constexpr std::int32_t kMaxSparseSize = 1023;
+    // When TFieldRoute::Sparse goes dense instead: on grids smaller than
+    // kSparseMinSize on an axis (a block is then a large part of the grid,
+    // and proving rarely pays), and for kSparseRetryCalls calls after a
+    // sparse call that had to evaluate more than kSparseMaxShare of the
+    // samples (hardly a block proven); then it tries again.
+    static constexpr std::int32_t kSparseMinSize = 12;
+    static constexpr int kSparseRetryCalls = 7;
+    static constexpr double kSparseMaxShare = 0.6;
 
     // Blocks along each axis, and the class the last sparse call gave block
     // (bx, by, bz) (element bx + BlocksX * (by + BlocksY * bz)).

@@ -73,15 +73,6 @@ constexpr std::uint32_t Spread4(unsigned m) {
     return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
 }
 
-// Calls taken dense after a sparse call that had to evaluate more than
-// kDenseShare of the samples, before the sparse route is tried again.
-constexpr int kDenseCalls = 7;
-constexpr double kDenseShare = 0.6;
-
-// Grids smaller than this on an axis go dense on TFieldRoute::Sparse: a
-// block is then a large part of the grid and proving rarely pays.
-constexpr std::int32_t kMinPayingSize = 12;
-
 } // namespace
 
 // Crossed edges waiting to be computed, a few hundred at a time, so that
@@ -454,7 +445,7 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
 bool TGrid::SparseThisCall() {
     if (BlockField_ == nullptr || Route == TFieldRoute::Dense || ClassBits_.Count() == 0) return false;
     if (Route == TFieldRoute::SparseAlways) return true;
-    if (std::min({SizeX, SizeY, SizeZ}) < kMinPayingSize) return false;
+    if (std::min({SizeX, SizeY, SizeZ}) < kSparseMinSize) return false;
     if (DenseFrames_ > 0) {
         --DenseFrames_;
         return false;
@@ -471,8 +462,8 @@ void TGrid::FillSamples() {
             BlockField_->End(*this);
             InsideKnown_ = true;
             if (Route == TFieldRoute::Sparse &&
-                static_cast<double>(Stats_.SamplesEvaluated) > kDenseShare * static_cast<double>(Values.Count()))
-                DenseFrames_ = kDenseCalls;
+                static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
+                DenseFrames_ = kSparseRetryCalls;
             return;
         }
     }

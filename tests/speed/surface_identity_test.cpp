@@ -227,6 +227,108 @@ TEST(FastSurface, SceneFramesMatchTheReference) {
 
 // --- The sparse route against the dense one -----------------------------------
 
+// A block field over gSource: it proves a block only when every one of its
+// samples has the proven sign (the tightest bound there is), or, with
+// Proves off, nothing at all.
+class TSourceBlockField : public TBlockField {
+public:
+    bool Proves = true;
+    bool Begin(TGrid&) override { return true; }
+    void BoundRow(const TGrid& g, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                  std::uint8_t* Classes) override {
+        if (!Proves) return;
+        const std::int64_t side = kBlockSize * Scale, vx = g.SizeX + 1, vy = g.SizeY + 1;
+        for (std::int64_t bx = 0; bx * side <= g.SizeX; ++bx) {
+            if (Classes[bx] != kBlockMixed) continue;
+            bool in = true, out = true;
+            for (std::int64_t k = BZ * side; k <= std::min<std::int64_t>(BZ * side + side - 1, g.SizeZ); ++k)
+                for (std::int64_t j = BY * side; j <= std::min<std::int64_t>(BY * side + side - 1, g.SizeY); ++j)
+                    for (std::int64_t i = bx * side; i <= std::min<std::int64_t>(bx * side + side - 1, g.SizeX); ++i) {
+                        const bool inside = gSource[static_cast<std::size_t>(i + vx * (j + vy * k))] > 0.0f;
+                        in = in && inside;
+                        out = out && !inside;
+                    }
+            Classes[bx] = in ? kBlockInside : out ? kBlockOutside : kBlockMixed;
+        }
+    }
+    void EvaluateSamples(TGrid& g, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+                         std::uint64_t* Inside) override {
+        const std::int64_t row = (g.SizeX + 1) * (J + (g.SizeY + 1) * static_cast<std::int64_t>(K));
+        for (std::int64_t i = 0; i <= g.SizeX; ++i) {
+            if ((Mask[i / 64] >> (i % 64) & 1) == 0) continue;
+            const float v = gSource[static_cast<std::size_t>(row + i)];
+            g.Values[static_cast<std::size_t>(row + i)] = v;
+            if (Inside != nullptr && v > 0.0f) Inside[i / 64] |= 1ull << (i % 64);
+        }
+    }
+    void End(TGrid&) override {}
+};
+
+TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
+    // The grid's own part of the sparse route, on any field: sizes 1 and 2,
+    // odd sizes, rows of several words, blobs with most blocks proven and
+    // noise with hardly any; every sample it does not ask for is NaN.
+    for (const TSpeedConfig& config : AllConfigs())
+        for (const TSize& s : kSizes) {
+            SCOPED_TRACE(testing::Message() << config.Name() << " " << s.X << "x" << s.Y << "x" << s.Z);
+            const std::int64_t count = std::int64_t(s.X + 1) * (s.Y + 1) * (s.Z + 1);
+            TGrid ref(s.X, s.Y, s.Z, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
+            TGrid sparse(s.X, s.Y, s.Z, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
+            sparse.UseBlockField(std::make_unique<TSourceBlockField>());
+            sparse.Route = TFieldRoute::SparseAlways;
+            sparse.PoisonValues = true;
+            TUseConfig use(config);
+            for (const std::vector<float>& field : {Blob(s.X, s.Y, s.Z, 0.3f), Noise(count, 5u + s.Y), Blob(s.X, s.Y, s.Z, 0.45f)}) {
+                gSource = field;
+                TRecorder a{&ref, {}}, b{&sparse, {}};
+                ReferencePolygonise(ref, a);
+                sparse.Polygonise(b);
+                EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
+                EXPECT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
+                ExpectSameEdges(ref.EdgesX, sparse.EdgesX, "EdgesX");
+                ExpectSameEdges(ref.EdgesY, sparse.EdgesY, "EdgesY");
+                ExpectSameEdges(ref.EdgesZ, sparse.EdgesZ, "EdgesZ");
+                ASSERT_EQ(a.Out.size(), b.Out.size());
+                for (std::size_t v = 0; v < a.Out.size(); ++v)
+                    ASSERT_TRUE(a.Out[v].Index == b.Out[v].Index && SameVertex(a.Out[v].Value, b.Out[v].Value)) << v;
+            }
+        }
+}
+
+TEST(SparseSurface, GoesDenseWhereProvingCannotPay) {
+    // Nothing provable: one sparse call that evaluates everything, then
+    // dense for a while, then a try again; tiny grids stay dense. The
+    // triangles are the same whichever route a call takes.
+    const int size = TGrid::kSparseMinSize + 3;
+    const std::int64_t count = std::int64_t(size + 1) * (size + 1) * (size + 1);
+    TGrid ref(size, size, size, 0.25f, 0, 0, 0, SourceField), grid(size, size, size, 0.25f, 0, 0, 0, SourceField);
+    auto field = std::make_unique<TSourceBlockField>();
+    field->Proves = false;
+    grid.UseBlockField(std::move(field));
+    std::vector<bool> routes;
+    for (int call = 0; call < 2 * (TGrid::kSparseRetryCalls + 1) + 1; ++call) {
+        gSource = Noise(count, 40u + static_cast<unsigned>(call));
+        TRecorder a{&ref, {}}, b{&grid, {}};
+        ReferencePolygonise(ref, a);
+        grid.Polygonise(b);
+        routes.push_back(grid.LastStats().Sparse);
+        ASSERT_EQ(a.Out.size(), b.Out.size()) << call;
+        for (std::size_t v = 0; v < a.Out.size(); ++v) ASSERT_TRUE(SameVertex(a.Out[v].Value, b.Out[v].Value)) << call;
+    }
+    for (std::size_t call = 0; call < routes.size(); ++call)
+        EXPECT_EQ(routes[call], call % (TGrid::kSparseRetryCalls + 1) == 0) << "call " << call;
+
+    TGrid tiny(TGrid::kSparseMinSize - 1, 20, 20, 0.25f, 0, 0, 0, SourceField);
+    tiny.UseBlockField(std::make_unique<TSourceBlockField>());
+    gSource = Blob(TGrid::kSparseMinSize - 1, 20, 20, 0.3f);
+    TRecorder out{&tiny, {}};
+    tiny.Polygonise(out);
+    EXPECT_FALSE(tiny.LastStats().Sparse);
+    tiny.Route = TFieldRoute::SparseAlways;
+    tiny.Polygonise(out);
+    EXPECT_TRUE(tiny.LastStats().Sparse);
+}
+
 // One frame of the ball field: grid size, balls (from the scene's animation
 // unless given), scene time.
 struct TSparseCase {
