@@ -17,9 +17,9 @@
 //     space far from the surface.
 //  1. Bound: the field proves the other blocks where it can; the samples
 //     of the blocks it cannot prove are evaluated, and every classified row
-//     gets its inside bits (proven blocks wholesale, the rest from the
-//     values) and its Inside flags (a proven block's only when they differ
-//     from what Inside holds already).
+//     gets its inside bits (proven blocks wholesale, the rest as the field
+//     found them) and its Inside flags (a proven block's only when they
+//     differ from what Inside holds already).
 //  2. Touch: the blocks that may hold samples of B, those not proven or
 //     next to a block of another class. Every other block, and every row
 //     of only such blocks, has nothing to do with the surface.
@@ -27,7 +27,8 @@
 //     and the samples of the exact set that pass 1 left out evaluated.
 //  4. Crossings: the crossed edges of the rows of touching blocks, as the
 //     dense route computes them (grid/crossings.h).
-// The emission then walks only the cubes with a corner in a touching block
+// The emission then finds the cubes with corners of both classes from the
+// inside bits, in the rows of touching block rows only
 // (TGrid::EmitLayerSparse). The result is what the dense route gives, bit
 // for bit: same samples where computed, same flags, same edge points, same
 // triangles in the same order.
@@ -35,11 +36,9 @@
 
 #include "grid/crossings.h"
 #include "grid/parallel.h"
-#include "grid/surface_kernels.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -82,7 +81,6 @@ constexpr std::uint32_t Spread4(unsigned m) {
 class TEdgeList {
 public:
     explicit TEdgeList(const TCrossing& Cross) : Cross_(Cross) {}
-    ~TEdgeList() = default;
 
     void Add(int Axis, std::int64_t i, std::int64_t j, std::int64_t k) {
         Edges_[Count_++] = {Axis, static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), static_cast<std::int32_t>(k)};
@@ -127,7 +125,8 @@ public:
           TouchWords((Nbx + 63) / 64), LastWord(RangeWord(Words - 1, 0, Sx - 1)),
           LastSampleWord(RangeWord(SampleWords - 1, 0, Sx)) {}
 
-    // Runs Body(Part range) over Count units, on every thread.
+    // Fn(u) for every unit u of 0 .. Count-1, split over the threads as far
+    // as Work (the samples the units stand for) makes it worth it.
     template <class Body>
     void Split(std::int64_t Count, std::int64_t Work, Body&& Fn) {
         const int threads = PartsFor(Work);
@@ -140,11 +139,11 @@ public:
         RunParts(parts, body);
     }
 
-    // Passes 1 to 3.
+    // Passes 0 to 3.
     void Fill() {
         const std::int64_t rows = Nby * Nbz, samples = static_cast<std::int64_t>(G.Values.Count());
-        const std::int64_t coarseRows = (Sy / (2 * kBlockSize) + 1) * (Sz / (2 * kBlockSize) + 1);
-        Split(coarseRows, rows * Nbx, [&](std::int64_t r) { BoundCoarse(r % (Sy / (2 * kBlockSize) + 1), r / (Sy / (2 * kBlockSize) + 1)); });
+        const std::int64_t coarseY = Sy / (2 * kBlockSize) + 1, coarseRows = coarseY * (Sz / (2 * kBlockSize) + 1);
+        Split(coarseRows, rows * Nbx, [&](std::int64_t r) { BoundCoarse(r % coarseY, r / coarseY); });
         Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
         Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
         Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
@@ -270,24 +269,21 @@ private:
     // not proven or a face neighbour has another class (an unproven one
     // included). Only such blocks can hold a sample of B.
     void Touch(std::int64_t by, std::int64_t bz) {
+        std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
+        std::fill(touch, touch + TouchWords, 0ull);
+        G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 0;
         // A block row of one proven class between block rows of the same one
         // touches nothing.
         const std::uint8_t uniform = RowClass(by, bz);
         if (uniform != kBlockMixed && (by == 0 || RowClass(by - 1, bz) == uniform) &&
             (by + 1 == Nby || RowClass(by + 1, bz) == uniform) && (bz == 0 || RowClass(by, bz - 1) == uniform) &&
-            (bz + 1 == Nbz || RowClass(by, bz + 1) == uniform)) {
-            std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
-            std::fill(touch, touch + TouchWords, 0ull);
-            G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 0;
+            (bz + 1 == Nbz || RowClass(by, bz + 1) == uniform))
             return;
-        }
         const std::uint8_t* cls = Classes(by, bz);
         const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : nullptr;
         const std::uint8_t* above = by + 1 < Nby ? Classes(by + 1, bz) : nullptr;
         const std::uint8_t* front = bz > 0 ? Classes(by, bz - 1) : nullptr;
         const std::uint8_t* back = bz + 1 < Nbz ? Classes(by, bz + 1) : nullptr;
-        std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
-        std::fill(touch, touch + TouchWords, 0ull);
         bool any = false;
         for (std::int64_t bx = 0; bx < Nbx; ++bx) {
             const std::uint8_t c = cls[bx];
