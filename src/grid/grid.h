@@ -166,7 +166,13 @@ public:
     // function may: it runs before the workers start).
     template <class Sink>
     void Polygonise(Sink&& Emit) {
-        if (!ReuseSamples) FillSamples();
+        if (!ReuseSamples) {
+            if (StartSparse()) {
+                PolygoniseStreamed(Emit);
+                return;
+            }
+            FillDense();
+        }
         PolygoniseSamples(Emit);
     }
 
@@ -325,6 +331,24 @@ public:
 
 private:
     bool SparseThisCall();
+    // The sparse route's call: StartSparse decides and begins it (false:
+    // this call is dense, FillDense does its field), EndSparse closes it.
+    bool StartSparse();
+    void EndSparse();
+    void FillDense();
+    // The sparse route within Polygonise streams: the block layers pass
+    // through the field's passes, the crossings and the emission a few
+    // layers apart (sparse_surface.cpp), so that what one layer's passes
+    // write is still in the caches when the next pass reads it. Same
+    // results as FillSamples then PolygoniseSamples.
+    template <class Sink>
+    void PolygoniseStreamed(Sink&& Emit);
+    void StartSparseStream();
+    void StartSparseStep(std::int64_t Step);
+    void FinishSparseStep();
+    void RunStreamRows();
+    static constexpr std::int64_t kStreamSteps = 5;    // steps after the last layer's pass 1
+    static constexpr std::int64_t kStreamEmitLag = 7;  // a layer is emitted in step (layer + this)
     // The crossed edges of the layers of block layer BZ after a sparse
     // FillSamples.
     void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
@@ -386,6 +410,9 @@ private:
                                         // throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
+    std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
+    std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
     int DenseFrames_ = 0;               // calls left that go dense without trying
     mutable TSurfaceStats Stats_;  // CubesWalked is counted by the emission
 };
@@ -516,6 +543,27 @@ std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
         }
     }
     return visited;
+}
+
+template <class Sink>
+void TGrid::PolygoniseStreamed(Sink&& Emit) {
+    StartSparseStream();
+    const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
+    std::int64_t walked = 0;
+    auto emitBlockLayer = [&](std::int64_t L) {
+        for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k)
+            walked += EmitLayerSparse(k, Emit);
+    };
+    for (std::int64_t step = 0; step < steps; ++step) {
+        StartSparseStep(step);
+        // The caller emits a layer the steps before this one finished while
+        // the workers take this step's block rows; then it joins them.
+        if (step >= kStreamEmitLag) emitBlockLayer(step - kStreamEmitLag);
+        FinishSparseStep();
+    }
+    for (std::int64_t L = std::max<std::int64_t>(0, steps - kStreamEmitLag); L < layers; ++L) emitBlockLayer(L);
+    EndSparse();
+    Stats_.CubesWalked = walked;
 }
 
 template <class Sink>

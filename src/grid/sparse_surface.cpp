@@ -29,7 +29,10 @@
 //     dense route computes them (grid/crossings.h).
 // The emission then finds the cubes with corners of both classes from the
 // inside bits, in the rows of touching block rows only
-// (TGrid::EmitLayerSparse). The result is what the dense route gives, bit
+// (TGrid::EmitLayerSparse). FillSamples runs the passes one after the
+// other over the whole grid; Polygonise streams the block layers through
+// them (TGrid::PolygoniseStreamed), which keeps what a pass reads in the
+// caches. The result is what the dense route gives, bit
 // for bit: same samples where computed, same flags, same edge points, same
 // triangles in the same order.
 #include "grid/grid.h"
@@ -139,15 +142,27 @@ public:
         RunParts(parts, body);
     }
 
-    // Passes 0 to 3.
+    // Pass 0.
+    void Coarse() {
+        const std::int64_t coarseY = Sy / (2 * kBlockSize) + 1, coarseRows = coarseY * (Sz / (2 * kBlockSize) + 1);
+        Split(coarseRows, Nby * Nbz * Nbx, [&](std::int64_t r) { BoundCoarse(r % coarseY, r / coarseY); });
+    }
+
+    // Passes 0 to 3, each over the whole grid.
     void Fill() {
         const std::int64_t rows = Nby * Nbz, samples = static_cast<std::int64_t>(G.Values.Count());
-        const std::int64_t coarseY = Sy / (2 * kBlockSize) + 1, coarseRows = coarseY * (Sz / (2 * kBlockSize) + 1);
-        Split(coarseRows, rows * Nbx, [&](std::int64_t r) { BoundCoarse(r % coarseY, r / coarseY); });
+        Coarse();
         Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
         Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
         Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
-        G.Stats_.SamplesEvaluated = Evaluated.load(std::memory_order_relaxed);
+    }
+
+    // Block row by of step Step of the streamed call (TGrid::RunStreamRows).
+    void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step) {
+        if (Step < Nbz) Bound(by, Step);
+        if (Step - 2 >= 0 && Step - 2 < Nbz) Touch(by, Step - 2);
+        if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
+        if (Step - 5 >= 0 && Step - 5 < Nbz) CrossBlockRow(Job, by, Step - 5);
     }
 
     // Pass 4 on block layer bz: the crossed edges of its touching block
@@ -228,7 +243,7 @@ private:
                 for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[w];
                 bits[Words - 1] &= LastWord;
             }
-        Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
+        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
         StoreInside(by, bz, cls, uniform);
     }
 
@@ -394,7 +409,7 @@ private:
                 F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), wanted, nullptr);
                 evaluated += Count(wanted, SampleWords);
             }
-        Evaluated.fetch_add(evaluated, std::memory_order_relaxed);
+        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
     }
 
     TGrid& G;
@@ -405,7 +420,6 @@ private:
     const std::int64_t TouchWords;  // words of a block row's touch bits
     const std::uint64_t LastWord;   // the classified samples' bits in the last word
     const std::uint64_t LastSampleWord;  // all samples' bits in the last word
-    std::atomic<std::int64_t> Evaluated{0};
 };
 
 void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
@@ -449,20 +463,25 @@ bool TGrid::SparseThisCall() {
     return true;
 }
 
-void TGrid::FillSamples() {
-    if (SparseThisCall()) {
-        if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
-        if (BlockField_->Begin(*this)) {
-            Stats_ = {true, 0, 0};
-            TSparsePass(*this).Fill();
-            BlockField_->End(*this);
-            InsideKnown_ = true;
-            if (Route == TFieldRoute::Sparse &&
-                static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
-                DenseFrames_ = kSparseRetryCalls;
-            return;
-        }
-    }
+bool TGrid::StartSparse() {
+    if (!SparseThisCall()) return false;
+    if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
+    if (!BlockField_->Begin(*this)) return false;
+    Stats_ = {true, 0, 0};
+    Evaluated_.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+void TGrid::EndSparse() {
+    BlockField_->End(*this);
+    Stats_.SamplesEvaluated = Evaluated_.load(std::memory_order_relaxed);
+    InsideKnown_ = true;
+    if (Route == TFieldRoute::Sparse &&
+        static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
+        DenseFrames_ = kSparseRetryCalls;
+}
+
+void TGrid::FillDense() {
     FieldProc(*this);
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
@@ -470,4 +489,46 @@ void TGrid::FillSamples() {
     Stats_ = {false, Values.Count(), cubes};
 }
 
+void TGrid::FillSamples() {
+    if (!StartSparse()) {
+        FillDense();
+        return;
+    }
+    TSparsePass(*this).Fill();
+    EndSparse();
+}
+
 void TGrid::CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ) { TSparsePass(*this).CrossBlockLayer(Job, BZ); }
+
+// The streamed call. Step s works, for every block row by, on four block
+// layers at once, each far enough behind the one before that what it needs
+// was finished in an earlier step: pass 1 on layer s, pass 2 on s - 2
+// (it needs the classes of s - 1), pass 3 on s - 3 (the touch of s - 3 and
+// s - 4, the inside bits of s - 2), crossings on s - 5 (the exact values
+// of s - 4). The layers a step works on are a few apart, so different
+// block rows and different stages never write the same thing.
+void TGrid::StartSparseStream() {
+    Job_ = SurfaceJob();
+    TSparsePass(*this).Coarse();
+    const int parts = PartsFor(static_cast<std::int64_t>(Values.Count()));
+    Helpers_ = parts - 1;
+}
+
+void TGrid::RunStreamRows() {
+    TSparsePass pass(*this);
+    const std::int64_t rows = BlocksY();
+    for (std::int64_t by; (by = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < rows;)
+        pass.StreamRow(Job_, by, StreamStep_);
+}
+
+void TGrid::StartSparseStep(std::int64_t Step) {
+    StreamStep_ = Step;
+    StreamNext_.store(0, std::memory_order_relaxed);
+    if (Helpers_ > 0)
+        StartParts(Helpers_, [](void* grid, int) { static_cast<TGrid*>(grid)->RunStreamRows(); }, this);
+}
+
+void TGrid::FinishSparseStep() {
+    RunStreamRows();
+    if (Helpers_ > 0) WaitParts();
+}

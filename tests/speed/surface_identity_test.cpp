@@ -278,11 +278,20 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
             sparse.Route = TFieldRoute::SparseAlways;
             sparse.PoisonValues = true;
             TUseConfig use(config);
-            for (const std::vector<float>& field : {Blob(s.X, s.Y, s.Z, 0.3f), Noise(count, 5u + s.Y), Blob(s.X, s.Y, s.Z, 0.45f)}) {
+            int f = 0;
+            for (const std::vector<float>& field : {Blob(s.X, s.Y, s.Z, 0.3f), Noise(count, 5u + s.Y), Blob(s.X, s.Y, s.Z, 0.45f),
+                                                    Noise(count, 6u + s.Z)}) {
                 gSource = field;
                 TRecorder a{&ref, {}}, b{&sparse, {}};
                 ReferencePolygonise(ref, a);
-                sparse.Polygonise(b);
+                // Both ways in: Polygonise (the layers streamed through the
+                // passes) and the passes over the whole grid one by one.
+                if (f++ % 2 == 0) {
+                    sparse.Polygonise(b);
+                } else {
+                    sparse.PrepareSurface();
+                    sparse.EmitTriangles(b);
+                }
                 EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
                 EXPECT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
                 ExpectSameEdges(ref.EdgesX, sparse.EdgesX, "EdgesX");
