@@ -89,12 +89,14 @@ enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMix
 //    block, kBlockInside only if it is greater than 0.0 at every one;
 //    kBlockMixed is always allowed. A wrong proof gives wrong triangles:
 //    the bound must hold for the field's own arithmetic, rounding included.
-//  * EvaluateSamples(Grid, J, K, Mask, Inside): stores into Values, for
-//    every sample i of row (J, K) whose bit i % 64 of Mask[i / 64] is set,
-//    exactly the value FieldProc would store there, bit for bit, and, when
-//    Inside is not null, sets bit i of Inside (whose bits start clear) where
-//    that value is greater than 0.0. Only once every block row of Scale 2
-//    has been bounded; never twice for one sample.
+//  * EvaluateSamples(Grid, J, Rows, K, Mask, Inside): stores into Values,
+//    for every row (j, K), j = J .. J + Rows - 1, and every sample i whose
+//    bit i % 64 of Mask[i / 64] is set, exactly the value FieldProc would
+//    store there, bit for bit; and, when Inside is not null, sets bit i of
+//    that row's mask where that value is greater than 0.0 (Rows masks one
+//    after the other, (SizeX + 64) / 64 words each, their bits clear to
+//    begin with). Only once every block row of Scale 2 has been bounded;
+//    never twice for one sample.
 //  * End(Grid), once, on the calling thread, after the last EvaluateSamples.
 // BoundRow and EvaluateSamples run on the grid's worker threads
 // (grid/parallel.h), concurrently for different block rows and rows; they
@@ -106,8 +108,8 @@ public:
     virtual bool Begin(TGrid& Grid) = 0;
     virtual void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
                           std::uint8_t* Classes) = 0;
-    virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
-                                 std::uint64_t* Inside) = 0;
+    virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K,
+                                 const std::uint64_t* Mask, std::uint64_t* Inside) = 0;
     virtual void End(TGrid& Grid) = 0;
 };
 

@@ -224,25 +224,29 @@ private:
         ClassMask(cls, kBlockInside, in);
         in[Words - 1] &= LastWord;
         const bool anyMixed = uniform == kBlockMixed && Any(mixed, SampleWords);
-        const std::int64_t perRow = anyMixed ? Count(mixed, SampleWords) : 0;
+        const std::int64_t j0 = First(by), rows = Last(by, Sy) - j0 + 1;
         std::int64_t evaluated = 0;
-        for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k)
-            for (std::int64_t j = First(by); j <= Last(by, Sy); ++j) {
-                // The row's inside bits: proven blocks as proven, the rest
-                // as the field found them.
-                std::uint64_t* bits = j < Sy && k < Sz ? G.ClassBits_.Data() + Words * (j + Sy * k) : nullptr;
+        for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k) {
+            // The rows' inside bits: proven blocks as proven, the rest as the
+            // field found them (the same samples in every row of the layer).
+            std::uint64_t measured[kBlockSize * kMaxWords];  // a row's mask every SampleWords words
+            if (anyMixed) {
+                std::fill(measured, measured + rows * SampleWords, 0ull);
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j0), static_cast<std::int32_t>(rows),
+                                  static_cast<std::int32_t>(k), mixed, measured);
+                evaluated += rows * Count(mixed, SampleWords);
+            }
+            if (k >= Sz) continue;
+            for (std::int64_t r = 0; r < rows && j0 + r < Sy; ++r) {
+                std::uint64_t* bits = G.ClassBits_.Data() + Words * (j0 + r + Sy * k);
                 if (!anyMixed) {
-                    if (bits != nullptr) std::copy(in, in + Words, bits);
+                    std::copy(in, in + Words, bits);
                     continue;
                 }
-                std::uint64_t measured[kMaxWords];
-                std::fill(measured, measured + SampleWords, 0ull);
-                F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), mixed, measured);
-                evaluated += perRow;
-                if (bits == nullptr) continue;
-                for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[w];
+                for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[r * SampleWords + w];
                 bits[Words - 1] &= LastWord;
             }
+        }
         G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
         StoreInside(by, bz, cls, uniform);
     }
@@ -406,7 +410,7 @@ private:
                     wanted[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
                 }
                 if (!Any(wanted, SampleWords)) continue;
-                F.EvaluateSamples(G, static_cast<std::int32_t>(j), static_cast<std::int32_t>(k), wanted, nullptr);
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j), 1, static_cast<std::int32_t>(k), wanted, nullptr);
                 evaluated += Count(wanted, SampleWords);
             }
         G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);

@@ -57,7 +57,7 @@ public:
     bool Begin(TGrid& Grid) override;
     void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
                   std::uint8_t* Classes) override;
-    void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+    void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
                          std::uint64_t* Inside) override;
     void End(TGrid& Grid) override;
 

@@ -173,9 +173,9 @@ void TBallBlockField::BoundRow(const TGrid&, std::int32_t Scale, std::int32_t BY
     BlockKernels().BoundRow(Job_, Scale, BY, BZ, Classes);
 }
 
-void TBallBlockField::EvaluateSamples(TGrid&, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
-                                      std::uint64_t* Inside) {
-    BlockKernels().Samples(Job_, J, K, Mask, Inside);
+void TBallBlockField::EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K,
+                                      const std::uint64_t* Mask, std::uint64_t* Inside) {
+    BlockKernels().Samples(Job_, J, Rows, K, Mask, Inside, (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64);
 }
 
 void TBallBlockField::End(TGrid& Grid) {

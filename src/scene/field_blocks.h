@@ -83,10 +83,11 @@ struct TBlockKernels {
     // Samples read it.
     void (*BoundRow)(const TBlockJob& Job, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
                      std::uint8_t* Classes);
-    // The exact values of the masked samples of row (J, K), and their
-    // inside bits when Inside is not null (TBlockField::EvaluateSamples).
-    void (*Samples)(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
-                    std::uint64_t* Inside);
+    // The exact values of the masked samples of rows J .. J + Rows - 1 of
+    // layer K, and their inside bits when Inside is not null
+    // (TBlockField::EvaluateSamples).
+    void (*Samples)(const TBlockJob& Job, std::int32_t J, std::int32_t Rows, std::int32_t K,
+                    const std::uint64_t* Mask, std::uint64_t* Inside, std::int64_t InsideStride);
 };
 
 // The kernels of the level the field uses (grid/simd.h).

@@ -251,14 +251,17 @@ public:
             Classes[bx] = in ? kBlockInside : out ? kBlockOutside : kBlockMixed;
         }
     }
-    void EvaluateSamples(TGrid& g, std::int32_t J, std::int32_t K, const std::uint64_t* Mask,
+    void EvaluateSamples(TGrid& g, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
                          std::uint64_t* Inside) override {
-        const std::int64_t row = (g.SizeX + 1) * (J + (g.SizeY + 1) * static_cast<std::int64_t>(K));
-        for (std::int64_t i = 0; i <= g.SizeX; ++i) {
-            if ((Mask[i / 64] >> (i % 64) & 1) == 0) continue;
-            const float v = gSource[static_cast<std::size_t>(row + i)];
-            g.Values[static_cast<std::size_t>(row + i)] = v;
-            if (Inside != nullptr && v > 0.0f) Inside[i / 64] |= 1ull << (i % 64);
+        const std::int64_t words = (g.SizeX + 64) / 64;
+        for (std::int32_t r = 0; r < Rows; ++r) {
+            const std::int64_t row = (g.SizeX + 1) * (J + r + (g.SizeY + 1) * static_cast<std::int64_t>(K));
+            for (std::int64_t i = 0; i <= g.SizeX; ++i) {
+                if ((Mask[i / 64] >> (i % 64) & 1) == 0) continue;
+                const float v = gSource[static_cast<std::size_t>(row + i)];
+                g.Values[static_cast<std::size_t>(row + i)] = v;
+                if (Inside != nullptr && v > 0.0f) Inside[r * words + i / 64] |= 1ull << (i % 64);
+            }
         }
     }
     void End(TGrid&) override {}
