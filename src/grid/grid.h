@@ -28,6 +28,7 @@
 #include "grid/vector.h"
 #include "runtime/runtime.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -126,6 +127,7 @@ struct TSurfaceStats {
     bool Sparse = false;                // it took the sparse route
     std::int64_t SamplesEvaluated = 0;  // samples whose exact value was computed
     std::int64_t CubesWalked = 0;       // cubes whose case index was looked at
+    std::int64_t Triangles = 0;         // triangles its emission handed to the sink
 };
 
 // What the layer passes of one Polygonise share (grid/surface.cpp).
@@ -187,6 +189,7 @@ public:
     // The rest of Polygonise, on the samples of the last FillSamples.
     template <class Sink>
     void PolygoniseSamples(Sink&& Emit) {
+        Stats_.Triangles = 0;
         if (!HasSurface()) return;
         std::int64_t walked = 0;
         auto emitLayer = [&](std::int64_t k) {
@@ -416,7 +419,7 @@ private:
     std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
     std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
     int DenseFrames_ = 0;               // calls left that go dense without trying
-    mutable TSurfaceStats Stats_;  // CubesWalked is counted by the emission
+    mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;
@@ -488,11 +491,13 @@ void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Ca
     const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
                                   EdgesZ.Data() + (k + oz * (i + sx * j))};
     const std::int8_t* tri = TriTable[Case];
-    for (int m = 0; tri[m] != -1; m += 3) {
+    int m = 0;
+    for (; tri[m] != -1; m += 3) {
         Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
         Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
         Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
     }
+    Stats_.Triangles += m / 3;
 }
 
 template <class Sink>
@@ -509,8 +514,11 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
 // surface have none (a cube with corners of both classes has a crossed
 // edge, whose ends lie in touching blocks). Same cubes, same order as
 // EmitLayer. Returns how many cubes it visited.
+// NOTE: not inlined: both ways of polygonising call it, and a copy of it in
+// each, for every kind of sink, only makes the program larger (it runs a
+// whole layer per call).
 template <class Sink>
-std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
+[[gnu::noinline]] std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     if (sx < 2 || sy < 2 || sz < 2) return 0;
     const std::int64_t words = (sx + 63) / 64, nby = BlocksY();
@@ -549,6 +557,7 @@ std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
 
 template <class Sink>
 void TGrid::PolygoniseStreamed(Sink&& Emit) {
+    Stats_.Triangles = 0;
     StartSparseStream();
     const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
     std::int64_t walked = 0;
@@ -570,6 +579,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit) {
 
 template <class Sink>
 void TGrid::EmitTriangles(Sink&& Emit) const {
+    Stats_.Triangles = 0;
     if (!HasSurface()) return;
     if (!Stats_.Sparse) {
         for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);

@@ -471,7 +471,7 @@ bool TGrid::StartSparse() {
     if (!SparseThisCall()) return false;
     if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
     if (!BlockField_->Begin(*this)) return false;
-    Stats_ = {true, 0, 0};
+    Stats_ = {true, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -490,7 +490,7 @@ void TGrid::FillDense() {
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
-    Stats_ = {false, Values.Count(), cubes};
+    Stats_ = {false, Values.Count(), cubes, 0};
 }
 
 void TGrid::FillSamples() {

@@ -12,6 +12,8 @@
 #include <limits>
 #include <memory>
 
+// The helpers of Begin are kept out of line: it runs once a frame, and
+// copies of them would only make the program (and the page) larger.
 namespace {
 
 // Whole vectors of the widest level.
@@ -35,7 +37,7 @@ std::int64_t TableBytes(const TGrid& Grid, std::int32_t MaxBalls) {
 // The least and greatest of Value(i) over the samples i of each block of
 // Side samples along an axis of Size cells, into Lo[b] and Hi[b].
 template <class T, class F>
-void BlockExtremes(std::int32_t Size, std::int32_t Side, T* Lo, T* Hi, F&& Value) {
+[[gnu::noinline]] void BlockExtremes(std::int32_t Size, std::int32_t Side, T* Lo, T* Hi, F&& Value) {
     for (std::int32_t b = 0; b * Side <= Size; ++b) {
         T lo = std::numeric_limits<T>::infinity(), hi = -lo;
         for (std::int32_t i = b * Side; i <= std::min(b * Side + Side - 1, Size); ++i) {
@@ -51,7 +53,7 @@ void BlockExtremes(std::int32_t Size, std::int32_t Side, T* Lo, T* Hi, F&& Value
 // Lo[b * Count + n] and Hi[b * Count + n]: the least and greatest of
 // In[i * Count + n] over the samples i of each block of Side samples along
 // an axis of Size cells, for every ball n.
-void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count, const double* In, double* Lo,
+[[gnu::noinline]] void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count, const double* In, double* Lo,
                        double* Hi) {
     for (std::int32_t b = 0; b * Side <= Size; ++b)
         for (std::int64_t n = 0; n < Count; ++n) {
@@ -67,7 +69,7 @@ void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count,
 
 // Out[i * Count + n] = (c_i - Centre_n)^2 in double for the samples i of an
 // axis of Size cells and every ball n, c_i being the sample's coordinate.
-void SquaredDistances(std::int32_t Size, float Cell, const float* Centres, std::int64_t Count, double* Out) {
+[[gnu::noinline]] void SquaredDistances(std::int32_t Size, float Cell, const float* Centres, std::int64_t Count, double* Out) {
     for (std::int32_t i = 0; i <= Size; ++i) {
         const double coordinate = FieldCoordinate(i, Size, Cell);
         for (std::int64_t n = 0; n < Count; ++n) {

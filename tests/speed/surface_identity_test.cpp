@@ -296,6 +296,7 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
                     sparse.EmitTriangles(b);
                 }
                 EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
+                EXPECT_EQ(sparse.LastStats().Triangles * 3, static_cast<std::int64_t>(b.Out.size()));
                 EXPECT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
                 ExpectSameEdges(ref.EdgesX, sparse.EdgesX, "EdgesX");
                 ExpectSameEdges(ref.EdgesY, sparse.EdgesY, "EdgesY");
@@ -421,6 +422,7 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, bool Poiso
             TRecorder out{sparse.Grid.get(), {}};
             sparse.Frame(c, out);
             ASSERT_TRUE(sparse.Grid->LastStats().Sparse);
+            EXPECT_EQ(sparse.Grid->LastStats().Triangles * 3, static_cast<std::int64_t>(out.Out.size()));
             EXPECT_EQ(std::memcmp(inside[f].data(), sparse.Grid->Inside.Data(), inside[f].size()), 0);
             int wrong = 0;
             for (std::size_t n = 0; Poison && n < values[f].size(); ++n) {
