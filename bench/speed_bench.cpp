@@ -11,7 +11,18 @@
 // reference measured in the same run. Triangles go to a recording sink
 // sized once. Counters: triangles per frame and grid bytes per sample.
 //
+// The Route jobs put the grid's two ways of getting its samples side by
+// side, on the levels the program picks (ChooseKernelLevels), at GridSize
+// 64/128/200/256, BallCount 10/50, 1 and 2 threads:
+//   RouteField       MoveBalls + FillSamples (dense: every sample; sparse:
+//                    the blocks bounded, the exact set, the classification);
+//   RoutePolygonise  the rest of Polygonise (PolygoniseSamples);
+//   RouteFrame       MoveBalls + Polygonise.
+// Triangles go to a sink that only counts them. Counters: triangles, and
+// the shares of samples evaluated and cubes walked.
+//
 //   sorvel2_speed_bench --benchmark_filter='Frame/.*/128/10/20$'
+//   sorvel2_speed_bench --benchmark_filter='Route.*/grid:128/balls:50/'
 #include "grid/grid.h"
 #include "grid/parallel.h"
 #include "grid/reference.h"
@@ -31,6 +42,13 @@ namespace {
 struct TBenchSink {
     std::vector<TEdgeVertex> Vertices;
     void operator()(const TEdgeVertex& v) { Vertices.push_back(v); }
+};
+
+// A sink that only counts (the Route rows: the engine's own work, without
+// the cost of storing what it emits).
+struct TCountSink {
+    long long Vertices = 0;
+    void operator()(const TEdgeVertex&) { ++Vertices; }
 };
 
 // The field function of the benchmark's grids: the scene's field with the
@@ -124,6 +142,85 @@ void Paths(benchmark::internal::Benchmark* b) {
     b->UseRealTime();
 }
 
+// The levels the program would use here, picked once before any benchmark
+// sets one.
+TSimdLevel gFieldLevel = kSimdPortable, gSurfaceLevel = kSimdPortable;
+
+// Arguments: route (0 dense, 1 sparse as the program takes it), threads,
+// grid size, ball count, scene time.
+void RunRoute(benchmark::State& state, TJob job) {
+    const bool sparse = state.range(0) != 0;
+    const int threads = static_cast<int>(state.range(1)), n = static_cast<int>(state.range(2));
+    const int balls = static_cast<int>(state.range(3));
+    const float T = static_cast<float>(state.range(4));
+    SetKernelLevel(kFieldKernels, gFieldLevel);
+    SetKernelLevel(kSurfaceKernels, gSurfaceLevel);
+    SetThreadCount(threads);
+    gScene.Balls.assign(static_cast<std::size_t>(balls), TBall{});
+    gScene.T = T;
+    gScene.Reference = false;
+    auto grid = std::make_unique<TGrid>(n, n, n, 2.0f / static_cast<float>(n), 0.0f, 0.0f, 0.0f, BenchField);
+    TBallBlockField* blocks = UseBallBlockField(*grid, balls);
+    if (blocks == nullptr) {
+        state.SkipWithError("no sparse route for this grid");
+        return;
+    }
+    blocks->Balls = gScene.Balls.data();
+    blocks->Count = balls;
+    blocks->T = T;
+    grid->Route = sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
+    TCountSink sink;
+    MoveBalls(gScene.Balls.data(), balls, T);
+    grid->Polygonise(sink);  // the first call: Inside written whole, pages touched
+    double evaluated = 0.0, walked = 0.0, frames = 0.0;
+    for (auto _ : state) {
+        sink.Vertices = 0;
+        if (job == kSurface) {
+            state.PauseTiming();
+            MoveBalls(gScene.Balls.data(), balls, T);
+            grid->FillSamples();
+            state.ResumeTiming();
+            grid->PolygoniseSamples(sink);
+        } else {
+            MoveBalls(gScene.Balls.data(), balls, T);
+            if (job == kField) {
+                grid->FillSamples();
+            } else {
+                grid->Polygonise(sink);
+            }
+        }
+        benchmark::DoNotOptimize(sink.Vertices);
+        benchmark::ClobberMemory();
+        evaluated += static_cast<double>(grid->LastStats().SamplesEvaluated);
+        walked += static_cast<double>(grid->LastStats().CubesWalked);
+        frames += 1.0;
+    }
+    if (job != kField) state.counters["triangles"] = static_cast<double>(sink.Vertices / 3);
+    state.counters["evaluated"] = evaluated / frames / static_cast<double>(grid->Values.Count());
+    if (job != kField) state.counters["walked"] = walked / frames / (double(n - 1) * (n - 1) * (n - 1));
+    state.SetLabel(std::string(sparse ? "sparse " : "dense ") + SimdLevelName(gFieldLevel) + "+" +
+                   SimdLevelName(gSurfaceLevel) + "/" + std::to_string(threads) + "t");
+    SetSimdLevel(SupportedSimdLevel());
+    SetThreadCount(0);
+}
+
+void Routes(benchmark::internal::Benchmark* b) {
+    for (int n : {64, 128, 200, 256})
+        for (int balls : {10, 50})
+            for (int threads : {1, 2})
+                for (int sparse : {0, 1}) b->Args({sparse, threads, n, balls, 20});
+    b->ArgNames({"sparse", "threads", "grid", "balls", "T"});
+    b->Unit(benchmark::kMillisecond);
+    b->UseRealTime();
+}
+
+void RouteField(benchmark::State& s) { RunRoute(s, kField); }
+void RoutePolygonise(benchmark::State& s) { RunRoute(s, kSurface); }
+void RouteFrame(benchmark::State& s) { RunRoute(s, kFrame); }
+BENCHMARK(RouteField)->Apply(Routes);
+BENCHMARK(RoutePolygonise)->Apply(Routes);
+BENCHMARK(RouteFrame)->Apply(Routes);
+
 void Field(benchmark::State& s) { Run(s, kField); }
 void Surface(benchmark::State& s) { Run(s, kSurface); }
 void Frame(benchmark::State& s) { Run(s, kFrame); }
@@ -133,4 +230,13 @@ BENCHMARK(Frame)->Apply(Paths);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    ChooseKernelLevels(ProbeFieldKernels);
+    gFieldLevel = KernelLevel(kFieldKernels);
+    gSurfaceLevel = KernelLevel(kSurfaceKernels);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -20,6 +20,12 @@ add_compile_options(-ffp-contract=off)
 if(EMSCRIPTEN AND SORVEL2_WASM_SIMD)
   add_compile_options(-msimd128 -msse2)
 endif()
+# WebAssembly: a page is downloaded whole. The loops that need vectors have
+# them written out by hand, so the compiler's own unrolling and
+# vectorising of the others would only add bytes (a quarter of the module).
+if(EMSCRIPTEN)
+  add_compile_options(-fno-unroll-loops -fno-vectorize -fno-slp-vectorize)
+endif()
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang|GNU")
   add_compile_options(-fno-fast-math)
 endif()

@@ -3,6 +3,7 @@
 // Set-up: the demo's scene state and grid for the settings. Loop: K frames
 // over a moving time, each stage timed on its own. Tear-down: the figures.
 #include "grid/parallel.h"
+#include "grid/simd.h"
 #include "scene/field.h"
 #include "scene/state.h"
 #include "tool_commands.h"
@@ -27,15 +28,18 @@
 #include <vector>
 
 const char kBenchHelp[] =
-    "usage: sorvel2-tool bench [--frames K] [--grid S] [--balls B] [--threads T] [--size WxH]\n"
-    "                          [--submit immediate|arrays|immediate,arrays] [--no-gl] [--json]\n"
+    "usage: sorvel2-tool bench [--frames K] [--grid S] [--balls B] [--field F] [--threads T]\n"
+    "                          [--size WxH] [--submit immediate|arrays|immediate,arrays] [--no-gl]\n"
+    "                          [--json]\n"
     "\n"
     "Runs the frame's work K times (default 100, after one frame not counted) with\n"
     "ElapsedMs = 0, 16, 33, 50, ... (60 frames a second) and prints the median and\n"
     "the 95th percentile (nearest rank) of each stage in milliseconds:\n"
     "\n"
-    "  field       moving the balls and filling every grid sample (EvaluateField)\n"
-    "  polygonise  the grid's own work after the field: classifying the samples,\n"
+    "  field       moving the balls and getting the samples the grid needs: every\n"
+    "              sample (dense), or the blocks bounded, the samples the triangles\n"
+    "              depend on and the classification (sparse)\n"
+    "  polygonise  the grid's own work after that: classifying the samples (dense),\n"
     "              the crossing points and normals, and walking the cubes into a\n"
     "              sink that only counts the vertices\n"
 #ifdef SORVEL2_TOOL_RENDER
@@ -48,7 +52,9 @@ const char kBenchHelp[] =
     "              gives (no buffer swap, no display)\n"
 #endif
     "\n"
-    "and the mean number of triangles per frame"
+    "and the mean number of triangles per frame, the share of the samples whose\n"
+    "exact value was computed and of the cubes walked (both 100 % when dense), and\n"
+    "the instruction level the field's and the polygoniser's kernels use"
 #ifdef SORVEL2_TOOL_RENDER
     "; with GL, also the minor page faults\n"
     "of the process per timed frame (all its passes), which stay near zero once\n"
@@ -66,6 +72,8 @@ const char kBenchHelp[] =
     "  --frames K   frames to time (1 or more)\n"
     "  --grid S     grid resolution instead of options.txt's\n"
     "  --balls B    number of balls instead of options.txt's\n"
+    "  --field F    sparse (default, as the demo) or dense: how the grid gets its\n"
+    "               samples (see sorvel2-tool export --help)\n"
     "  --threads T  threads sharing the field and the polygoniser, the caller\n"
     "               included (1 to 8; default: the engine's, as in the demo)\n"
 #ifdef SORVEL2_TOOL_RENDER
@@ -83,16 +91,14 @@ const char kBenchHelp[] =
 
 namespace {
 
-const TFlagRule kOptions[] = {{"frames", true},  {"grid", true},  {"balls", true}, {"threads", true},
-                                {"size", true},    {"submit", true}, {"json", false}, {"no-gl", false}};
+const TFlagRule kOptions[] = {{"frames", true}, {"grid", true},   {"balls", true}, {"field", true}, {"threads", true},
+                              {"size", true},   {"submit", true}, {"json", false}, {"no-gl", false}};
 
 // Counts what the polygoniser emits and nothing else.
 struct TCountingSink {
     long long* Vertices;
     void operator()(const TEdgeVertex&) const { ++*Vertices; }
 };
-
-void NoField(TGrid&) {}
 
 using TClock = std::chrono::steady_clock;
 
@@ -191,6 +197,8 @@ int RunBench(int Argc, char** Argv) {
 #else
     if (line.Has("submit")) return line.Fail("--submit needs a build with OpenGL"), kExitUsage;
 #endif
+    TFieldRoute route;
+    if (!ResolveFieldRoute(line, route)) return kExitUsage;
     TToolSettings settings;
     if (!ResolveSettings(line, settings)) return kExitUsage;
     if (threads != 0) SetThreadCount(threads);
@@ -222,7 +230,7 @@ int RunBench(int Argc, char** Argv) {
         engineOnly = std::make_unique<TSceneFrame>(settings.Grid, settings.Balls);
         grid = &engineOnly->Grid();
     }
-    grid->FieldProc = NoField;  // the field is timed on its own
+    grid->Route = route;
     std::vector<double> fieldMs(static_cast<std::size_t>(frames)), polygoniseMs(fieldMs.size());
     for (TSubmitTimes& t : submits) {
         t.GlMs.resize(fieldMs.size());
@@ -230,6 +238,10 @@ int RunBench(int Argc, char** Argv) {
     }
     long long vertices = 0;
     long long faults = 0;  // minor page faults of the timed frames, GL passes included
+    double evaluated = 0.0, walked = 0.0;  // shares of the samples and cubes, summed over the frames
+    int sparseFrames = 0;
+    const double samples = static_cast<double>(grid->Values.Count());
+    const double cubes = std::max(1.0, static_cast<double>(grid->SizeX - 1) * (grid->SizeY - 1) * (grid->SizeZ - 1));
 
     // Loop: frame -1 warms the caches (and starts the worker threads) and is
     // not counted.
@@ -243,12 +255,18 @@ int RunBench(int Argc, char** Argv) {
 #endif
         const TClock::time_point t0 = TClock::now();
         SetFrameTime(ms);
-        EvaluateField(*grid);
+        grid->FillSamples();
         const TClock::time_point t1 = TClock::now();
-        grid->Polygonise(TCountingSink{&emitted});
+        grid->PolygoniseSamples(TCountingSink{&emitted});
         const TClock::time_point t2 = TClock::now();
         fieldMs[at] = Milliseconds(t0, t1);
         polygoniseMs[at] = Milliseconds(t1, t2);
+        const TSurfaceStats& stats = grid->LastStats();
+        if (f >= 0) {
+            evaluated += static_cast<double>(stats.SamplesEvaluated) / samples;
+            walked += static_cast<double>(stats.CubesWalked) / cubes;
+            sparseFrames += stats.Sparse ? 1 : 0;
+        }
 #ifdef SORVEL2_TOOL_RENDER
         // Each way of submitting draws this frame twice: with the field as
         // it is (gl_submit) and as the demo does it (frame). Which way goes
@@ -257,14 +275,14 @@ int RunBench(int Argc, char** Argv) {
             TSubmitTimes& t = submits[(k + at) % submits.size()];
             SurfaceSubmit = t.Submit;
             const TClock::time_point g0 = TClock::now();
+            grid->ReuseSamples = true;
             RenderScene();
             glFinish();
             const TClock::time_point g1 = TClock::now();
-            grid->FieldProc = EvaluateField;
+            grid->ReuseSamples = false;
             RenderScene();
             glFinish();
             const TClock::time_point g2 = TClock::now();
-            grid->FieldProc = NoField;
             t.GlMs[at] = Milliseconds(g0, g1) - polygoniseMs[at];
             t.FrameMs[at] = Milliseconds(g1, g2);
         }
@@ -280,6 +298,9 @@ int RunBench(int Argc, char** Argv) {
     // Tear-down: the figures.
     const TStage field = Summarise(fieldMs), polygonise = Summarise(polygoniseMs);
     const double triangles = static_cast<double>(vertices) / 3.0 / frames;
+    const char* routeName = route == TFieldRoute::Dense ? "dense" : "sparse";
+    const char* fieldLevel = SimdLevelName(KernelLevel(kFieldKernels));
+    const char* surfaceLevel = SimdLevelName(KernelLevel(kSurfaceKernels));
     std::string submitNames;
     // Appended in place: a temporary made by prepending ("," + name) sets off g++ 12's -Wrestrict at -O3.
     for (const TSubmitTimes& t : submits) submitNames.append(submitNames.empty() ? "" : ",").append(t.Name);
@@ -300,10 +321,14 @@ int RunBench(int Argc, char** Argv) {
         } else {
             std::printf("\"gl_submit\": null, \"frame\": null, \"minor_faults_per_frame\": null, ");
         }
-        std::printf("\"triangles\": %.1f, \"frames\": %d, \"grid\": %d, \"balls\": %d, \"threads\": %d}\n",
-                    triangles, frames, settings.Grid, settings.Balls, ThreadCount());
+        std::printf("\"triangles\": %.1f, \"samples_evaluated\": %.4f, \"cubes_walked\": %.4f, \"sparse_frames\": %d, "
+                    "\"field_level\": \"%s\", \"polygonise_level\": \"%s\", \"route\": \"%s\", ",
+                    triangles, evaluated / frames, walked / frames, sparseFrames, fieldLevel, surfaceLevel, routeName);
+        std::printf("\"frames\": %d, \"grid\": %d, \"balls\": %d, \"threads\": %d}\n", frames, settings.Grid,
+                    settings.Balls, ThreadCount());
     } else {
-        std::printf("frames %d, grid %d, balls %d, threads %d", frames, settings.Grid, settings.Balls, ThreadCount());
+        std::printf("frames %d, grid %d, balls %d, threads %d, field %s", frames, settings.Grid, settings.Balls,
+                    ThreadCount(), routeName);
         if (timeGl) std::printf(", %dx%d, submit %s", width, height, submitNames.c_str());
         std::printf("\n");
         PrintTextStage("field", field);
@@ -319,6 +344,10 @@ int RunBench(int Argc, char** Argv) {
             std::printf("frame               not measured (%s)\n", noGl.c_str());
         }
         std::printf("triangles           %.1f per frame (mean)\n", triangles);
+        std::printf("samples evaluated   %.2f %% of %.0f (mean; %d of %d frames sparse)\n", 100.0 * evaluated / frames,
+                    samples, sparseFrames, frames);
+        std::printf("cubes walked        %.2f %% of %.0f (mean)\n", 100.0 * walked / frames, cubes);
+        std::printf("levels              field %s, polygonise %s\n", fieldLevel, surfaceLevel);
     }
     return 0;
 }

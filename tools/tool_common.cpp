@@ -114,6 +114,18 @@ bool ResolveSettings(const TCommandLine& Line, TToolSettings& Out) {
     return true;
 }
 
+bool ResolveFieldRoute(const TCommandLine& Line, TFieldRoute& Out) {
+    const char* text = Line.Value("field");
+    if (text == nullptr || std::strcmp(text, "sparse") == 0) {
+        Out = TFieldRoute::Sparse;
+    } else if (std::strcmp(text, "dense") == 0) {
+        Out = TFieldRoute::Dense;
+    } else {
+        return Line.Fail(std::string("--field wants sparse or dense, not '") + text + "'");
+    }
+    return true;
+}
+
 TSceneFrame::TSceneFrame(std::int32_t GridSize_, std::int32_t BallCount_) {
     // In the demo's set-up order: the balls, then the grid.
     BallCount = BallCount_;

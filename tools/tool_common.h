@@ -67,6 +67,15 @@ struct TToolSettings {
 };
 bool ResolveSettings(const TCommandLine& Line, TToolSettings& Out);
 
+// The --field value: "sparse" (the demo's way, and the default) or "dense".
+bool ResolveFieldRoute(const TCommandLine& Line, TFieldRoute& Out);
+// What --field means, in the help of every command that takes it.
+#define SORVEL2_FIELD_HELP                                                                  \
+    "  --field F     how the grid gets its samples: sparse (the default, as the demo\n"    \
+    "                does it: blocks of samples proven all inside or all outside,\n"       \
+    "                exact values only where the triangles depend on them) or dense\n"     \
+    "                (every sample); both give the same triangles, bit for bit\n"
+
 // The frame's part before the triangles, as the demo's frame does it:
 // ElapsedMs, SceneTime for it, the balls moved to their places at that time.
 void SetFrameTime(std::int32_t ElapsedMs);

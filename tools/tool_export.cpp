@@ -8,7 +8,8 @@
 #include <string>
 
 const char kExportHelp[] =
-    "usage: sorvel2-tool export --time-ms N [--grid S] [--balls B] --format raw|ply|obj [-o FILE]\n"
+    "usage: sorvel2-tool export --time-ms N [--grid S] [--balls B] [--field F] --format raw|ply|obj\n"
+    "                           [-o FILE]\n"
     "\n"
     "Writes the surface of the frame the demo draws at ElapsedMs = N (scene time\n"
     "N / 1000 + 20 s, the balls moved as in that frame), polygonised by the engine.\n"
@@ -16,6 +17,7 @@ const char kExportHelp[] =
     "  --time-ms N   milliseconds since the frame loop began (-2147483648..2147483647)\n"
     "  --grid S      grid resolution (1 or more) instead of options.txt's\n"
     "  --balls B     number of balls (0 or more) instead of options.txt's\n"
+    SORVEL2_FIELD_HELP
     "  --format F    raw, ply or obj\n"
     "  -o, --output FILE  output file (default, or '-': standard output)\n"
     "\n"
@@ -42,7 +44,8 @@ const char kExportHelp[] =
 
 namespace {
 
-const TFlagRule kOptions[] = {{"time-ms", true}, {"grid", true}, {"balls", true}, {"format", true}, {"output", true, 'o'}};
+const TFlagRule kOptions[] = {{"time-ms", true}, {"grid", true},  {"balls", true},
+                              {"field", true},   {"format", true}, {"output", true, 'o'}};
 
 } // namespace
 
@@ -59,9 +62,12 @@ int RunExport(int Argc, char** Argv) {
     if (!raw && !ply && !obj) return line.Fail(std::string("unknown format '") + format + "'"), kExitUsage;
     const char* path = line.Has("output") ? line.Value("output") : "-";
 
+    TFieldRoute route;
+    if (!ResolveFieldRoute(line, route)) return kExitUsage;
     TToolSettings settings;
     if (!ResolveSettings(line, settings)) return kExitUsage;
     TSceneFrame frame(settings.Grid, settings.Balls);
+    frame.Grid().Route = route;
     SetFrameTime(ms);
 
     std::FILE* out = OpenOutput("export", path, ply);

@@ -23,7 +23,8 @@
 #include <vector>
 
 const char kRenderHelp[] =
-    "usage: sorvel2-tool render --time-ms N [--frames K [--fps F]] [--size WxH] [--grid S] [--balls B] -o OUT\n"
+    "usage: sorvel2-tool render --time-ms N [--frames K [--fps F]] [--size WxH] [--grid S] [--balls B]\n"
+    "                           [--field F] -o OUT\n"
     "\n"
     "Draws the frame the demo shows at ElapsedMs = N with the demo's own set-up and\n"
     "frame code (InitScene, RenderScene) in an off-screen OpenGL context (Mesa's\n"
@@ -39,6 +40,7 @@ const char kRenderHelp[] =
     "  --size WxH    image size (default: options.txt's screen size)\n"
     "  --grid S      grid resolution (1 or more) instead of options.txt's\n"
     "  --balls B     number of balls (0 or more) instead of options.txt's\n"
+    SORVEL2_FIELD_HELP
     "  -o, --output OUT\n"
     "                a single frame (no --frames): the file name.\n"
     "                With --frames: a printf pattern with one integer conversion\n"
@@ -59,7 +61,7 @@ namespace {
 
 const TFlagRule kOptions[] = {
     {"time-ms", true}, {"frames", true}, {"fps", true},        {"size", true},
-    {"grid", true},    {"balls", true},  {"output", true, 'o'}};
+    {"grid", true},    {"balls", true},  {"field", true},      {"output", true, 'o'}};
 
 // Writes Rgb (Width x Height, top row first) as an 8-bit RGB PNG with no
 // time stamp or other chunk that would change from run to run. Returns an
@@ -159,6 +161,8 @@ int RunRender(int Argc, char** Argv) {
     }
 
     // Set-up, in the demo's order: options, context and view, scene.
+    TFieldRoute route;
+    if (!ResolveFieldRoute(line, route)) return kExitUsage;
     TToolSettings settings;
     if (!ResolveSettings(line, settings)) return kExitUsage;
     if (width == 0) {
@@ -184,6 +188,7 @@ int RunRender(int Argc, char** Argv) {
     }
     ResizeView(width, height);
     InitScene();
+    Grid->Route = route;
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
     const bool progress = frames > 1 && isatty(2) != 0;
 

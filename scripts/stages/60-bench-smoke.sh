@@ -8,5 +8,5 @@ dir=$SORVEL2_CI_BUILD/bench
 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL2_ENGINE_ONLY=ON \
       -DSORVEL2_BUILD_TESTS=OFF -DSORVEL2_BUILD_TOOLS=OFF -DSORVEL2_BUILD_BENCH=ON >/dev/null
 ninja -C "$dir" sorvel2_speed_bench
-"$dir/bench/sorvel2_speed_bench" --benchmark_filter='/grid:32/balls:10/T:20/' --benchmark_min_time=0.01 \
+"$dir/bench/sorvel2_speed_bench" --benchmark_filter='/grid:32/balls:10/T:20/|^Route.*/threads:1/grid:64/balls:10/' --benchmark_min_time=0.01 \
     --benchmark_counters_tabular=true

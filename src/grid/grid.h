@@ -8,9 +8,11 @@
 // normals at the upper boundary.
 //
 // Field function contract (TFieldProc):
-//  * When: exactly once at the start of every Polygonise, with the grid as
-//    its argument, before the grid reads any sample. Never from the
-//    constructor. On the thread that calls Polygonise.
+//  * When: exactly once at the start of every Polygonise that takes the
+//    dense route (every call, unless a block field is attached: see
+//    TBlockField), with the grid as its argument, before the grid reads any
+//    sample. Never from the constructor. On the thread that calls
+//    Polygonise.
 //  * What it fills: every element of Values, element
 //    i + (SizeX+1)*(j + (SizeY+1)*k) for k 0..SizeZ, j 0..SizeY, i 0..SizeX,
 //    with a finite value; greater than 0.0 is inside. An element it leaves
@@ -26,8 +28,10 @@
 #include "grid/vector.h"
 #include "runtime/runtime.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 // The surface point on one lattice edge. On an x-edge, Position.y and .z are
 // fixed at construction and Position.x moves (likewise for y- and z-edges);
@@ -48,6 +52,83 @@ struct TCubeEdges {
 
 class TGrid;
 using TFieldProc = void (*)(TGrid& Grid);
+
+// Blocks: the value lattice cut into cubes of kBlockSize samples a side,
+// block (bx, by, bz) holding the samples i = 4bx .. 4bx+3, j = 4by .. 4by+3,
+// k = 4bz .. 4bz+3 that exist (the last block along an axis may be shorter:
+// the lattice ends at index Size). A block row (by, bz) is the blocks
+// bx = 0 .. BlocksX-1 of those sample rows.
+inline constexpr std::int32_t kBlockSize = 4;
+
+// What a field proved about a block: every sample of it outside (its value
+// would be 0.0 or less), every sample inside (greater than 0.0), or nothing.
+enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMixed = 2 };
+
+// A field that can also bound itself over blocks, so that the grid needs
+// its exact values only where the triangles depend on them (the sparse
+// route, grid/sparse_surface.cpp): the signs of the samples, which proven
+// blocks give wholesale, and the exact values only at the ends of crossed
+// edges and at their forward neighbours, which the normals' forward
+// differences read. The triangles come out the same, bit for bit, as when
+// FieldProc fills every sample.
+//
+// Contract. On a Polygonise that takes the sparse route the grid does not
+// call FieldProc; it calls, in this order:
+//  * Begin(Grid), once, on the calling thread, before anything else: the
+//    per-call set-up. Returning false means this call's blocks cannot be
+//    bounded (say, a ball with a coordinate that is not finite): the grid
+//    then calls FieldProc and takes the dense route for this call.
+//  * BoundRow(Grid, Scale, BY, BZ, Classes): the classes of block row
+//    (BY, BZ) of blocks Scale * kBlockSize samples a side (samples 4 Scale bx
+//    .. 4 Scale bx + 4 Scale - 1 along x, and so on). First at Scale 2, once
+//    for every such block row; then at Scale 1, only for the block rows
+//    where a coarse block could not be proven. On entry Classes[bx] holds
+//    what is already known for every block bx of the row (kBlockMixed where
+//    nothing is: everywhere at Scale 2; a proven coarse block's class at
+//    Scale 1); the field works out the others. kBlockOutside only if the
+//    value FieldProc would store is 0.0 or less at every sample of the
+//    block, kBlockInside only if it is greater than 0.0 at every one;
+//    kBlockMixed is always allowed. A wrong proof gives wrong triangles:
+//    the bound must hold for the field's own arithmetic, rounding included.
+//  * EvaluateSamples(Grid, J, Rows, K, Mask, Inside): stores into Values,
+//    for every row (j, K), j = J .. J + Rows - 1, and every sample i whose
+//    bit i % 64 of Mask[i / 64] is set, exactly the value FieldProc would
+//    store there, bit for bit; and, when Inside is not null, sets bit i of
+//    that row's mask where that value is greater than 0.0 (Rows masks one
+//    after the other, (SizeX + 64) / 64 words each, their bits clear to
+//    begin with). Only once every block row of Scale 2 has been bounded;
+//    never twice for one sample.
+//  * End(Grid), once, on the calling thread, after the last EvaluateSamples.
+// BoundRow and EvaluateSamples run on the grid's worker threads
+// (grid/parallel.h), concurrently for different block rows and rows; they
+// start no parallel work of their own. None of the four makes OpenGL calls
+// or touches anything of the grid but Values and FieldScratch.
+class TBlockField {
+public:
+    virtual ~TBlockField() = default;
+    virtual bool Begin(TGrid& Grid) = 0;
+    virtual void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                          std::uint8_t* Classes) = 0;
+    virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K,
+                                 const std::uint64_t* Mask, std::uint64_t* Inside) = 0;
+    virtual void End(TGrid& Grid) = 0;
+};
+
+// How Polygonise gets its samples when a block field is attached.
+enum class TFieldRoute {
+    Dense,         // FieldProc fills every sample
+    Sparse,        // blocks bounded, exact values only where needed; dense where
+                   // that cannot pay (tiny grids, frames with hardly a proven block)
+    SparseAlways,  // sparse whenever the field can bound the call (tests, benchmarks)
+};
+
+// What the last Polygonise (or PrepareSurface) did.
+struct TSurfaceStats {
+    bool Sparse = false;                // it took the sparse route
+    std::int64_t SamplesEvaluated = 0;  // samples whose exact value was computed
+    std::int64_t CubesWalked = 0;       // cubes whose case index was looked at
+    std::int64_t Triangles = 0;         // triangles its emission handed to the sink
+};
 
 // What the layer passes of one Polygonise share (grid/surface.cpp).
 struct TSurfaceKernels;
@@ -73,7 +154,7 @@ public:
     TGrid(const TGrid&) = delete;
     TGrid& operator=(const TGrid&) = delete;
 
-    // Runs the field function, classifies the samples, updates the crossed
+    // Gets the samples (FillSamples), classifies them, updates the crossed
     // edges, then hands every vertex of every triangle to Sink, three per
     // triangle, as Sink(const TEdgeVertex&): the consumer takes Normal, then
     // Position (for OpenGL: glNormal3fv, then glVertex3fv).
@@ -89,18 +170,45 @@ public:
     // function may: it runs before the workers start).
     template <class Sink>
     void Polygonise(Sink&& Emit) {
-        FieldProc(*this);
+        if (!ReuseSamples) {
+            if (StartSparse()) {
+                PolygoniseStreamed(Emit);
+                return;
+            }
+            FillDense();
+        }
+        PolygoniseSamples(Emit);
+    }
+
+    // The first part of Polygonise: the samples its route needs. Dense: calls
+    // FieldProc. Sparse (a block field attached and Route allowing it):
+    // bounds the blocks, evaluates the exact set and classifies every
+    // sample (Inside is then complete). LastStats() tells which it took.
+    void FillSamples();
+
+    // The rest of Polygonise, on the samples of the last FillSamples.
+    template <class Sink>
+    void PolygoniseSamples(Sink&& Emit) {
+        Stats_.Triangles = 0;
         if (!HasSurface()) return;
+        std::int64_t walked = 0;
+        auto emitLayer = [&](std::int64_t k) {
+            if (Stats_.Sparse) {
+                walked += EmitLayerSparse(k, Emit);
+            } else {
+                EmitLayer(k, Emit);
+            }
+        };
         if (BeginLayers() == 0) {
             for (std::int64_t k = 0; k < SizeZ; ++k) {
                 SurfaceLayer(k);
-                if (k >= 1) EmitLayer(k - 1, Emit);
+                if (k >= 1) emitLayer(k - 1);
             }
         } else {
             int spins = 0;
             for (std::int64_t k = 0; k + 1 < SizeZ;) {
                 if (LayerReady(k) && LayerReady(k + 1)) {
-                    EmitLayer(k, Emit);
+                    emitLayer(k);
                     ++k;
                     spins = 0;
                 } else if (HelpWithLayers()) {
@@ -111,12 +219,18 @@ public:
             }
         }
         EndLayers();
+        if (Stats_.Sparse) Stats_.CubesWalked = walked;
     }
+
+    // For timing the parts of a frame apart: Polygonise then skips
+    // FillSamples and works on the samples the last call left.
+    bool ReuseSamples = false;
 
     // Steps before emission: field, classification, crossings on the x-, y-
     // and z-edges. Same results as ReferencePrepareSurface (grid/reference.h),
     // split over the worker threads (grid/parallel.h) and using the vector
-    // instructions in use (grid/simd.h).
+    // instructions in use (grid/simd.h). On the sparse route the samples
+    // outside the exact set keep whatever they held (see Values).
     void PrepareSurface();
 
     // Emission: cubes in index order (i fastest, then j, then k); for each,
@@ -130,6 +244,43 @@ public:
     // False when a size is 0 or negative: a grid whose counts all allow it
     // but that has no sample to classify, no crossed edge and no cube.
     bool HasSurface() const { return SizeX > 0 && SizeY > 0 && SizeZ > 0; }
+
+    // Attaches a field that bounds blocks, which the grid then owns (nullptr:
+    // none, every call dense). Set-up, not per frame: sizes the sparse
+    // route's arrays (run-time error 201 or 203 when they cannot be had).
+    void UseBlockField(std::unique_ptr<TBlockField> Field);
+    TBlockField* BlockField() const { return BlockField_.get(); }
+    TFieldRoute Route = TFieldRoute::Sparse;
+
+    // Whether this grid's sizes allow the sparse route at all: every axis 1
+    // to kMaxSparseSize samples (longer rows go dense).
+    static constexpr std::int32_t kMaxSparseSize = 1023;
+    // When TFieldRoute::Sparse goes dense instead: on grids smaller than
+    // kSparseMinSize on an axis (a block is then a large part of the grid,
+    // and proving rarely pays), and for kSparseRetryCalls calls after a
+    // sparse call that had to evaluate more than kSparseMaxShare of the
+    // samples (hardly a block proven); then it tries again.
+    static constexpr std::int32_t kSparseMinSize = 12;
+    static constexpr int kSparseRetryCalls = 7;
+    static constexpr double kSparseMaxShare = 0.6;
+
+    // Blocks along each axis, and the class the last sparse call gave block
+    // (bx, by, bz) (element bx + BlocksX * (by + BlocksY * bz)).
+    std::int32_t BlocksX() const { return SizeX / kBlockSize + 1; }
+    std::int32_t BlocksY() const { return SizeY / kBlockSize + 1; }
+    std::int32_t BlocksZ() const { return SizeZ / kBlockSize + 1; }
+    const TArray<std::uint8_t>& BlockClasses() const { return BlockClass_; }
+
+    const TSurfaceStats& LastStats() const { return Stats_; }
+
+    // For debugging and tests: before every sparse call, fill all of Values
+    // with NaN, so that a value read outside the exact set shows.
+    bool PoisonValues = false;
+
+    // Whoever writes Inside other than this class's own routes (the
+    // reference polygoniser) calls this: the sparse route then rewrites all
+    // of Inside on its next call instead of trusting what it wrote last.
+    void InsideWritten() { InsideKnown_ = false; }
 
     // The edge point in slot Slot of a cube.
     const TEdgeVertex& CubeEdge(const TCubeEdges& Cube, int Slot) const {
@@ -155,6 +306,12 @@ public:
     float CenterX;
     float CenterY;
     float CenterZ;
+    // The samples. On the dense route FieldProc fills all of them every
+    // call. On the sparse route only the exact set is computed: the samples
+    // of blocks not proven, and in proven blocks the ends of crossed edges
+    // and their forward neighbours; every other element keeps a stale value
+    // (NaN with PoisonValues). Nothing may read a value outside the exact
+    // set: Inside, the edges and the triangles never do.
     TArray<float> Values;
     TArray<std::uint8_t> Inside;
     TArray<TCubeEdges> Cubes;
@@ -171,10 +328,43 @@ public:
     // Bytes of the scratch arrays.
     std::int64_t ScratchBytes() const {
         return 4 * static_cast<std::int64_t>(FieldScratch.Count() + LineScratch.Count()) +
-               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count());
+               8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
+               static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
+               RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
+               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count());
     }
 
 private:
+    bool SparseThisCall();
+    // The sparse route's call: StartSparse decides and begins it (false:
+    // this call is dense, FillDense does its field), EndSparse closes it.
+    bool StartSparse();
+    void EndSparse();
+    void FillDense();
+    // The sparse route within Polygonise streams: the block layers pass
+    // through the field's passes, the crossings and the emission a few
+    // layers apart (sparse_surface.cpp), so that what one layer's passes
+    // write is still in the caches when the next pass reads it. Same
+    // results as FillSamples then PolygoniseSamples.
+    template <class Sink>
+    void PolygoniseStreamed(Sink&& Emit);
+    void StartSparseStream();
+    void StartSparseStep(std::int64_t Step);
+    void FinishSparseStep();
+    void RunStreamRows();
+    static constexpr std::int64_t kStreamSteps = 5;    // steps after the last layer's pass 1
+    static constexpr std::int64_t kStreamEmitLag = 7;  // a layer is emitted in step (layer + this)
+    // The crossed edges of the layers of block layer BZ after a sparse
+    // FillSamples.
+    void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
+    template <class Sink>
+    std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
+    template <class Sink>
+    void EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const;
+    template <class Sink>
+    void EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+    void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
+
     // Scratch of PrepareSurface: the running coordinates of the three axes,
     // and two layers of inside-bit masks for each worker thread.
     TArray<float> LineScratch;
@@ -209,9 +399,39 @@ private:
     std::atomic<std::int64_t> Claimed_{0};  // chunks claimed so far, by anyone
     std::atomic<std::int64_t> Bottom_{0};   // chunks the workers took
     std::int64_t Top_ = 0;                  // chunks the caller took
+
+    // The sparse route (grid/sparse_surface.cpp), sized by UseBlockField.
+    friend class TSparsePass;
+    std::unique_ptr<TBlockField> BlockField_;
+    TArray<std::uint8_t> CoarseClass_;  // per block of twice the size: this call's TBlockClass
+    TArray<std::uint8_t> BlockClass_;   // per block: this call's TBlockClass
+    TArray<std::uint8_t> BlockInside_;  // per block: 0 or 1 when Inside holds that
+                                        // at all its samples, 2 when unknown
+    TArray<std::uint64_t> TouchBits_;   // per block row: bit bx set when block bx
+                                        // may hold the end of a crossed edge
+    TArray<std::uint8_t> RowTouch_;     // per block row: any such block
+    TArray<std::uint8_t> RowClass_;     // per block row: the class of all its blocks, or mixed
+    TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside holds that
+                                        // throughout, otherwise 2
+    TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
+    bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
+    std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
+    std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
+    int DenseFrames_ = 0;               // calls left that go dense without trying
+    mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;
+
+// The set bits of a word. (A plain x86-64 has no popcount instruction; the
+// builtin would call a library routine.)
+inline int BitCount(std::uint64_t x) {
+    x = x - (x >> 1 & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + (x >> 2 & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>(x * 0x0101010101010101ull >> 56);
+}
 
 // Finds the cubes of one row whose case index is neither 0 nor 255 (the
 // instruction level in use does the scan): Count cubes whose corner-0 flags
@@ -221,10 +441,46 @@ inline constexpr std::int64_t kFieldScratchPadding = 16;
 std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, std::int64_t LayerStride,
                              std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
 
+// The cubes First .. First+Count-1 of cube row (j, k) (Count at most
+// 65536): finds the active ones in their flags and emits their triangles.
 template <class Sink>
-void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
+void TGrid::EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const {
+    const std::int64_t sx = SizeX, sy = SizeY;
+    constexpr std::int32_t kChunk = 2048;
+    std::uint16_t where[kChunk];
+    std::uint8_t cases[kChunk];
+    const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
+    for (std::int64_t i0 = First; i0 < First + Count; i0 += kChunk) {
+        const std::int32_t count = static_cast<std::int32_t>(First + Count - i0 < kChunk ? First + Count - i0 : kChunk);
+        const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
+        for (std::int32_t q = 0; q < found; ++q) {
+            const std::int64_t i = i0 + where[q];
+            if (q + 1 < found) PrefetchCube(i0 + where[q + 1], j, k);
+            EmitCube(i, j, k, cases[q], Emit);
+        }
+    }
+}
+
+// The y- and z-edges of a cube lie far from those of the cube before it:
+// the emission starts reading the next cube's while it emits this one.
+inline void TGrid::PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ, oy = sy - 1, oz = sz - 1;
+    const TEdgeVertex* y = EdgesY.Data();
+    const TEdgeVertex* z = EdgesZ.Data();
+    __builtin_prefetch(y + (j + oy * (k + sz * i)));
+    __builtin_prefetch(y + (j + oy * (k + 1 + sz * i)));
+    __builtin_prefetch(y + (j + oy * (k + sz * (i + 1))));
+    __builtin_prefetch(y + (j + oy * (k + 1 + sz * (i + 1))));
+    __builtin_prefetch(z + (k + oz * (i + sx * j)));
+    __builtin_prefetch(z + (k + oz * (i + sx * (j + 1))));
+}
+
+// The triangles of cube (i, j, k), whose case index is Case (neither 0 nor
+// 255): the case's row of TriTable three entries at a time until -1, each
+// triangle's vertices in reverse order.
+template <class Sink>
+void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
-    if (sx < 2 || sy < 2 || sz < 2) return;
     // The edge point of slot s of cube (i, j, k) is element
     // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
     // x-, y- and z-edge at corner 0: the cube wiring of the constructor,
@@ -232,45 +488,106 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
     const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
                                      ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
-    const TEdgeVertex* arrays[3] = {EdgesX.Data(), EdgesY.Data(), EdgesZ.Data()};
-    constexpr std::int32_t kChunk = 2048;
-    std::uint16_t where[kChunk];
-    std::uint8_t cases[kChunk];
+    const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
+                                  EdgesZ.Data() + (k + oz * (i + sx * j))};
+    const std::int8_t* tri = TriTable[Case];
+    int m = 0;
+    for (; tri[m] != -1; m += 3) {
+        Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
+        Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
+        Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
+    }
+    Stats_.Triangles += m / 3;
+}
+
+template <class Sink>
+void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
+    if (sx < 2 || sy < 2 || sz < 2) return;
+    for (std::int64_t j = 0; j < sy - 1; ++j) EmitRange(j, k, 0, sx - 1, Emit);
+}
+
+// Layer k after a sparse call, from the inside bits of every classified
+// row rather than from Inside: for each cube row, the cubes whose eight
+// corners are neither all inside nor all outside are found a word of cubes
+// at a time, and only those are visited. Rows of block rows that touch no
+// surface have none (a cube with corners of both classes has a crossed
+// edge, whose ends lie in touching blocks). Same cubes, same order as
+// EmitLayer. Returns how many cubes it visited.
+// NOTE: not inlined: both ways of polygonising call it, and a copy of it in
+// each, for every kind of sink, only makes the program larger (it runs a
+// whole layer per call).
+template <class Sink>
+[[gnu::noinline]] std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
+    if (sx < 2 || sy < 2 || sz < 2) return 0;
+    const std::int64_t words = (sx + 63) / 64, nby = BlocksY();
+    const std::uint64_t* layer = ClassBits_.Data() + words * sy * k;
+    const std::int64_t bz0 = k / kBlockSize, bz1 = (k + 1) / kBlockSize;
+    std::int64_t visited = 0;
     for (std::int64_t j = 0; j < sy - 1; ++j) {
-        const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
-        for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
-            const std::int32_t count = static_cast<std::int32_t>(sx - 1 - i0 < kChunk ? sx - 1 - i0 : kChunk);
-            const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
-            for (std::int32_t q = 0; q < found; ++q) {
-                const std::int64_t i = i0 + where[q];
-                const TEdgeVertex* base[3] = {arrays[0] + (i + ox * (j + sy * k)), arrays[1] + (j + oy * (k + sz * i)),
-                                              arrays[2] + (k + oz * (i + sx * j))};
-                // The next active cube's y- and z-edges lie far from this
-                // one's: start reading them now.
-                if (q + 1 < found) {
-                    const std::int64_t n = i0 + where[q + 1];
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + sz * n)));
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * n)));
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + sz * (n + 1))));
-                    __builtin_prefetch(arrays[1] + (j + oy * (k + 1 + sz * (n + 1))));
-                    __builtin_prefetch(arrays[2] + (k + oz * (n + sx * j)));
-                    __builtin_prefetch(arrays[2] + (k + oz * (n + sx * (j + 1))));
-                }
-                const std::int8_t* tri = TriTable[cases[q]];
-                for (int m = 0; tri[m] != -1; m += 3) {
-                    Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
-                    Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
-                    Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
-                }
+        const std::int64_t by0 = j / kBlockSize, by1 = (j + 1) / kBlockSize;
+        if (!(RowTouch_[by0 + nby * bz0] | RowTouch_[by1 + nby * bz0] | RowTouch_[by0 + nby * bz1] |
+              RowTouch_[by1 + nby * bz1]))
+            continue;
+        // The corner rows: c[0] is (j, k), c[1] (j+1, k), c[2] (j, k+1), c[3] (j+1, k+1).
+        const std::uint64_t* c[4] = {layer + words * j, layer + words * (j + 1), layer + words * (j + sy),
+                                     layer + words * (j + 1 + sy)};
+        auto all = [&](std::int64_t w) { return w < words ? c[0][w] & c[1][w] & c[2][w] & c[3][w] : 0; };
+        auto any = [&](std::int64_t w) { return w < words ? c[0][w] | c[1][w] | c[2][w] | c[3][w] : 0; };
+        for (std::int64_t w = 0; w < words; ++w) {
+            // Per column of four flags: all inside, any inside; cube i takes
+            // columns i and i + 1.
+            const std::uint64_t a = all(w), o = any(w), aNext = a >> 1 | all(w + 1) << 63, oNext = o >> 1 | any(w + 1) << 63;
+            std::uint64_t active = ~((a & aNext) | ~(o | oNext));
+            if (w == words - 1) active &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
+            visited += BitCount(active);
+            for (; active != 0; active &= active - 1) {
+                const std::int64_t i = w * 64 + __builtin_ctzll(active);
+                if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+                auto flag = [&](int Row, std::int64_t At) { return static_cast<unsigned>(c[Row][At >> 6] >> (At & 63) & 1); };
+                const unsigned cube = flag(0, i) | flag(0, i + 1) << 1 | flag(1, i + 1) << 2 | flag(1, i) << 3 |
+                                      flag(2, i) << 4 | flag(2, i + 1) << 5 | flag(3, i + 1) << 6 | flag(3, i) << 7;
+                EmitCube(i, j, k, cube, Emit);
             }
         }
     }
+    return visited;
+}
+
+template <class Sink>
+void TGrid::PolygoniseStreamed(Sink&& Emit) {
+    Stats_.Triangles = 0;
+    StartSparseStream();
+    const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
+    std::int64_t walked = 0;
+    auto emitBlockLayer = [&](std::int64_t L) {
+        for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k)
+            walked += EmitLayerSparse(k, Emit);
+    };
+    for (std::int64_t step = 0; step < steps; ++step) {
+        StartSparseStep(step);
+        // The caller emits a layer the steps before this one finished while
+        // the workers take this step's block rows; then it joins them.
+        if (step >= kStreamEmitLag) emitBlockLayer(step - kStreamEmitLag);
+        FinishSparseStep();
+    }
+    for (std::int64_t L = std::max<std::int64_t>(0, steps - kStreamEmitLag); L < layers; ++L) emitBlockLayer(L);
+    EndSparse();
+    Stats_.CubesWalked = walked;
 }
 
 template <class Sink>
 void TGrid::EmitTriangles(Sink&& Emit) const {
+    Stats_.Triangles = 0;
     if (!HasSurface()) return;
-    for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);
+    if (!Stats_.Sparse) {
+        for (std::int64_t k = 0; k + 1 < SizeZ; ++k) EmitLayer(k, Emit);
+        return;
+    }
+    std::int64_t walked = 0;
+    for (std::int64_t k = 0; k + 1 < SizeZ; ++k) walked += EmitLayerSparse(k, Emit);
+    Stats_.CubesWalked = walked;
 }
 
 inline unsigned TGrid::CaseIndex(std::int32_t i, std::int32_t j, std::int32_t k) const {

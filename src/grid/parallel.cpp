@@ -15,6 +15,7 @@
 #define SORVEL2_THREADS 1
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #endif
 
@@ -121,8 +122,18 @@ private:
         // A new thread waits for the generation after this one, even if the
         // first job is handed out before it gets to look.
         const std::uint64_t now = Generation_.load(std::memory_order_acquire);
-        for (int w = 1; w < Count_; ++w) Threads_[w] = std::thread(&TWorkers::Loop, this, now);
-        Started_ = Count_;
+        int w = 1;
+        try {
+            for (; w < Count_; ++w) Threads_[w] = std::thread(&TWorkers::Loop, this, now);
+        } catch (const std::system_error&) {
+            // NOTE: no thread can be had (a process limit, or a stack limit
+            // so large that a thread's default stack does not fit): the
+            // work goes on with those that started, the caller at least,
+            // and ThreadCount() says so. Asking again every frame would only
+            // fail again.
+            Count_ = w;
+        }
+        Started_ = w;
     }
 
     void Stop() {

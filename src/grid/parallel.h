@@ -17,7 +17,8 @@ inline constexpr int kMaxThreads = 8;
 void SetThreadCount(int Count);
 
 // The number of threads in use, 1 to kMaxThreads (always 1 in a build
-// without thread support).
+// without thread support). Fewer than set when the system would not start
+// as many: the work then goes on with those it did.
 int ThreadCount();
 
 // The least work (in samples) that makes a part of its own: below twice

@@ -20,6 +20,7 @@ void ReferencePrepareSurface(TGrid& Grid) {
     auto in = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return In[i + sx * j + sx * sy * k]; };
 
     // 2. Classification: strictly greater than 0.0 is inside.
+    Grid.InsideWritten();
     std::uint8_t* flag = Grid.Inside.Data();
     for (std::int64_t k = 0; k < sz; ++k)
         for (std::int64_t j = 0; j < sy; ++j)

@@ -1,5 +1,8 @@
 #include "grid/simd.h"
 
+#include "grid/surface_kernels.h"
+
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -21,8 +24,9 @@ TSimdLevel Detect() {
 #endif
 }
 
-// -1 until first asked.
-std::atomic<int> gActive{-1};
+// Per family: -1 until first asked or set.
+std::atomic<int> gLevel[kKernelFamilyCount] = {-1, -1};
+std::atomic<bool> gSet{false};
 
 } // namespace
 
@@ -31,19 +35,53 @@ TSimdLevel SupportedSimdLevel() {
     return supported;
 }
 
-TSimdLevel ActiveSimdLevel() {
-    int level = gActive.load(std::memory_order_relaxed);
+TSimdLevel LowestSimdLevel() { return SORVEL2_PORTABLE_LEVEL ? kSimdPortable : kSimdSse2; }
+
+TSimdLevel KernelLevel(TKernelFamily Family) {
+    int level = gLevel[Family].load(std::memory_order_relaxed);
     if (level < 0) {
         level = SupportedSimdLevel();
-        gActive.store(level, std::memory_order_relaxed);
+        gLevel[Family].store(level, std::memory_order_relaxed);
     }
     return static_cast<TSimdLevel>(level);
 }
 
-bool SetSimdLevel(TSimdLevel Level) {
-    if (Level < kSimdPortable || Level > SupportedSimdLevel()) return false;
-    gActive.store(Level, std::memory_order_relaxed);
+bool SetKernelLevel(TKernelFamily Family, TSimdLevel Level) {
+    if (Level < LowestSimdLevel() || Level > SupportedSimdLevel()) return false;
+    gLevel[Family].store(Level, std::memory_order_relaxed);
+    gSet.store(true, std::memory_order_relaxed);
     return true;
+}
+
+bool SetSimdLevel(TSimdLevel Level) {
+    if (Level < LowestSimdLevel() || Level > SupportedSimdLevel()) return false;
+    for (int f = 0; f < kKernelFamilyCount; ++f) SetKernelLevel(static_cast<TKernelFamily>(f), Level);
+    return true;
+}
+
+bool KernelLevelsSet() { return gSet.load(std::memory_order_relaxed); }
+
+TSimdLevel FastestLevel(TKernelProbe Probe) {
+    constexpr int kRounds = 9;
+    double best[kSimdLevelCount];
+    for (double& b : best) b = 1e30;
+    // Rounds over all levels, so that a slow moment of the machine spreads
+    // over them instead of falling on one.
+    for (int round = 0; round < kRounds; ++round)
+        for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
+            best[level] = std::min(best[level], Probe(static_cast<TSimdLevel>(level)));
+    int fastest = LowestSimdLevel();
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
+        if (best[level] < best[fastest]) fastest = level;
+    return static_cast<TSimdLevel>(fastest);
+}
+
+void ChooseKernelLevels(TKernelProbe FieldProbe) {
+    static std::atomic<bool> done{false};
+    if (LowestSimdLevel() == SupportedSimdLevel() || KernelLevelsSet() || done.exchange(true)) return;
+    const TSimdLevel surface = FastestLevel(ProbeSurfaceKernels), field = FastestLevel(FieldProbe);
+    gLevel[kSurfaceKernels].store(surface, std::memory_order_relaxed);
+    gLevel[kFieldKernels].store(field, std::memory_order_relaxed);
 }
 
 const char* SimdLevelName(TSimdLevel Level) {

@@ -1,7 +1,8 @@
 // Which vector instructions the fast paths of the field and the polygoniser
-// use. Chosen at start-up from what the processor offers; the binary itself
-// targets a plain x86-64 (or any other architecture, where only the
-// portable level exists). Every level gives the same results bit for bit.
+// use. Chosen at start-up from what the processor offers and, family by
+// family, from what it does fastest; the binary itself targets a plain
+// x86-64 (or any other architecture, where only the portable level exists).
+// Every level gives the same results bit for bit.
 #pragma once
 
 enum TSimdLevel : int {
@@ -15,12 +16,47 @@ inline constexpr int kSimdLevelCount = 4;
 // The best level this processor and this build can run.
 TSimdLevel SupportedSimdLevel();
 
-// The level in use; SupportedSimdLevel() unless set otherwise.
-TSimdLevel ActiveSimdLevel();
+// The lowest level this build carries: kSimdPortable, except in a
+// WebAssembly build with SIMD128, which carries that level alone (a page is
+// downloaded whole, and it would never run the plain code).
+TSimdLevel LowestSimdLevel();
 
-// Selects a level (for tests and benchmarks). A level above
-// SupportedSimdLevel() is refused: returns false and changes nothing.
+// The kinds of kernels whose level is chosen apart: a processor may do one
+// kind of work best at one width and another at another (a Zen 4 splits
+// 512-bit work in two, so its divisions, and so the field, go faster with
+// AVX2, while its polygoniser still gains from AVX-512).
+enum TKernelFamily : int {
+    kFieldKernels = 0,    // the field: its rows, its block bounds, its samples
+    kSurfaceKernels = 1,  // the polygoniser: classification and the cube scan
+};
+inline constexpr int kKernelFamilyCount = 2;
+
+// The level a family's kernels use: SupportedSimdLevel() until set.
+TSimdLevel KernelLevel(TKernelFamily Family);
+
+// Selects a level for one family, or for all. A level above
+// SupportedSimdLevel() or below LowestSimdLevel() is refused: returns false
+// and changes nothing.
+bool SetKernelLevel(TKernelFamily Family, TSimdLevel Level);
 bool SetSimdLevel(TSimdLevel Level);
+
+// True once a level was set: a calibration then leaves it alone.
+bool KernelLevelsSet();
+
+// Times a small fixed job of one family's kernels at Level, in seconds.
+using TKernelProbe = double (*)(TSimdLevel Level);
+
+// The level at which Probe runs fastest on this processor: every supported
+// level timed several times in turn, the least time of each compared. Every
+// level gives the same results, so a choice skewed by a busy moment only
+// costs time.
+TSimdLevel FastestLevel(TKernelProbe Probe);
+
+// Picks every family's level by FastestLevel, once per process and only if
+// no level was set and the build has more than one: the polygoniser's with
+// the grid's own probe, the field's with FieldProbe (the field lives above
+// the grid). A millisecond or two; for set-up, not for a frame.
+void ChooseKernelLevels(TKernelProbe FieldProbe);
 
 // "portable", "sse2" ("simd128" in WebAssembly), "avx2", "avx512".
 const char* SimdLevelName(TSimdLevel Level);
@@ -42,4 +78,12 @@ const char* SimdLevelName(TSimdLevel Level);
 #define SORVEL2_SIMD4 1
 #else
 #define SORVEL2_SIMD4 0
+#endif
+
+// Whether the build carries the plain kernels as a level of their own (see
+// LowestSimdLevel).
+#if SORVEL2_SIMD4 && !SORVEL2_X86_SIMD
+#define SORVEL2_PORTABLE_LEVEL 0
+#else
+#define SORVEL2_PORTABLE_LEVEL 1
 #endif

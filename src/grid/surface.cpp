@@ -12,6 +12,7 @@
 #include "grid/grid.h"
 
 #include "grid/parallel.h"
+#include "grid/crossings.h"
 #include "grid/surface_kernels.h"
 #include "grid/surface_math.h"
 
@@ -20,19 +21,6 @@
 #include <utility>
 
 namespace {
-
-// Fn(Base + b) for every set bit b of Bits, lowest first.
-template <class Visit>
-inline void ForEachBit(std::uint64_t Bits, std::int64_t Base, Visit&& Fn) {
-    for (; Bits != 0; Bits &= Bits - 1) Fn(Base + __builtin_ctzll(Bits));
-}
-
-// Fn(i) for every sample i whose flag differs between the rows of bit
-// masks A and B (Words words each): the crossed edges between two rows.
-template <class Visit>
-inline void ForEachDifference(const std::uint64_t* A, const std::uint64_t* B, std::int64_t Words, Visit&& Fn) {
-    for (std::int64_t w = 0; w < Words; ++w) ForEachBit(A[w] ^ B[w], w * 64, Fn);
-}
 
 // The classification and crossings of the layers of one part, a layer at a
 // time. Cur holds the bit masks of the layer in hand, Next those of the
@@ -52,45 +40,15 @@ public:
     void Step(std::int64_t k, bool OwnNext) {
         const bool zEdges = k + 1 < Sz_;
         if (zEdges) Classify(k + 1, Next_, OwnNext);
-        const std::int64_t sx = Sx_, sy = Sy_, sz = Sz_, words = Words_;
-        const float cell = G_.CellSize;
-        for (std::int64_t j = 0; j < sy; ++j) {
-            const std::uint64_t* row = Cur_ + words * j;
-            const std::int64_t n0 = Vx_ * j + Vxy_ * k;
+        for (std::int64_t j = 0; j < Sy_; ++j) {
             // The gradients of the z-edges read two layers up, where nothing
             // has looked yet: fetch that row ahead of them.
-            if (zEdges && k + 2 <= sz)
-                for (std::int64_t i = 0; i < Vx_; i += 16) __builtin_prefetch(V_ + n0 + 2 * Vxy_ + i);
-            // x-edges (i, j, k), i to sx-2: flag i differs from flag i+1.
-            for (std::int64_t w = 0; w < words; ++w) {
-                const std::uint64_t carry = w + 1 < words ? row[w + 1] << 63 : 0;
-                std::uint64_t d = row[w] ^ (row[w] >> 1 | carry);
-                if (w == words - 1) d &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
-                ForEachBit(d, w * 64, [&](std::int64_t i) {
-                    const std::int64_t n = n0 + i;
-                    TEdgeVertex& e = G_.EdgesX[static_cast<std::size_t>(i + (sx - 1) * (j + sy * k))];
-                    Crossing(V_[n], V_[n + 1], Gradient(n), Gradient(n + 1), Job_.LineX[i], cell, e.Position.x,
-                             e.Normal);
-                });
+            if (zEdges && k + 2 <= Sz_) {
+                const float* ahead = V_ + Vx_ * j + Vxy_ * (k + 2);
+                for (std::int64_t i = 0; i < Vx_; i += 16) __builtin_prefetch(ahead + i);
             }
-            // y-edges (i, j, k), j to sy-2.
-            if (j + 1 < sy) {
-                ForEachDifference(row, row + words, words, [&](std::int64_t i) {
-                    const std::int64_t n = n0 + i;
-                    TEdgeVertex& e = G_.EdgesY[static_cast<std::size_t>(j + (sy - 1) * (k + sz * i))];
-                    Crossing(V_[n], V_[n + Vx_], Gradient(n), Gradient(n + Vx_), Job_.LineY[j], cell, e.Position.y,
-                             e.Normal);
-                });
-            }
-            // z-edges (i, j, k), k to sz-2.
-            if (zEdges) {
-                ForEachDifference(row, Next_ + words * j, words, [&](std::int64_t i) {
-                    const std::int64_t n = n0 + i;
-                    TEdgeVertex& e = G_.EdgesZ[static_cast<std::size_t>(k + (sz - 1) * (i + sx * j))];
-                    Crossing(V_[n], V_[n + Vxy_], Gradient(n), Gradient(n + Vxy_), Job_.LineZ[k], cell, e.Position.z,
-                             e.Normal);
-                });
-            }
+            const std::uint64_t* row = Cur_ + Words_ * j;
+            CrossRow(Job_, j, k, row, j + 1 < Sy_ ? row + Words_ : nullptr, zEdges ? Next_ + Words_ * j : nullptr);
         }
         std::swap(Cur_, Next_);
     }
@@ -105,11 +63,6 @@ public:
     }
 
 private:
-    // Forward-difference gradient at sample index n.
-    TVector Gradient(std::int64_t n) const {
-        return TVector{V_[n + 1] - V_[n], V_[n + Vx_] - V_[n], V_[n + Vxy_] - V_[n]};
-    }
-
     void Classify(std::int64_t k, std::uint64_t* Layer, bool Store) {
         for (std::int64_t j = 0; j < Sy_; ++j)
             Job_.Kernels->ClassifyRow(V_ + Vx_ * j + Vxy_ * k, Sx_,
@@ -151,8 +104,8 @@ std::uint64_t* TGrid::PartScratch(int Part) {
 }
 
 void TGrid::PrepareSurface() {
-    // 1. Field.
-    FieldProc(*this);
+    // 1. Field (on the sparse route, the classification too).
+    FillSamples();
     if (!HasSurface()) return;
 
     // 2-5. Classification and the crossings, by layers, every thread taking part.
@@ -160,8 +113,13 @@ void TGrid::PrepareSurface() {
     const int parts = PartsFor(static_cast<std::int64_t>(SizeX) * SizeY * SizeZ);
     auto body = [&](int part) {
         std::int64_t first, last;
-        PartRange(SizeZ, part, parts, first, last);
-        TLayerWalker(job, PartScratch(part)).Walk(first, last);
+        if (Stats_.Sparse) {
+            PartRange(BlocksZ(), part, parts, first, last);
+            for (std::int64_t bz = first; bz < last; ++bz) CrossBlockLayerSparse(job, bz);
+        } else {
+            PartRange(SizeZ, part, parts, first, last);
+            TLayerWalker(job, PartScratch(part)).Walk(first, last);
+        }
     };
     RunParts(parts, body);
 }
@@ -175,6 +133,7 @@ int TGrid::BeginLayers() {
     // caller from the top whenever the next layer to emit is not ready, so
     // the work balances itself whatever emission costs.
     ChunkLayers_ = std::max<std::int64_t>(1, SizeZ / 32);
+    if (Stats_.Sparse) ChunkLayers_ = (ChunkLayers_ + kBlockSize - 1) / kBlockSize * kBlockSize;
     Chunks_ = (SizeZ + ChunkLayers_ - 1) / ChunkLayers_;
     // NOTE: the done flags are plain ints reached through the compiler's
     // atomic builtins (what std::atomic_ref does), since the libc++ of the
@@ -197,7 +156,12 @@ int TGrid::BeginLayers() {
 
 void TGrid::WalkChunk(std::int64_t Chunk, int Part) {
     const std::int64_t first = Chunk * ChunkLayers_, last = std::min<std::int64_t>(SizeZ, first + ChunkLayers_);
-    TLayerWalker(Job_, PartScratch(Part)).Walk(first, last);
+    if (Stats_.Sparse) {
+        // Chunks hold whole block layers on this route.
+        for (std::int64_t bz = first / kBlockSize; bz * kBlockSize < last; ++bz) CrossBlockLayerSparse(Job_, bz);
+    } else {
+        TLayerWalker(Job_, PartScratch(Part)).Walk(first, last);
+    }
     __atomic_store_n(&ChunkDone[static_cast<std::size_t>(Chunk)], 1, __ATOMIC_RELEASE);
 }
 
@@ -214,6 +178,10 @@ bool TGrid::HelpWithLayers() {
 }
 
 void TGrid::SurfaceLayer(std::int64_t k) {
+    if (Stats_.Sparse) {
+        if (k % kBlockSize == 0) CrossBlockLayerSparse(Job_, k / kBlockSize);
+        return;
+    }
     TLayerWalker walker(Job_, PartScratch(0));
     if (k == 0) walker.Begin(0);
     // The walker's two layers alternate: layer k's masks are where step

@@ -2,6 +2,7 @@
 
 #include "grid/simd.h"
 
+#include <chrono>
 #include <cstring>
 
 #if SORVEL2_SIMD4
@@ -56,7 +57,7 @@ void ClassifyRowPortable(const float* v, std::int64_t n, std::uint8_t* inside, s
         for (std::int64_t i = 0; i < n; ++i) inside[i] = v[i] > 0.0f ? 1 : 0;
 }
 
-std::int32_t ActiveCubesPortable(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t Count,
+[[maybe_unused]] std::int32_t ActiveCubesPortable(const std::uint8_t* Row, std::int64_t sx, std::int64_t sxy, std::int32_t Count,
                                  std::uint16_t* Where, std::uint8_t* Cases) {
     return ActiveTail(Row, sx, sxy, 0, Count, Where, Cases, 0);
 }
@@ -260,7 +261,7 @@ const TSurfaceKernels kKernels[kSimdLevelCount] = {
 };
 #elif SORVEL2_SIMD4
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
-    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowSse2, ActiveCubesSse2},
     {ClassifyRowSse2, ActiveCubesSse2},
@@ -276,4 +277,29 @@ const TSurfaceKernels kKernels[kSimdLevelCount] = {
 
 } // namespace
 
-const TSurfaceKernels& SurfaceKernels() { return kKernels[ActiveSimdLevel()]; }
+const TSurfaceKernels& SurfaceKernels() { return kKernels[KernelLevel(kSurfaceKernels)]; }
+
+double ProbeSurfaceKernels([[maybe_unused]] TSimdLevel Level) {
+#if !SORVEL2_X86_SIMD
+    return 0.0;  // one level only: nothing to choose
+#else
+    // Two layers of 64 x 32 samples around a tilted plane: classified, then
+    // the cubes between them scanned, as a frame does it.
+    constexpr int kX = 64, kY = 32;
+    alignas(64) static float values[2 * kX * kY];
+    alignas(64) static std::uint8_t inside[2 * kX * kY + 64];
+    std::uint64_t bits[2 * kY * (kX / 64)];
+    std::uint16_t where[kX];
+    std::uint8_t cases[kX];
+    for (int n = 0; n < 2 * kX * kY; ++n) values[n] = static_cast<float>((n % kX) + 3 * (n / kX % kY) - 40 + 20 * (n / (kX * kY)));
+    const TSurfaceKernels& k = kKernels[Level];
+    const auto start = std::chrono::steady_clock::now();
+    std::int32_t found = 0;
+    for (int round = 0; round < 8; ++round) {
+        for (int row = 0; row < 2 * kY; ++row) k.ClassifyRow(values + kX * row, kX, inside + kX * row, bits + row);
+        for (int row = 0; row + 1 < kY; ++row) found += k.ActiveCubes(inside + kX * row, kX, kX * kY, kX - 1, where, cases);
+    }
+    const auto end = std::chrono::steady_clock::now();
+    return found < 0 ? 0.0 : std::chrono::duration<double>(end - start).count();
+#endif
+}

@@ -3,6 +3,8 @@
 // in use is picked per call.
 #pragma once
 
+#include "grid/simd.h"
+
 #include <cstdint>
 
 struct TSurfaceKernels {
@@ -21,4 +23,8 @@ struct TSurfaceKernels {
                                 std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
 };
 
+// The kernels of the polygoniser's level (KernelLevel(kSurfaceKernels)).
 const TSurfaceKernels& SurfaceKernels();
+
+// Seconds a small fixed job of the kernels takes at Level (a TKernelProbe).
+double ProbeSurfaceKernels(TSimdLevel Level);

@@ -34,11 +34,13 @@ elseif(SORVEL2_BACKEND STREQUAL "web")
   sorvel2_target_defaults(sorvel2_platform_web)
   target_link_libraries(sorvel2_platform_web PUBLIC sorvel2_platform_files)
   # The run-time error report's code location needs the offset converter;
+  # the program allocates only at set-up, so the small allocator will do;
   # grids larger than the shipped one need the memory to grow; the exit
   # code reaches the page only when the runtime exits. A factory
   # (Sorvel2(module)) rather than a global Module, so that the page can
   # start the program again as a new instance with its own runtime.
   target_link_options(sorvel2_platform_web PUBLIC -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sUSE_OFFSET_CONVERTER=1
+                      -sMALLOC=emmalloc
                       -sALLOW_MEMORY_GROWTH=1 -sEXIT_RUNTIME=1 -sENVIRONMENT=web -sMODULARIZE=1
                       -sEXPORT_NAME=Sorvel2 "-sEXPORTED_RUNTIME_METHODS=['FS']")
   add_library(sorvel2_platform ALIAS sorvel2_platform_web)

@@ -3,9 +3,31 @@
 #include "scene/state.h"
 
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 void EvaluateField(TGrid& Grid) { EvaluateBallField(Grid, SceneTime, Balls.Data(), BallCount); }
+
+namespace {
+
+// The scene's block field: the program state's balls and time, read afresh
+// at every call as EvaluateField reads them.
+class TSceneBlockField : public TBallBlockField {
+public:
+    using TBallBlockField::TBallBlockField;
+    bool Begin(TGrid& Grid) override {
+        T = SceneTime;
+        Balls = ::Balls.Data();
+        Count = BallCount;
+        return TBallBlockField::Begin(Grid);
+    }
+};
+
+} // namespace
+
+void UseSceneBlockField(TGrid& Grid) {
+    if (TBallBlockField::Fits(Grid, BallCount)) Grid.UseBlockField(std::make_unique<TSceneBlockField>(Grid, BallCount));
+}
 
 float SceneTimeAt(std::int32_t Ms) { return static_cast<float>(Ms / 1000.0 + 20.0); }
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "grid/grid.h"
+#include "grid/simd.h"
 #include "scene/ball.h"
+#include "scene/field_blocks.h"
 
 #include <cstdint>
 
@@ -31,9 +33,63 @@ inline constexpr float kMaxBallTerm = 1.0e20f;
 // the tests and the benchmarks.
 void ReferenceEvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count);
 
+// The same field for the grid's sparse route (TBlockField): the values
+// EvaluateBallField stores, bit for bit, computed only for the samples the
+// grid asks for, and blocks proven all outside or all inside from bounds
+// made with the field's own float operations (field_kernel.inc says why
+// they hold). T, Balls and Count are read at every Begin; a call whose
+// balls or sample coordinates are not all finite is left to the dense route.
+class TBallBlockField : public TBlockField {
+public:
+    // Tables for Grid's sizes and up to MaxBalls balls, made here once
+    // (run-time error 203 when memory runs out).
+    TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls);
+
+    // Whether the sparse route can serve Grid with up to MaxBalls balls:
+    // sizes it takes (TGrid::kMaxSparseSize) and tables of at most
+    // kMaxBlockTableBytes.
+    static bool Fits(const TGrid& Grid, std::int32_t MaxBalls);
+
+    float T = 0.0f;
+    TBall* Balls = nullptr;
+    std::int32_t Count = 0;
+
+    bool Begin(TGrid& Grid) override;
+    void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                  std::uint8_t* Classes) override;
+    void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
+                         std::uint64_t* Inside) override;
+    void End(TGrid& Grid) override;
+
+private:
+    std::int32_t MaxBalls_;
+    TBlockJob Job_{};  // this call's, made by Begin
+    TArray<float> RowR_, S_, BallX_;
+    TArray<double> Dy2_, Dz2_;
+    // The block tables of each scale (TBlockJob::TScale).
+    struct TScaleTables {
+        TArray<double> Dy2Lo, Dy2Hi, Dz2Lo, Dz2Hi;
+        TArray<float> Dx2Lo, Dx2Hi, X2Lo, X2Hi;
+        std::int32_t Nbx = 0, XStride = 0;
+    } Scales_[2];
+};
+
+// Attaches a TBallBlockField to Grid (which owns it) and returns it, or
+// returns nullptr and leaves the grid dense where it does not fit.
+TBallBlockField* UseBallBlockField(TGrid& Grid, std::int32_t MaxBalls);
+inline constexpr std::int64_t kMaxBlockTableBytes = std::int64_t(64) << 20;
+
 // The field function the scene hands to TGrid: EvaluateBallField with the
 // program state's SceneTime, Balls and BallCount.
 void EvaluateField(TGrid& Grid);
+
+// The scene's grid gets the sparse route this way: a TBallBlockField that
+// reads the same program state at every call (where it fits).
+void UseSceneBlockField(TGrid& Grid);
+
+// Seconds a small fixed job of the field's kernels takes at Level: the
+// probe by which ChooseKernelLevels (grid/simd.h) picks the field's level.
+double ProbeFieldKernels(TSimdLevel Level);
 
 // Scene time of a frame: ElapsedMs (signed) / 1000 + 20, rounded to 32 bits.
 float SceneTimeAt(std::int32_t ElapsedMs);

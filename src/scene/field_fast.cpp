@@ -7,14 +7,17 @@
 // FieldScratch, and (x - X)^2 of every sample and ball once per part into a
 // table that every row reads (field_kernel.inc).
 #include "scene/field.h"
+#include "scene/field_blocks.h"
 #include "scene/field_terms.h"
 
 #include "grid/parallel.h"
 #include "grid/simd.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -39,10 +42,11 @@ constexpr std::int32_t kBallChunk = 256;
 // term < cap ? term : cap in every lane; SSE's min is exactly that (the
 // second operand when either is NaN), one instruction where a compiler
 // might otherwise compare and blend.
-inline float MinLanes(float a, float b) { return a < b ? a : b; }
+[[maybe_unused]] inline float MinLanes(float a, float b) { return a < b ? a : b; }
 
 } // namespace
 
+#if SORVEL2_PORTABLE_LEVEL
 #define FIELD_NS portable
 #define FIELD_TARGET
 #define FIELD_VF float
@@ -56,6 +60,7 @@ inline float MinLanes(float a, float b) { return a < b ? a : b; }
 #undef FIELD_W
 #undef FIELD_V8
 #undef FIELD_V4
+#endif
 
 #if SORVEL2_SIMD4
 #include <immintrin.h>
@@ -133,13 +138,55 @@ using TRowsKernel = void (*)(const TFieldJob& Job, std::int64_t First, std::int6
 #if SORVEL2_X86_SIMD
 constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, sse2::Rows, avx2::Rows, avx512::Rows};
 #elif SORVEL2_SIMD4
-constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, sse2::Rows, sse2::Rows, sse2::Rows};
+constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {sse2::Rows, sse2::Rows, sse2::Rows, sse2::Rows};
 #else
 constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, portable::Rows, portable::Rows,
                                                        portable::Rows};
 #endif
 
+// The block field's kernels of each level, by TSimdLevel.
+#if SORVEL2_X86_SIMD
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
+                                                          {sse2::BoundRow, sse2::Samples},
+                                                          {avx2::BoundRow, avx2::Samples},
+                                                          {avx512::BoundRow, avx512::Samples}};
+#elif SORVEL2_SIMD4
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples},
+                                                          {sse2::BoundRow, sse2::Samples},
+                                                          {sse2::BoundRow, sse2::Samples},
+                                                          {sse2::BoundRow, sse2::Samples}};
+#else
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
+                                                          {portable::BoundRow, portable::Samples},
+                                                          {portable::BoundRow, portable::Samples},
+                                                          {portable::BoundRow, portable::Samples}};
+#endif
+
 } // namespace
+
+const TBlockKernels& BlockKernels() { return kBlockKernels[KernelLevel(kFieldKernels)]; }
+
+double ProbeFieldKernels([[maybe_unused]] TSimdLevel Level) {
+#if !SORVEL2_X86_SIMD
+    return 0.0;  // one level only: nothing to choose
+#else
+    // 16 rows of 128 samples and 16 balls of the scene: the divisions that
+    // bound both routes of the field.
+    constexpr std::int32_t kX = 127, kRows = 16, kBalls = 16;
+    alignas(64) static float xs[kX + 1 + kFieldScratchPadding];
+    alignas(64) static float values[(kX + 1) * kRows];
+    TBall balls[kBalls];
+    MoveBalls(balls, kBalls, 20.0f);
+    const float c = 2.0f / kX;
+    float x = FieldRowStart(kX, c);
+    for (float& v : xs) v = x, x = x + c;
+    const TFieldJob job{FieldFrameAt(20.0f), c, kX, kRows - 1, 0, balls, kBalls, xs, true, values};
+    const auto start = std::chrono::steady_clock::now();
+    kRowsKernels[Level](job, 0, kRows);
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(end - start).count();
+#endif
+}
 
 void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     const std::int32_t nX = Grid.SizeX, nY = Grid.SizeY, nZ = Grid.SizeZ;
@@ -163,7 +210,7 @@ void EvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count) {
     // starts late or runs slow leaves its share to the others.
     const int threads = PartsFor(samples * (Count + 2) / 4);
     const int parts = threads == 1 ? 1 : 4 * threads;
-    const TRowsKernel kernel = kRowsKernels[ActiveSimdLevel()];
+    const TRowsKernel kernel = kRowsKernels[KernelLevel(kFieldKernels)];
     auto body = [&](int part) {
         std::int64_t first, last;
         PartRange(rows, part, parts, first, last);

@@ -30,12 +30,16 @@ struct TFieldRow {
     float R;
 };
 
+// The y (or z) of sample row i of n cells: (i - n / 2) * c with a real
+// half, rounded to 32 bits.
+inline float FieldCoordinate(std::int32_t i, std::int32_t n, float c) { return static_cast<float>((i - n / 2.0) * c); }
+
 inline TFieldRow FieldRowAt(const TFieldFrame& Frame, std::int32_t iy, std::int32_t iz, std::int32_t nY,
                             std::int32_t nZ, float c) {
     const double r02 = static_cast<double>(0.2f), r03 = static_cast<double>(0.3f);
     TFieldRow row;
-    row.Z = static_cast<float>((iz - nZ / 2.0) * c);
-    row.Y = static_cast<float>((iy - nY / 2.0) * c);
+    row.Z = FieldCoordinate(iz, nZ, c);
+    row.Y = FieldCoordinate(iy, nY, c);
     const double yy = static_cast<double>(row.Y) * row.Y - Frame.Pinch;
     const float w = static_cast<float>(std::sqrt(yy * yy + static_cast<double>(row.Z) * row.Z) - r03);
     row.R = static_cast<float>(r02 * r02 - static_cast<double>(w) * w + 0.01);

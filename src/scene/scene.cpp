@@ -153,6 +153,12 @@ void RenderScene() {
     glEnable(GL_NORMALIZE);
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
 
+#ifdef __EMSCRIPTEN__
+    // NOTE: the browser build has the CPU-lit way alone: WebGL behind the GL
+    // emulation cannot light and map the other two as the desktop does,
+    // and a page is downloaded whole, code it never runs included.
+    DrawSurfaceLitOnCpu(*Grid);
+#else
     switch (SurfaceSubmit) {
     case TSurfaceSubmit::Immediate:
         glBegin(GL_TRIANGLES);
@@ -168,4 +174,5 @@ void RenderScene() {
         DrawSurfaceLitOnCpu(*Grid);
         break;
     }
+#endif
 }

@@ -18,7 +18,7 @@ enum class TSurfaceSubmit {
     // browser build uses. Pixels within one level of the other two.
     LitOnCpu,
 };
-extern TSurfaceSubmit SurfaceSubmit;  // LitOnCpu in the browser build, Arrays elsewhere, unless changed
+extern TSurfaceSubmit SurfaceSubmit;  // Arrays unless changed; the browser build has LitOnCpu alone
 
 // Vertices the array batch holds, read by InitScene when it makes the batch;
 // rounded down to whole triangles, at least one.

@@ -1,5 +1,6 @@
 #include "scene/state.h"
 
+#include "grid/simd.h"
 #include "scene/field.h"
 
 std::int32_t ScreenWidth = 0;
@@ -15,5 +16,8 @@ TGrid* Grid = nullptr;
 const float LightPosition[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 
 TGrid* NewSceneGrid(std::int32_t Size) {
-    return new TGrid(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f, EvaluateField);
+    ChooseKernelLevels(ProbeFieldKernels);
+    TGrid* grid = new TGrid(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f, EvaluateField);
+    UseSceneBlockField(*grid);
+    return grid;
 }

@@ -31,8 +31,11 @@ extern TGrid* Grid;
 
 // The scene's grid for a grid-size setting: Size cells per axis, cell size
 // 2 / Size as a 32-bit float, centred on the origin (samples from -1 to +1),
-// EvaluateField as its field function. Sizes below 1 end the program with
-// run-time error 201.
+// EvaluateField as its field function, and the same field as its block
+// field for the sparse route (reading BallCount balls). The first call
+// also picks the instruction level of the field and of the polygoniser
+// (ChooseKernelLevels). Sizes below 1 end the program with run-time error
+// 201.
 TGrid* NewSceneGrid(std::int32_t Size);
 
 // Homogeneous position handed to GL_LIGHT0: (0, 0, 0, 1).

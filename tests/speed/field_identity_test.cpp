@@ -1,6 +1,7 @@
 // The fast field against ReferenceEvaluateBallField, bit for bit, on every
 // instruction level and thread count this machine can run.
 #include "grid/grid.h"
+#include "scene/field_blocks.h"
 #include "speed_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <random>
 
 namespace {
 
@@ -100,12 +102,58 @@ TEST(FastField, MatchesTheReferenceWhenSampleCoordinatesOverflow) {
         ExpectSameField(c, SceneBalls(c.Balls, c.T), config, 3.0e38f);
 }
 
+TEST(BlockBounds, AProvenClassHoldsForTheBlendAsTheFieldRoundsIt) {
+    // Blocks whose H and G are known exactly, with the blend a few ulps
+    // either side of 0: the class proven must be the sign of the value the
+    // field computes, rounding and all. Without the blend's error term many
+    // of these would be proven the wrong way.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    TBlockJob job{};
+    job.Count = 1;
+    int outside = 0, inside = 0;
+    for (int n = 0; n < 300000; ++n) {
+        const float b = n % 97 == 0 ? 1.0f : unit(rng);
+        job.Frame.Blend = b;
+        const float H = (unit(rng) * 6.0f - 1.0f) * std::ldexp(1.0f, static_cast<int>(rng() % 40) - 30);
+        // G where the exact blend is 0, then moved a few ulps (half the
+        // cases) or by a small share of the values' size.
+        float G = static_cast<float>(-(1.0 - b) * H / b);
+        if (n % 2 == 0) {
+            for (int ulps = static_cast<int>(rng() % 9) - 4; ulps != 0; ulps += ulps > 0 ? -1 : 1)
+                G = std::nextafter(G, ulps > 0 ? 1e30f : -1e30f);
+        } else {
+            G += (unit(rng) - 0.5f) * std::ldexp(std::fabs(H) + std::fabs(G), -static_cast<int>(rng() % 20) - 2);
+        }
+        const float V = H + (G - H) * b;
+        const std::uint8_t c = BlockClassOf(job, H, H, G, G);
+        if (c == kBlockOutside) {
+            ++outside;
+            ASSERT_LE(V, 0.0f) << "H " << H << " G " << G << " b " << b;
+        } else if (c == kBlockInside) {
+            ++inside;
+            ASSERT_GT(V, 0.0f) << "H " << H << " G " << G << " b " << b;
+        }
+    }
+    // Away from the last few ulps the bound still decides.
+    EXPECT_GT(outside, 10000);
+    EXPECT_GT(inside, 10000);
+}
+
 TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
-    EXPECT_TRUE(SetSimdLevel(kSimdPortable));
-    EXPECT_EQ(ActiveSimdLevel(), kSimdPortable);
+    const TSimdLevel lowest = LowestSimdLevel();
+    EXPECT_TRUE(SetSimdLevel(lowest));
+    EXPECT_EQ(KernelLevel(kFieldKernels), lowest);
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), lowest);
     for (int level = kSimdPortable; level < kSimdLevelCount; ++level)
-        EXPECT_EQ(SetSimdLevel(static_cast<TSimdLevel>(level)), level <= SupportedSimdLevel()) << level;
-    EXPECT_EQ(ActiveSimdLevel(), SupportedSimdLevel()) << "a refused level leaves the last accepted one";
+        EXPECT_EQ(SetSimdLevel(static_cast<TSimdLevel>(level)), level >= LowestSimdLevel() && level <= SupportedSimdLevel())
+            << level;
+    EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel()) << "a refused level leaves the last accepted one";
+    // The families go their own ways.
+    EXPECT_TRUE(SetKernelLevel(kSurfaceKernels, lowest));
+    EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel());
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), lowest);
+    EXPECT_FALSE(SetKernelLevel(kFieldKernels, static_cast<TSimdLevel>(kSimdLevelCount)));
     SetSimdLevel(SupportedSimdLevel());
 }
 

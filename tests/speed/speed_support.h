@@ -23,7 +23,7 @@ struct TSpeedConfig {
 // Every level this machine can run, each with 1, 2 and 3 threads.
 inline std::vector<TSpeedConfig> AllConfigs() {
     std::vector<TSpeedConfig> all;
-    for (int level = kSimdPortable; level <= SupportedSimdLevel(); ++level)
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
         for (int threads : {1, 2, 3}) all.push_back({static_cast<TSimdLevel>(level), threads});
     return all;
 }

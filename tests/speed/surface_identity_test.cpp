@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <numbers>
 #include <random>
 #include <thread>
 #include <vector>
@@ -221,3 +224,301 @@ TEST(FastSurface, SceneFramesMatchTheReference) {
 }
 
 } // namespace
+
+// --- The sparse route against the dense one -----------------------------------
+
+// A block field over gSource: it proves a block only when every one of its
+// samples has the proven sign (the tightest bound there is), or, with
+// Proves off, nothing at all.
+class TSourceBlockField : public TBlockField {
+public:
+    bool Proves = true;
+    bool Begin(TGrid&) override { return true; }
+    void BoundRow(const TGrid& g, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                  std::uint8_t* Classes) override {
+        if (!Proves) return;
+        const std::int64_t side = kBlockSize * Scale, vx = g.SizeX + 1, vy = g.SizeY + 1;
+        for (std::int64_t bx = 0; bx * side <= g.SizeX; ++bx) {
+            if (Classes[bx] != kBlockMixed) continue;
+            bool in = true, out = true;
+            for (std::int64_t k = BZ * side; k <= std::min<std::int64_t>(BZ * side + side - 1, g.SizeZ); ++k)
+                for (std::int64_t j = BY * side; j <= std::min<std::int64_t>(BY * side + side - 1, g.SizeY); ++j)
+                    for (std::int64_t i = bx * side; i <= std::min<std::int64_t>(bx * side + side - 1, g.SizeX); ++i) {
+                        const bool inside = gSource[static_cast<std::size_t>(i + vx * (j + vy * k))] > 0.0f;
+                        in = in && inside;
+                        out = out && !inside;
+                    }
+            Classes[bx] = in ? kBlockInside : out ? kBlockOutside : kBlockMixed;
+        }
+    }
+    void EvaluateSamples(TGrid& g, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
+                         std::uint64_t* Inside) override {
+        const std::int64_t words = (g.SizeX + 64) / 64;
+        for (std::int32_t r = 0; r < Rows; ++r) {
+            const std::int64_t row = (g.SizeX + 1) * (J + r + (g.SizeY + 1) * static_cast<std::int64_t>(K));
+            for (std::int64_t i = 0; i <= g.SizeX; ++i) {
+                if ((Mask[i / 64] >> (i % 64) & 1) == 0) continue;
+                const float v = gSource[static_cast<std::size_t>(row + i)];
+                g.Values[static_cast<std::size_t>(row + i)] = v;
+                if (Inside != nullptr && v > 0.0f) Inside[r * words + i / 64] |= 1ull << (i % 64);
+            }
+        }
+    }
+    void End(TGrid&) override {}
+};
+
+TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
+    // The grid's own part of the sparse route, on any field: sizes 1 and 2,
+    // odd sizes, rows of several words, blobs with most blocks proven and
+    // noise with hardly any; every sample it does not ask for is NaN.
+    for (const TSpeedConfig& config : AllConfigs())
+        for (const TSize& s : kSizes) {
+            SCOPED_TRACE(testing::Message() << config.Name() << " " << s.X << "x" << s.Y << "x" << s.Z);
+            const std::int64_t count = std::int64_t(s.X + 1) * (s.Y + 1) * (s.Z + 1);
+            TGrid ref(s.X, s.Y, s.Z, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
+            TGrid sparse(s.X, s.Y, s.Z, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
+            sparse.UseBlockField(std::make_unique<TSourceBlockField>());
+            sparse.Route = TFieldRoute::SparseAlways;
+            sparse.PoisonValues = true;
+            TUseConfig use(config);
+            int f = 0;
+            for (const std::vector<float>& field : {Blob(s.X, s.Y, s.Z, 0.3f), Noise(count, 5u + s.Y), Blob(s.X, s.Y, s.Z, 0.45f),
+                                                    Noise(count, 6u + s.Z)}) {
+                gSource = field;
+                TRecorder a{&ref, {}}, b{&sparse, {}};
+                ReferencePolygonise(ref, a);
+                // Both ways in: Polygonise (the layers streamed through the
+                // passes) and the passes over the whole grid one by one.
+                if (f++ % 2 == 0) {
+                    sparse.Polygonise(b);
+                } else {
+                    sparse.PrepareSurface();
+                    sparse.EmitTriangles(b);
+                }
+                EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
+                EXPECT_EQ(sparse.LastStats().Triangles * 3, static_cast<std::int64_t>(b.Out.size()));
+                EXPECT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
+                ExpectSameEdges(ref.EdgesX, sparse.EdgesX, "EdgesX");
+                ExpectSameEdges(ref.EdgesY, sparse.EdgesY, "EdgesY");
+                ExpectSameEdges(ref.EdgesZ, sparse.EdgesZ, "EdgesZ");
+                ASSERT_EQ(a.Out.size(), b.Out.size());
+                for (std::size_t v = 0; v < a.Out.size(); ++v)
+                    ASSERT_TRUE(a.Out[v].Index == b.Out[v].Index && SameVertex(a.Out[v].Value, b.Out[v].Value)) << v;
+            }
+        }
+}
+
+TEST(SparseSurface, GoesDenseWhereProvingCannotPay) {
+    // Nothing provable: one sparse call that evaluates everything, then
+    // dense for a while, then a try again; tiny grids stay dense. The
+    // triangles are the same whichever route a call takes.
+    const int size = TGrid::kSparseMinSize + 3;
+    const std::int64_t count = std::int64_t(size + 1) * (size + 1) * (size + 1);
+    TGrid ref(size, size, size, 0.25f, 0, 0, 0, SourceField), grid(size, size, size, 0.25f, 0, 0, 0, SourceField);
+    auto field = std::make_unique<TSourceBlockField>();
+    field->Proves = false;
+    grid.UseBlockField(std::move(field));
+    std::vector<bool> routes;
+    for (int call = 0; call < 2 * (TGrid::kSparseRetryCalls + 1) + 1; ++call) {
+        gSource = Noise(count, 40u + static_cast<unsigned>(call));
+        TRecorder a{&ref, {}}, b{&grid, {}};
+        ReferencePolygonise(ref, a);
+        grid.Polygonise(b);
+        routes.push_back(grid.LastStats().Sparse);
+        ASSERT_EQ(a.Out.size(), b.Out.size()) << call;
+        for (std::size_t v = 0; v < a.Out.size(); ++v) ASSERT_TRUE(SameVertex(a.Out[v].Value, b.Out[v].Value)) << call;
+    }
+    for (std::size_t call = 0; call < routes.size(); ++call)
+        EXPECT_EQ(routes[call], call % (TGrid::kSparseRetryCalls + 1) == 0) << "call " << call;
+
+    TGrid tiny(TGrid::kSparseMinSize - 1, 20, 20, 0.25f, 0, 0, 0, SourceField);
+    tiny.UseBlockField(std::make_unique<TSourceBlockField>());
+    gSource = Blob(TGrid::kSparseMinSize - 1, 20, 20, 0.3f);
+    TRecorder out{&tiny, {}};
+    tiny.Polygonise(out);
+    EXPECT_FALSE(tiny.LastStats().Sparse);
+    tiny.Route = TFieldRoute::SparseAlways;
+    tiny.Polygonise(out);
+    EXPECT_TRUE(tiny.LastStats().Sparse);
+}
+
+// One frame of the ball field: grid size, balls (from the scene's animation
+// unless given), scene time.
+struct TSparseCase {
+    int Size;
+    int Balls;
+    float T;
+    std::vector<TBall> Given = {};
+};
+
+// Scene times where the blend factor is 0 and 1 (the two ends of the blend).
+const float kBlendZero = static_cast<float>(1.5 * std::numbers::pi / 0.01981);
+const float kBlendOne = static_cast<float>(0.5 * std::numbers::pi / 0.01981);
+
+// A grid of the scene's shape whose field is the ball field on the dense
+// route, or, with a block field attached, on the sparse one.
+struct TBallGrid {
+    std::vector<TBall> Balls;
+    float T = 20.0f;
+    std::unique_ptr<TGrid> Grid;
+    TBallBlockField* Blocks = nullptr;
+
+    TBallGrid(int Size, int MaxBalls, bool Sparse) {
+        Grid = std::make_unique<TGrid>(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f,
+                                       DenseBalls);
+        if (Sparse) {
+            Blocks = UseBallBlockField(*Grid, MaxBalls);
+            Grid->Route = TFieldRoute::SparseAlways;
+        }
+    }
+    // Polygonises the case's frame into Out.
+    void Frame(const TSparseCase& c, TRecorder& Out) {
+        Balls = c.Given.empty() ? SceneBalls(c.Balls, c.T) : c.Given;
+        T = c.T;
+        if (Blocks != nullptr) {
+            Blocks->T = T;
+            Blocks->Balls = Balls.data();
+            Blocks->Count = static_cast<std::int32_t>(Balls.size());
+        }
+        gCurrent = this;
+        Grid->Polygonise(Out);
+        gCurrent = nullptr;
+    }
+    static inline TBallGrid* gCurrent = nullptr;
+    static void DenseBalls(TGrid& g) {
+        EvaluateBallField(g, gCurrent->T, gCurrent->Balls.data(), static_cast<std::int32_t>(gCurrent->Balls.size()));
+    }
+};
+
+// The sparse route on every level and thread count against the dense one
+// on the default ones: same flags, same edge arrays (those not crossed keep
+// what earlier frames left, so the frames run in turn on both), same
+// vertices in the same order. With Poison, every sample it did not compute
+// is NaN before each call, and every one it did must have the dense bits.
+void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, bool Poison) {
+    const int size = Frames[0].Size;
+    int most = 0;
+    for (const TSparseCase& c : Frames) most = std::max<int>(most, c.Given.empty() ? c.Balls : int(c.Given.size()));
+    TBallGrid dense(size, most, false);
+    std::vector<std::vector<TVertexRef>> streams;
+    std::vector<std::vector<float>> values;
+    std::vector<std::vector<std::uint8_t>> inside;
+    for (const TSparseCase& c : Frames) {
+        TRecorder out{dense.Grid.get(), {}};
+        dense.Frame(c, out);
+        streams.push_back(out.Out);
+        values.emplace_back(dense.Grid->Values.begin(), dense.Grid->Values.end());
+        inside.emplace_back(dense.Grid->Inside.begin(), dense.Grid->Inside.end());
+    }
+    for (const TSpeedConfig& config : AllConfigs()) {
+        TBallGrid sparse(size, most, true);
+        ASSERT_NE(sparse.Blocks, nullptr);
+        sparse.Grid->PoisonValues = Poison;
+        TUseConfig use(config);
+        for (std::size_t f = 0; f < Frames.size(); ++f) {
+            const TSparseCase& c = Frames[f];
+            SCOPED_TRACE(testing::Message() << config.Name() << " grid " << size << " balls " << c.Balls
+                                            << (c.Given.empty() ? "" : " (placed)") << " T " << c.T);
+            TRecorder out{sparse.Grid.get(), {}};
+            sparse.Frame(c, out);
+            ASSERT_TRUE(sparse.Grid->LastStats().Sparse);
+            EXPECT_EQ(sparse.Grid->LastStats().Triangles * 3, static_cast<std::int64_t>(out.Out.size()));
+            EXPECT_EQ(std::memcmp(inside[f].data(), sparse.Grid->Inside.Data(), inside[f].size()), 0);
+            int wrong = 0;
+            for (std::size_t n = 0; Poison && n < values[f].size(); ++n) {
+                const float v = sparse.Grid->Values[n];
+                if (!std::isnan(v) && !SameBits(v, values[f][n]) && ++wrong <= 3)
+                    ADD_FAILURE() << "sample " << n << ": " << v << " vs " << values[f][n];
+            }
+            EXPECT_EQ(wrong, 0);
+            ASSERT_EQ(streams[f].size(), out.Out.size());
+            for (std::size_t v = 0; v < out.Out.size(); ++v) {
+                ASSERT_EQ(streams[f][v].Axis, out.Out[v].Axis) << "vertex " << v;
+                ASSERT_EQ(streams[f][v].Index, out.Out[v].Index) << "vertex " << v;
+                ASSERT_TRUE(SameVertex(streams[f][v].Value, out.Out[v].Value)) << "vertex " << v;
+            }
+        }
+        ExpectSameEdges(dense.Grid->EdgesX, sparse.Grid->EdgesX, "EdgesX");
+        ExpectSameEdges(dense.Grid->EdgesY, sparse.Grid->EdgesY, "EdgesY");
+        ExpectSameEdges(dense.Grid->EdgesZ, sparse.Grid->EdgesZ, "EdgesZ");
+    }
+}
+
+// Sizes 1 and 2, odd sizes, rows of more than one bit word, and the
+// shipped grid; ball counts 0 to 200; times across the blend.
+TEST(SparseSurface, MatchesTheDenseRouteOnSceneFrames) {
+    const float times[] = {20.0f, 21.5f, 97.0f, kBlendZero, kBlendOne, 300.0f};
+    struct TRow {
+        int Size;
+        std::vector<int> Balls;
+    };
+    const TRow rows[] = {{1, {0, 10}}, {2, {0, 1, 10}},       {3, {10}},     {5, {1, 10}},
+                         {9, {0, 10, 50}}, {17, {10, 200}},  {40, {0, 1, 10, 50, 200}}, {67, {10, 50}}};
+    for (const TRow& row : rows) {
+        std::vector<TSparseCase> frames;
+        for (int balls : row.Balls)
+            for (float t : times) frames.push_back({row.Size, balls, t});
+        ExpectSparseMatchesDense(frames, false);
+    }
+}
+
+TEST(SparseSurface, MatchesTheDenseRouteOnALargeGrid) {
+    ExpectSparseMatchesDense({{128, 10, 20.0f}, {128, 50, 150.0f}, {128, 50, kBlendZero}}, false);
+}
+
+TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) {
+    // Grid 8 over -1..1 has samples on multiples of 0.25: balls there have a
+    // denominator of 0 (capped terms, NaN for strength 0); others lie far
+    // outside the lattice or straddle its edge.
+    const std::vector<TBall> placed = {{0.3f, 0, 0.25f, 0.0f, -0.5f, 0},   {0.0f, 0, -0.75f, 0.5f, 0.25f, 0},
+                                       {0.2f, 0, 0.25f, 0.0f, -0.5f, 0},   {0.15f, 0, 0.1f, 0.2f, 0.3f, 0},
+                                       {0.5f, 0, 3.0f, -4.0f, 2.0f, 0},    {0.3f, 0, 1.0f, 1.0f, 1.0f, 0},
+                                       {0.25f, 0, -1.1f, 0.0f, 0.0f, 0}};
+    std::vector<TSparseCase> frames;
+    for (float t : {20.0f, kBlendZero, kBlendOne, 150.0f}) frames.push_back({8, 7, t, placed});
+    ExpectSparseMatchesDense(frames, false);
+    for (TSparseCase& f : frames) f.Size = 16;
+    ExpectSparseMatchesDense(frames, false);
+}
+
+TEST(SparseSurface, ReadsNoSampleOutsideWhatItEvaluated) {
+    // Every sample it did not compute is NaN before the call: any read of
+    // one would show in a normal or an edge point.
+    std::vector<TSparseCase> frames;
+    for (float t : {20.0f, 40.0f, kBlendZero, kBlendOne}) frames.push_back({33, 50, t});
+    ExpectSparseMatchesDense(frames, true);
+    for (TSparseCase& f : frames) f.Size = 64;
+    ExpectSparseMatchesDense(frames, true);
+}
+
+TEST(SparseSurface, EveryProvenBlockHasTheProvenClass) {
+    // Over many frames, every sample of a block the field proved outside is
+    // 0.0 or less and of one proved inside greater than 0.0 on the dense route.
+    for (int size : {24, 64}) {
+        for (int balls : {0, 10, 50}) {
+            TBallGrid dense(size, balls, false), sparse(size, balls, true);
+            std::int64_t proven = 0;
+            for (int frame = 0; frame < 40; ++frame) {
+                const TSparseCase c{size, balls, 20.0f + 7.3f * static_cast<float>(frame)};
+                TRecorder a{dense.Grid.get(), {}}, b{sparse.Grid.get(), {}};
+                dense.Frame(c, a);
+                sparse.Frame(c, b);
+                const TGrid& g = *sparse.Grid;
+                const std::int64_t nbx = g.BlocksX(), nby = g.BlocksY(), n = size + 1;
+                for (std::int64_t k = 0; k < n; ++k)
+                    for (std::int64_t j = 0; j < n; ++j)
+                        for (std::int64_t i = 0; i < n; ++i) {
+                            const std::uint8_t cls = g.BlockClasses()[static_cast<std::size_t>(
+                                i / kBlockSize + nbx * (j / kBlockSize + nby * (k / kBlockSize)))];
+                            if (cls == kBlockMixed) continue;
+                            ++proven;
+                            const float v = dense.Grid->Values[static_cast<std::size_t>(i + n * (j + n * k))];
+                            ASSERT_EQ(cls == kBlockInside, v > 0.0f)
+                                << "size " << size << " balls " << balls << " T " << c.T << " sample " << i << ","
+                                << j << "," << k << " value " << v;
+                        }
+            }
+            EXPECT_GT(proven, 0) << size << " " << balls;
+        }
+    }
+}

@@ -41,6 +41,9 @@ const TRefusal kRefusals[] = {
     {{"bench", "--submit", "retained", "--grid", "4", "--balls", "1"}, "--submit "},
     {{"bench", "--submit", "arrays,arrays", "--grid", "4", "--balls", "1"}, "--submit "},
     {{"bench", "--submit", "immediate,", "--grid", "4", "--balls", "1"}, "--submit "},
+    {{"export", "--time-ms", "0", "--format", "raw", "--field", "fast"}, "--field wants sparse or dense, not 'fast'"},
+    {{"render", "--time-ms", "0", "--field", "Dense", "-o", "f.png"}, "--field wants sparse or dense"},
+    {{"bench", "--field=both", "--grid", "4", "--balls", "1"}, "--field wants sparse or dense"},
 };
 
 TEST(ToolCommandLine, BadCommandLinesAreRefusedPlainly) {

@@ -175,6 +175,12 @@ TEST(ToolExport, RawIsTheEngineStreamExactly) {
             ++n;
         }
         EXPECT_EQ(n, want.size()) << Describe(c);
+        // Every sample evaluated gives the same bytes.
+        std::vector<std::string> dense = ExportArgs(c, "raw");
+        dense.insert(dense.end(), {"--field", "dense"});
+        const TToolRun all = RunTool(dir, dense);
+        ASSERT_EQ(all.Exit, 0) << Describe(c) << all.Err;
+        EXPECT_TRUE(all.Out == run.Out) << Describe(c) << ": --field dense differs";
     }
 }
 

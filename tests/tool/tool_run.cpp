@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,7 +36,7 @@ std::string TScratchDir::Read(const std::string& Name) const {
     return all.str();
 }
 
-TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args) {
+TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args, unsigned long long StackLimit) {
     const std::string outPath = Dir.Path() + "/.stdout", errPath = Dir.Path() + "/.stderr";
     std::vector<char*> argv;
     std::string program = SORVEL2_TOOL_PATH;
@@ -51,6 +52,10 @@ TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args) {
         if (out < 0 || err < 0 || chdir(Dir.Path().c_str()) != 0) _exit(127);
         dup2(out, 1);
         dup2(err, 2);
+        if (StackLimit != 0) {
+            const rlimit limit{StackLimit, StackLimit};
+            if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(126);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -28,8 +28,9 @@ private:
     std::string Path_;
 };
 
-// Runs "sorvel2-tool Args..." with Dir as its working directory.
-TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args);
+// Runs "sorvel2-tool Args..." with Dir as its working directory; with a
+// StackLimit (bytes), under that limit, as "ulimit -s" would set it.
+TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args, unsigned long long StackLimit = 0);
 
 // Readers of the one-line JSON object bench prints. JsonNumber: the number
 // after "Key": (NaN when absent). JsonObject: the object after "Name": as

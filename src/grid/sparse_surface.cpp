@@ -1,0 +1,538 @@
+// The sparse route of TGrid::Polygonise: the field evaluated only where the
+// triangles depend on it.
+//
+// What the triangles depend on: the sign of every classified sample (the
+// case indices and which edges cross), and the exact value only at the ends
+// of crossed edges and at their forward neighbours (a crossing reads the
+// values at both ends and the forward differences there). Call B the
+// classified samples with a classified face neighbour of the other class:
+// the exact set is B plus B moved one step along x, along y and along z.
+// Any other sample may hold anything of the right class.
+//
+// The passes, the first four (FillSamples) split over the worker threads
+// by block rows, the last by block layers as the dense route's passes go
+// by layers (Polygonise keeps the emission close behind them):
+//  0. Coarse bound: the field proves blocks of twice the size (eight
+//     blocks) all outside or all inside where it can, which is most of
+//     space far from the surface.
+//  1. Bound: the field proves the other blocks where it can; the samples
+//     of the blocks it cannot prove are evaluated, and every classified row
+//     gets its inside bits (proven blocks wholesale, the rest as the field
+//     found them) and its Inside flags (a proven block's only when they
+//     differ from what Inside holds already).
+//  2. Touch: the blocks that may hold samples of B, those not proven or
+//     next to a block of another class. Every other block, and every row
+//     of only such blocks, has nothing to do with the surface.
+//  3. Exact set: in the rows of touching blocks, B from the inside bits,
+//     and the samples of the exact set that pass 1 left out evaluated.
+//  4. Crossings: the crossed edges of the rows of touching blocks, as the
+//     dense route computes them (grid/crossings.h).
+// The emission then finds the cubes with corners of both classes from the
+// inside bits, in the rows of touching block rows only
+// (TGrid::EmitLayerSparse). FillSamples runs the passes one after the
+// other over the whole grid; Polygonise streams the block layers through
+// them (TGrid::PolygoniseStreamed), which keeps what a pass reads in the
+// caches. The result is what the dense route gives, bit
+// for bit: same samples where computed, same flags, same edge points, same
+// triangles in the same order.
+#include "grid/grid.h"
+
+#include "grid/crossings.h"
+#include "grid/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// Bit rows of up to kMaxSparseSize + 1 samples.
+constexpr std::int64_t kMaxWords = (TGrid::kMaxSparseSize + 1 + 63) / 64;
+
+// Word W of the mask of bits First .. Last.
+std::uint64_t RangeWord(std::int64_t W, std::int64_t First, std::int64_t Last) {
+    const std::int64_t lo = std::max<std::int64_t>(First - 64 * W, 0), hi = std::min<std::int64_t>(Last - 64 * W, 63);
+    if (lo > hi) return 0;
+    return (hi - lo == 63 ? ~0ull : ((1ull << (hi - lo + 1)) - 1)) << lo;
+}
+
+bool Any(const std::uint64_t* Mask, std::int64_t Words) {
+    for (std::int64_t w = 0; w < Words; ++w)
+        if (Mask[w] != 0) return true;
+    return false;
+}
+
+std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
+    std::int64_t n = 0;
+    for (std::int64_t w = 0; w < Words; ++w) n += BitCount(Mask[w]);
+    return n;
+}
+
+// The four flags of a nibble as bytes 0 or 1, lowest first.
+constexpr std::uint32_t Spread4(unsigned m) {
+    return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
+}
+
+} // namespace
+
+// Crossed edges waiting to be computed, a few hundred at a time, so that
+// what each edge reads and writes (its element, far from the last one's,
+// and the values around its ends, seldom in any cache on a large grid) is
+// fetched while the edges before it are computed.
+class TEdgeList {
+public:
+    explicit TEdgeList(const TCrossing& Cross) : Cross_(Cross) {}
+
+    void Add(int Axis, std::int64_t i, std::int64_t j, std::int64_t k) {
+        Edges_[Count_++] = {Axis, static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), static_cast<std::int32_t>(k)};
+        if (Count_ == kCapacity) Flush();
+    }
+
+    void Flush() {
+        for (int m = 0; m < Count_ && m < kAhead; ++m) Fetch(Edges_[m]);
+        for (int m = 0; m < Count_; ++m) {
+            if (m + kAhead < Count_) Fetch(Edges_[m + kAhead]);
+            const TEdge& e = Edges_[m];
+            if (e.Axis == 0) {
+                Cross_.X(e.I, e.J, e.K);
+            } else if (e.Axis == 1) {
+                Cross_.Y(e.I, e.J, e.K);
+            } else {
+                Cross_.Z(e.I, e.J, e.K);
+            }
+        }
+        Count_ = 0;
+    }
+
+private:
+    struct TEdge {
+        int Axis;
+        std::int32_t I, J, K;
+    };
+    static constexpr int kCapacity = 512, kAhead = 16;
+    void Fetch(const TEdge& E) const { Cross_.Fetch(E.Axis, E.I, E.J, E.K); }
+
+    const TCrossing& Cross_;
+    TEdge Edges_[kCapacity];
+    int Count_ = 0;
+};
+
+// The passes of one sparse call. A friend of TGrid.
+class TSparsePass {
+public:
+    explicit TSparsePass(TGrid& Grid)
+        : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
+          Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
+          TouchWords((Nbx + 63) / 64), LastWord(RangeWord(Words - 1, 0, Sx - 1)),
+          LastSampleWord(RangeWord(SampleWords - 1, 0, Sx)) {}
+
+    // Fn(u) for every unit u of 0 .. Count-1, split over the threads as far
+    // as Work (the samples the units stand for) makes it worth it.
+    template <class Body>
+    void Split(std::int64_t Count, std::int64_t Work, Body&& Fn) {
+        const int threads = PartsFor(Work);
+        const int parts = threads == 1 ? 1 : 4 * threads;
+        auto body = [&](int part) {
+            std::int64_t first, last;
+            PartRange(Count, part, parts, first, last);
+            for (std::int64_t u = first; u < last; ++u) Fn(u);
+        };
+        RunParts(parts, body);
+    }
+
+    // Pass 0.
+    void Coarse() {
+        const std::int64_t coarseY = Sy / (2 * kBlockSize) + 1, coarseRows = coarseY * (Sz / (2 * kBlockSize) + 1);
+        Split(coarseRows, Nby * Nbz * Nbx, [&](std::int64_t r) { BoundCoarse(r % coarseY, r / coarseY); });
+    }
+
+    // Passes 0 to 3, each over the whole grid.
+    void Fill() {
+        const std::int64_t rows = Nby * Nbz, samples = static_cast<std::int64_t>(G.Values.Count());
+        Coarse();
+        Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
+        Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
+        Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
+    }
+
+    // Block row by of step Step of the streamed call (TGrid::RunStreamRows).
+    void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step) {
+        if (Step < Nbz) Bound(by, Step);
+        if (Step - 2 >= 0 && Step - 2 < Nbz) Touch(by, Step - 2);
+        if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
+        if (Step - 5 >= 0 && Step - 5 < Nbz) CrossBlockRow(Job, by, Step - 5);
+    }
+
+    // Pass 4 on block layer bz: the crossed edges of its touching block
+    // rows (an edge whose ends differ has both ends in B).
+    void CrossBlockLayer(const TSurfaceJob& Job, std::int64_t bz) const {
+        for (std::int64_t by = 0; by < Nby; ++by) CrossBlockRow(Job, by, bz);
+    }
+
+private:
+    const std::uint8_t* Classes(std::int64_t by, std::int64_t bz) const { return G.BlockClass_.Data() + Nbx * (by + Nby * bz); }
+    const std::uint64_t* ClassRow(std::int64_t j, std::int64_t k) const { return G.ClassBits_.Data() + Words * (j + Sy * k); }
+    bool RowTouches(std::int64_t by, std::int64_t bz) const { return G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] != 0; }
+    std::uint8_t RowClass(std::int64_t by, std::int64_t bz) const { return G.RowClass_[static_cast<std::size_t>(by + Nby * bz)]; }
+
+    // Samples First .. Last along an axis of block b, with Size the
+    // lattice's last index.
+    static std::int64_t First(std::int64_t b) { return b * kBlockSize; }
+    static std::int64_t Last(std::int64_t b, std::int64_t Size) { return std::min(b * kBlockSize + kBlockSize - 1, Size); }
+
+    // The samples of the block row's blocks of class Class (bits 0 .. Sx):
+    // a block's four samples are a nibble of a word.
+    void ClassMask(const std::uint8_t* Cls, std::uint8_t Class, std::uint64_t* Mask) const {
+        static_assert(kBlockSize == 4, "a block's samples are a nibble of a mask word");
+        std::fill(Mask, Mask + SampleWords, 0ull);
+        for (std::int64_t bx = 0; bx < Nbx; ++bx)
+            Mask[bx / 16] |= static_cast<std::uint64_t>(Cls[bx] == Class ? 15u : 0u) << (4 * (bx % 16));
+        Mask[SampleWords - 1] &= LastSampleWord;
+    }
+    void MixedMask(const std::uint8_t* Cls, std::uint64_t* Mask) const { ClassMask(Cls, kBlockMixed, Mask); }
+
+    // Pass 0 on block row (by, bz) of blocks twice the size: what can be
+    // proven of eight blocks at once.
+    void BoundCoarse(std::int64_t by, std::int64_t bz) {
+        const std::int64_t nbx = Sx / (2 * kBlockSize) + 1;
+        std::uint8_t* cls = G.CoarseClass_.Data() + nbx * (by + (Sy / (2 * kBlockSize) + 1) * bz);
+        std::fill(cls, cls + nbx, static_cast<std::uint8_t>(kBlockMixed));
+        F.BoundRow(G, 2, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+    }
+
+    // Pass 1 on block row (by, bz).
+    void Bound(std::int64_t by, std::int64_t bz) {
+        std::uint8_t* cls = G.BlockClass_.Data() + Nbx * (by + Nby * bz);
+        // What the coarse blocks proved; the rest bounded block by block.
+        const std::int64_t cbx = Sx / (2 * kBlockSize) + 1, cby = Sy / (2 * kBlockSize) + 1;
+        const std::uint8_t* coarse = G.CoarseClass_.Data() + cbx * (by / 2 + cby * (bz / 2));
+        bool open = false;
+        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
+            cls[bx] = coarse[bx / 2];
+            open = open || cls[bx] == kBlockMixed;
+        }
+        if (open) F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+        // The row's summary: one proven class for all its blocks, or mixed.
+        std::uint8_t uniform = cls[0];
+        for (std::int64_t bx = 1; bx < Nbx; ++bx)
+            if (cls[bx] != uniform) uniform = kBlockMixed;
+        G.RowClass_[static_cast<std::size_t>(by + Nby * bz)] = uniform;
+        std::uint64_t mixed[kMaxWords], in[kMaxWords];
+        MixedMask(cls, mixed);
+        ClassMask(cls, kBlockInside, in);
+        in[Words - 1] &= LastWord;
+        const bool anyMixed = uniform == kBlockMixed && Any(mixed, SampleWords);
+        const std::int64_t j0 = First(by), rows = Last(by, Sy) - j0 + 1;
+        std::int64_t evaluated = 0;
+        for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k) {
+            // The rows' inside bits: proven blocks as proven, the rest as the
+            // field found them (the same samples in every row of the layer).
+            std::uint64_t measured[kBlockSize * kMaxWords];  // a row's mask every SampleWords words
+            if (anyMixed) {
+                std::fill(measured, measured + rows * SampleWords, 0ull);
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j0), static_cast<std::int32_t>(rows),
+                                  static_cast<std::int32_t>(k), mixed, measured);
+                evaluated += rows * Count(mixed, SampleWords);
+            }
+            if (k >= Sz) continue;
+            for (std::int64_t r = 0; r < rows && j0 + r < Sy; ++r) {
+                std::uint64_t* bits = G.ClassBits_.Data() + Words * (j0 + r + Sy * k);
+                if (!anyMixed) {
+                    std::copy(in, in + Words, bits);
+                    continue;
+                }
+                for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[r * SampleWords + w];
+                bits[Words - 1] &= LastWord;
+            }
+        }
+        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
+        StoreInside(by, bz, cls, uniform);
+    }
+
+    // Inside for the classified samples of block row (by, bz): a proven
+    // block's flags are written only when Inside does not hold them already
+    // (so an unchanged stretch of space costs nothing), an unproven one's
+    // from the row bits.
+    void StoreInside(std::int64_t by, std::int64_t bz, const std::uint8_t* Cls, std::uint8_t Uniform) {
+        const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
+        const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
+        if (j0 > j1 || k0 > k1) return;
+        // A whole block row of one proven class whose flags Inside holds
+        // already: nothing to look at block by block.
+        std::uint8_t& rowKnown = G.RowInside_[static_cast<std::size_t>(by + Nby * bz)];
+        if (Uniform != kBlockMixed && G.InsideKnown_ && rowKnown == Uniform) return;
+        rowKnown = Uniform;
+        std::uint8_t* known = G.BlockInside_.Data() + Nbx * (by + Nby * bz);
+        std::uint8_t* inside = G.Inside.Data();
+        for (std::int64_t bx = 0; bx < Nbx && First(bx) < Sx; ++bx) {
+            const std::int64_t a = First(bx), n = std::min(Last(bx, Sx), Sx - 1) - a + 1;
+            const std::uint8_t c = Cls[bx];
+            if (c == kBlockMixed) {
+                for (std::int64_t k = k0; k <= k1; ++k)
+                    for (std::int64_t j = j0; j <= j1; ++j) {
+                        const std::uint32_t flags = Spread4(static_cast<unsigned>(ClassRow(j, k)[a / 64] >> (a % 64)) & 15u);
+                        std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, static_cast<std::size_t>(n));
+                    }
+            } else if (known[bx] != c || !G.InsideKnown_) {
+                for (std::int64_t k = k0; k <= k1; ++k)
+                    for (std::int64_t j = j0; j <= j1; ++j)
+                        std::memset(inside + a + Sx * j + Sx * Sy * k, c, static_cast<std::size_t>(n));
+            }
+            known[bx] = c;
+        }
+    }
+
+    // Pass 2 on block row (by, bz): a block touches the surface when it is
+    // not proven or a face neighbour has another class (an unproven one
+    // included). Only such blocks can hold a sample of B.
+    void Touch(std::int64_t by, std::int64_t bz) {
+        std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
+        std::fill(touch, touch + TouchWords, 0ull);
+        G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 0;
+        // A block row of one proven class between block rows of the same one
+        // touches nothing.
+        const std::uint8_t uniform = RowClass(by, bz);
+        if (uniform != kBlockMixed && (by == 0 || RowClass(by - 1, bz) == uniform) &&
+            (by + 1 == Nby || RowClass(by + 1, bz) == uniform) && (bz == 0 || RowClass(by, bz - 1) == uniform) &&
+            (bz + 1 == Nbz || RowClass(by, bz + 1) == uniform))
+            return;
+        const std::uint8_t* cls = Classes(by, bz);
+        const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : nullptr;
+        const std::uint8_t* above = by + 1 < Nby ? Classes(by + 1, bz) : nullptr;
+        const std::uint8_t* front = bz > 0 ? Classes(by, bz - 1) : nullptr;
+        const std::uint8_t* back = bz + 1 < Nbz ? Classes(by, bz + 1) : nullptr;
+        bool any = false;
+        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
+            const std::uint8_t c = cls[bx];
+            const bool t = c == kBlockMixed || (bx > 0 && cls[bx - 1] != c) || (bx + 1 < Nbx && cls[bx + 1] != c) ||
+                           (below != nullptr && below[bx] != c) || (above != nullptr && above[bx] != c) ||
+                           (front != nullptr && front[bx] != c) || (back != nullptr && back[bx] != c);
+            if (t) {
+                touch[bx / 64] |= 1ull << (bx % 64);
+                any = true;
+            }
+        }
+        G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = any ? 1 : 0;
+    }
+
+    // The crossed edges of the rows of block row (by, bz). Their elements lie
+    // far apart in the edge arrays (a y-edge's next to those of the same
+    // column in the rows above and below, a z-edge's next to those in the
+    // layers above and below), so they are first listed, the block row's
+    // rows (or layers) taken together for each column, and then computed
+    // with the elements of the edges a few places on fetched ahead.
+    void CrossBlockRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t bz) const {
+        if (!RowTouches(by, bz)) return;
+        const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
+        const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
+        if (j0 > j1 || k0 > k1) return;
+        const TCrossing cross(Job);
+        TEdgeList list(cross);
+        for (std::int64_t k = k0; k <= k1; ++k)
+            for (std::int64_t j = j0; j <= j1; ++j)
+                for (std::int64_t w = 0; w < Words; ++w)
+                    ForEachBit(CrossedX(ClassRow(j, k), w, Words, Sx), w * 64, [&](std::int64_t i) { list.Add(0, i, j, k); });
+        std::uint64_t d[kBlockSize];
+        for (std::int64_t k = k0; k <= k1; ++k)
+            for (std::int64_t w = 0; w < Words; ++w) {
+                std::uint64_t any = 0;
+                for (std::int64_t j = j0; j <= j1; ++j)
+                    any |= d[j - j0] = j + 1 < Sy ? ClassRow(j, k)[w] ^ ClassRow(j + 1, k)[w] : 0;
+                ForEachBit(any, w * 64, [&](std::int64_t i) {
+                    for (std::int64_t j = j0; j <= j1; ++j)
+                        if (d[j - j0] >> (i % 64) & 1) list.Add(1, i, j, k);
+                });
+            }
+        for (std::int64_t j = j0; j <= j1; ++j)
+            for (std::int64_t w = 0; w < Words; ++w) {
+                std::uint64_t any = 0;
+                for (std::int64_t k = k0; k <= k1; ++k)
+                    any |= d[k - k0] = k + 1 < Sz ? ClassRow(j, k)[w] ^ ClassRow(j, k + 1)[w] : 0;
+                ForEachBit(any, w * 64, [&](std::int64_t i) {
+                    for (std::int64_t k = k0; k <= k1; ++k)
+                        if (d[k - k0] >> (i % 64) & 1) list.Add(2, i, j, k);
+                });
+            }
+        list.Flush();
+    }
+
+    // B of classified row (j, k) into Out (SampleWords words): the samples
+    // whose flag differs from a classified face neighbour's. Rows outside
+    // the classified lattice and rows of block rows that touch nothing have
+    // none.
+    void Boundary(std::int64_t j, std::int64_t k, std::uint64_t* Out) const {
+        std::fill(Out, Out + SampleWords, 0ull);
+        if (j < 0 || k < 0 || j >= Sy || k >= Sz || !RowTouches(j / kBlockSize, k / kBlockSize)) return;
+        const std::uint64_t* c = ClassRow(j, k);
+        const std::uint64_t* ym = j > 0 ? ClassRow(j - 1, k) : nullptr;
+        const std::uint64_t* yp = j + 1 < Sy ? ClassRow(j + 1, k) : nullptr;
+        const std::uint64_t* zm = k > 0 ? ClassRow(j, k - 1) : nullptr;
+        const std::uint64_t* zp = k + 1 < Sz ? ClassRow(j, k + 1) : nullptr;
+        for (std::int64_t w = 0; w < Words; ++w) {
+            const std::uint64_t left = c[w] << 1 | (w > 0 ? c[w - 1] >> 63 : 0);           // bit i: flag i-1
+            const std::uint64_t right = c[w] >> 1 | (w + 1 < Words ? c[w + 1] << 63 : 0);  // bit i: flag i+1
+            // Flag 0 has no neighbour before it, flag Sx-1 none after it,
+            // and none lies past Sx-1.
+            const bool end = w == Words - 1;
+            std::uint64_t b = ((c[w] ^ left) & (w == 0 ? ~1ull : ~0ull) & (end ? LastWord : ~0ull)) |
+                              ((c[w] ^ right) & (end ? LastWord >> 1 : ~0ull));
+            if (ym != nullptr) b |= c[w] ^ ym[w];
+            if (yp != nullptr) b |= c[w] ^ yp[w];
+            if (zm != nullptr) b |= c[w] ^ zm[w];
+            if (zp != nullptr) b |= c[w] ^ zp[w];
+            Out[w] = b;
+        }
+    }
+
+    // Pass 3 on block row (by, bz): the exact set of its rows, B of the row
+    // plus B of the row shifted one step along x, plus B of the rows one
+    // step back along y and z; what pass 1 did not evaluate is evaluated.
+    void Exact(std::int64_t by, std::int64_t bz) {
+        if (!RowTouches(by, bz) && !(by > 0 && RowTouches(by - 1, bz)) && !(bz > 0 && RowTouches(by, bz - 1))) return;
+        const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
+        // B of the rows j0-1 .. j1 and layers k0-1 .. k1.
+        std::uint64_t b[kBlockSize + 1][kBlockSize + 1][kMaxWords];
+        for (std::int64_t k = k0 - 1; k <= k1; ++k)
+            for (std::int64_t j = j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
+        std::uint64_t mixed[kMaxWords];
+        MixedMask(Classes(by, bz), mixed);
+        std::int64_t evaluated = 0;
+        for (std::int64_t k = k0; k <= k1; ++k)
+            for (std::int64_t j = j0; j <= j1; ++j) {
+                const std::uint64_t* here = b[k - k0 + 1][j - j0 + 1];
+                const std::uint64_t* back_y = b[k - k0 + 1][j - j0];
+                const std::uint64_t* back_z = b[k - k0][j - j0 + 1];
+                std::uint64_t wanted[kMaxWords];
+                for (std::int64_t w = 0; w < SampleWords; ++w) {
+                    const std::uint64_t shifted = here[w] << 1 | (w > 0 ? here[w - 1] >> 63 : 0);
+                    wanted[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
+                }
+                if (!Any(wanted, SampleWords)) continue;
+                F.EvaluateSamples(G, static_cast<std::int32_t>(j), 1, static_cast<std::int32_t>(k), wanted, nullptr);
+                evaluated += Count(wanted, SampleWords);
+            }
+        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
+    }
+
+    TGrid& G;
+    TBlockField& F;
+    const std::int64_t Sx, Sy, Sz, Nbx, Nby, Nbz;
+    const std::int64_t Words;       // words of a row of inside bits (samples 0 .. Sx-1)
+    const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
+    const std::int64_t TouchWords;  // words of a block row's touch bits
+    const std::uint64_t LastWord;   // the classified samples' bits in the last word
+    const std::uint64_t LastSampleWord;  // all samples' bits in the last word
+};
+
+void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
+    BlockField_ = std::move(Field);
+    InsideKnown_ = false;
+    DenseFrames_ = 0;
+    const bool fits = SizeX >= 1 && SizeY >= 1 && SizeZ >= 1 && SizeX <= kMaxSparseSize && SizeY <= kMaxSparseSize &&
+                      SizeZ <= kMaxSparseSize;
+    if (BlockField_ == nullptr || !fits) {
+        for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_, &RowClass_, &RowInside_}) a->Release();
+        TouchBits_.Release();
+        ClassBits_.Release();
+        return;
+    }
+    // The sparse route writes a few samples here and there, a different few
+    // every frame: every page of Values is touched now, at set-up, so that
+    // none is first met (and faulted in) during a frame.
+    std::fill(Values.begin(), Values.end(), 0.0f);
+    const std::int64_t blocks = static_cast<std::int64_t>(BlocksX()) * BlocksY() * BlocksZ();
+    const std::int64_t rows = static_cast<std::int64_t>(BlocksY()) * BlocksZ();
+    const std::int64_t coarse = (static_cast<std::int64_t>(SizeX) / (2 * kBlockSize) + 1) *
+                                (SizeY / (2 * kBlockSize) + 1) * (SizeZ / (2 * kBlockSize) + 1);
+    CoarseClass_.Create(coarse);
+    BlockClass_.Create(blocks);
+    BlockInside_.Create(blocks);
+    RowTouch_.Create(rows);
+    RowClass_.Create(rows);
+    RowInside_.Create(rows);
+    TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
+    ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
+}
+
+bool TGrid::SparseThisCall() {
+    if (BlockField_ == nullptr || Route == TFieldRoute::Dense || ClassBits_.Count() == 0) return false;
+    if (Route == TFieldRoute::SparseAlways) return true;
+    if (std::min({SizeX, SizeY, SizeZ}) < kSparseMinSize) return false;
+    if (DenseFrames_ > 0) {
+        --DenseFrames_;
+        return false;
+    }
+    return true;
+}
+
+bool TGrid::StartSparse() {
+    if (!SparseThisCall()) return false;
+    if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
+    if (!BlockField_->Begin(*this)) return false;
+    Stats_ = {true, 0, 0, 0};
+    Evaluated_.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+void TGrid::EndSparse() {
+    BlockField_->End(*this);
+    Stats_.SamplesEvaluated = Evaluated_.load(std::memory_order_relaxed);
+    InsideKnown_ = true;
+    if (Route == TFieldRoute::Sparse &&
+        static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
+        DenseFrames_ = kSparseRetryCalls;
+}
+
+void TGrid::FillDense() {
+    FieldProc(*this);
+    // The dense route writes every flag of Inside.
+    InsideKnown_ = false;
+    const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
+    Stats_ = {false, Values.Count(), cubes, 0};
+}
+
+void TGrid::FillSamples() {
+    if (!StartSparse()) {
+        FillDense();
+        return;
+    }
+    TSparsePass(*this).Fill();
+    EndSparse();
+}
+
+void TGrid::CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ) { TSparsePass(*this).CrossBlockLayer(Job, BZ); }
+
+// The streamed call. Step s works, for every block row by, on four block
+// layers at once, each far enough behind the one before that what it needs
+// was finished in an earlier step: pass 1 on layer s, pass 2 on s - 2
+// (it needs the classes of s - 1), pass 3 on s - 3 (the touch of s - 3 and
+// s - 4, the inside bits of s - 2), crossings on s - 5 (the exact values
+// of s - 4). The layers a step works on are a few apart, so different
+// block rows and different stages never write the same thing.
+void TGrid::StartSparseStream() {
+    Job_ = SurfaceJob();
+    TSparsePass(*this).Coarse();
+    const int parts = PartsFor(static_cast<std::int64_t>(Values.Count()));
+    Helpers_ = parts - 1;
+}
+
+void TGrid::RunStreamRows() {
+    TSparsePass pass(*this);
+    const std::int64_t rows = BlocksY();
+    for (std::int64_t by; (by = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < rows;)
+        pass.StreamRow(Job_, by, StreamStep_);
+}
+
+void TGrid::StartSparseStep(std::int64_t Step) {
+    StreamStep_ = Step;
+    StreamNext_.store(0, std::memory_order_relaxed);
+    if (Helpers_ > 0)
+        StartParts(Helpers_, [](void* grid, int) { static_cast<TGrid*>(grid)->RunStreamRows(); }, this);
+}
+
+void TGrid::FinishSparseStep() {
+    RunStreamRows();
+    if (Helpers_ > 0) WaitParts();
+}

@@ -1,0 +1,199 @@
+// TBallBlockField: the ball field for the grid's sparse route. Begin makes
+// the per-call tables that let a block row be bounded in a few operations
+// per ball (the least and greatest (x - X)^2, (y - Y)^2 and (z - Z)^2 over
+// every block, rounded as the field rounds them); the kernels of
+// field_kernel.inc do the rest.
+#include "scene/field.h"
+#include "scene/field_blocks.h"
+#include "scene/state.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+// The helpers of Begin are kept out of line: it runs once a frame, and
+// copies of them would only make the program (and the page) larger.
+namespace {
+
+// Whole vectors of the widest level.
+constexpr std::int32_t kLanes = 16;
+
+// Blocks along an axis of Size cells at a scale (0: kBlockSize samples a
+// side, 1: twice that).
+std::int64_t BlocksAlong(std::int32_t Size, int Scale) { return Size / (kBlockSize << Scale) + 1; }
+
+std::int64_t TableBytes(const TGrid& Grid, std::int32_t MaxBalls) {
+    const std::int64_t balls = std::max<std::int32_t>(MaxBalls, 0);
+    const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
+    std::int64_t bytes = 4 * ys * zs + balls * (8 * (ys + zs) + 8);
+    for (int scale = 0; scale < 2; ++scale) {
+        const std::int64_t stride = (BlocksAlong(Grid.SizeX, scale) + kLanes - 1) / kLanes * kLanes;
+        bytes += balls * (16 * (BlocksAlong(Grid.SizeY, scale) + BlocksAlong(Grid.SizeZ, scale)) + 8 * stride) + 8 * stride;
+    }
+    return bytes;
+}
+
+// The least and greatest of Value(i) over the samples i of each block of
+// Side samples along an axis of Size cells, into Lo[b] and Hi[b].
+template <class T, class F>
+[[gnu::noinline]] void BlockExtremes(std::int32_t Size, std::int32_t Side, T* Lo, T* Hi, F&& Value) {
+    for (std::int32_t b = 0; b * Side <= Size; ++b) {
+        T lo = std::numeric_limits<T>::infinity(), hi = -lo;
+        for (std::int32_t i = b * Side; i <= std::min(b * Side + Side - 1, Size); ++i) {
+            const T v = Value(i);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        Lo[b] = lo;
+        Hi[b] = hi;
+    }
+}
+
+// Lo[b * Count + n] and Hi[b * Count + n]: the least and greatest of
+// In[i * Count + n] over the samples i of each block of Side samples along
+// an axis of Size cells, for every ball n.
+[[gnu::noinline]] void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count, const double* In, double* Lo,
+                       double* Hi) {
+    for (std::int32_t b = 0; b * Side <= Size; ++b)
+        for (std::int64_t n = 0; n < Count; ++n) {
+            double lo = In[b * Side * Count + n], hi = lo;
+            for (std::int32_t i = b * Side + 1; i <= std::min(b * Side + Side - 1, Size); ++i) {
+                lo = std::min(lo, In[i * Count + n]);
+                hi = std::max(hi, In[i * Count + n]);
+            }
+            Lo[b * Count + n] = lo;
+            Hi[b * Count + n] = hi;
+        }
+}
+
+// Out[i * Count + n] = (c_i - Centre_n)^2 in double for the samples i of an
+// axis of Size cells and every ball n, c_i being the sample's coordinate.
+[[gnu::noinline]] void SquaredDistances(std::int32_t Size, float Cell, const float* Centres, std::int64_t Count, double* Out) {
+    for (std::int32_t i = 0; i <= Size; ++i) {
+        const double coordinate = FieldCoordinate(i, Size, Cell);
+        for (std::int64_t n = 0; n < Count; ++n) {
+            const double d = coordinate - Centres[n];
+            Out[i * Count + n] = d * d;
+        }
+    }
+}
+
+bool Finite(const TBall& B) {
+    return std::isfinite(B.X) && std::isfinite(B.Y) && std::isfinite(B.Z) && std::isfinite(B.Strength);
+}
+
+} // namespace
+
+bool TBallBlockField::Fits(const TGrid& Grid, std::int32_t MaxBalls) {
+    const std::int32_t m = TGrid::kMaxSparseSize;
+    return Grid.SizeX >= 1 && Grid.SizeY >= 1 && Grid.SizeZ >= 1 && Grid.SizeX <= m && Grid.SizeY <= m &&
+           Grid.SizeZ <= m && MaxBalls >= 0 && TableBytes(Grid, MaxBalls) <= kMaxBlockTableBytes;
+}
+
+TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : MaxBalls_(std::max(MaxBalls, 0)) {
+    const std::int64_t balls = MaxBalls_;
+    const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
+    RowR_.Create(ys * zs);
+    S_.Create(balls);
+    BallX_.Create(balls);
+    Dy2_.Create(balls * ys);
+    Dz2_.Create(balls * zs);
+    for (int scale = 0; scale < 2; ++scale) {
+        TScaleTables& t = Scales_[scale];
+        t.Nbx = static_cast<std::int32_t>(BlocksAlong(Grid.SizeX, scale));
+        t.XStride = (t.Nbx + kLanes - 1) / kLanes * kLanes;
+        const std::int64_t nby = BlocksAlong(Grid.SizeY, scale), nbz = BlocksAlong(Grid.SizeZ, scale);
+        t.Dy2Lo.Create(balls * nby);
+        t.Dy2Hi.Create(balls * nby);
+        t.Dz2Lo.Create(balls * nbz);
+        t.Dz2Hi.Create(balls * nbz);
+        t.Dx2Lo.Create(balls * t.XStride);
+        t.Dx2Hi.Create(balls * t.XStride);
+        t.X2Lo.Create(t.XStride);
+        t.X2Hi.Create(t.XStride);
+    }
+}
+
+bool TBallBlockField::Begin(TGrid& Grid) {
+    const std::int32_t nX = Grid.SizeX, nY = Grid.SizeY, nZ = Grid.SizeZ;
+    const float c = Grid.CellSize;
+    if (Count < 0 || Count > MaxBalls_ || (Count > 0 && Balls == nullptr) || !std::isfinite(c)) return false;
+    for (std::int32_t n = 0; n < Count; ++n)
+        if (!Finite(Balls[n])) return false;
+
+    // x of every sample along a row, accumulated as EvaluateBallField does
+    // (it keeps them in the same place).
+    float* xs = Grid.FieldScratch.Data();
+    const std::int64_t xCount = static_cast<std::int64_t>(nX) + 1 + kFieldScratchPadding;
+    float x = FieldRowStart(nX, c);
+    for (std::int64_t i = 0; i < xCount; ++i, x = x + c) xs[i] = x;
+    // Each coordinate runs one way along its axis, so finite ends mean finite all along.
+    if (!std::isfinite(xs[0]) || !std::isfinite(xs[xCount - 1]) || !std::isfinite(FieldCoordinate(0, nY, c)) ||
+        !std::isfinite(FieldCoordinate(nY, nY, c)) || !std::isfinite(FieldCoordinate(0, nZ, c)) ||
+        !std::isfinite(FieldCoordinate(nZ, nZ, c)))
+        return false;
+
+    // The balls' terms as the field rounds them: (x - X)^2 in float,
+    // (y - Y)^2 and (z - Z)^2 in double (BallDistSqrYZ). The tables of y
+    // and z go by row, every ball of a row side by side.
+    const std::int64_t count = Count;
+    float* centres = BallX_.Data();  // the balls' Y, then Z, then X
+    for (std::int32_t n = 0; n < Count; ++n) centres[n] = Balls[n].Y;
+    SquaredDistances(nY, c, centres, count, Dy2_.Data());
+    for (std::int32_t n = 0; n < Count; ++n) centres[n] = Balls[n].Z;
+    SquaredDistances(nZ, c, centres, count, Dz2_.Data());
+    for (std::int32_t n = 0; n < Count; ++n) {
+        S_[static_cast<std::size_t>(n)] = BallStrengthSqr(Balls[n]);
+        centres[n] = Balls[n].X;
+    }
+
+    Job_ = TBlockJob{FieldFrameAt(T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
+                     S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), {}};
+    for (int scale = 0; scale < 2; ++scale) {
+        TScaleTables& t = Scales_[scale];
+        const std::int32_t side = kBlockSize << scale;
+        BlockExtremes<float>(nX, side, t.X2Lo.Data(), t.X2Hi.Data(), [&](std::int32_t i) { return xs[i] * xs[i]; });
+        for (std::int32_t n = 0; n < Count; ++n) {
+            const float X = centres[n];
+            BlockExtremes<float>(nX, side, t.Dx2Lo.Data() + n * t.XStride, t.Dx2Hi.Data() + n * t.XStride,
+                                 [&](std::int32_t i) {
+                                     const float d = xs[i] - X;
+                                     return d * d;
+                                 });
+        }
+        BallBlockExtremes(nY, side, count, Dy2_.Data(), t.Dy2Lo.Data(), t.Dy2Hi.Data());
+        BallBlockExtremes(nZ, side, count, Dz2_.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data());
+        Job_.Scales[scale] = {t.Dy2Lo.Data(), t.Dy2Hi.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data(), t.Dx2Lo.Data(),
+                              t.Dx2Hi.Data(), t.X2Lo.Data(), t.X2Hi.Data(), t.Nbx, t.XStride};
+    }
+    return true;
+}
+
+void TBallBlockField::BoundRow(const TGrid&, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
+                               std::uint8_t* Classes) {
+    BlockKernels().BoundRow(Job_, Scale, BY, BZ, Classes);
+}
+
+void TBallBlockField::EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K,
+                                      const std::uint64_t* Mask, std::uint64_t* Inside) {
+    BlockKernels().Samples(Job_, J, Rows, K, Mask, Inside, (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64);
+}
+
+void TBallBlockField::End(TGrid& Grid) {
+    // The balls' scratch fields as EvaluateBallField's last row leaves them.
+    const float y = FieldCoordinate(Grid.SizeY, Grid.SizeY, Grid.CellSize);
+    const float z = FieldCoordinate(Grid.SizeZ, Grid.SizeZ, Grid.CellSize);
+    for (std::int32_t n = 0; n < Count; ++n) {
+        Balls[n].StrengthSqr = BallStrengthSqr(Balls[n]);
+        Balls[n].DistSqrYZ = BallDistSqrYZ(Balls[n], y, z);
+    }
+}
+
+TBallBlockField* UseBallBlockField(TGrid& Grid, std::int32_t MaxBalls) {
+    if (!TBallBlockField::Fits(Grid, MaxBalls)) return nullptr;
+    auto field = std::make_unique<TBallBlockField>(Grid, MaxBalls);
+    TBallBlockField* p = field.get();
+    Grid.UseBlockField(std::move(field));
+    return p;
+}
