@@ -360,8 +360,6 @@ private:
     template <class Sink>
     std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
     template <class Sink>
-    void EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const;
-    template <class Sink>
     void EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
@@ -441,26 +439,6 @@ inline int BitCount(std::uint64_t x) {
 std::int32_t FindActiveCubes(const std::uint8_t* Row, std::int64_t RowStride, std::int64_t LayerStride,
                              std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
 
-// The cubes First .. First+Count-1 of cube row (j, k) (Count at most
-// 65536): finds the active ones in their flags and emits their triangles.
-template <class Sink>
-void TGrid::EmitRange(std::int64_t j, std::int64_t k, std::int64_t First, std::int64_t Count, Sink&& Emit) const {
-    const std::int64_t sx = SizeX, sy = SizeY;
-    constexpr std::int32_t kChunk = 2048;
-    std::uint16_t where[kChunk];
-    std::uint8_t cases[kChunk];
-    const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
-    for (std::int64_t i0 = First; i0 < First + Count; i0 += kChunk) {
-        const std::int32_t count = static_cast<std::int32_t>(First + Count - i0 < kChunk ? First + Count - i0 : kChunk);
-        const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
-        for (std::int32_t q = 0; q < found; ++q) {
-            const std::int64_t i = i0 + where[q];
-            if (q + 1 < found) PrefetchCube(i0 + where[q + 1], j, k);
-            EmitCube(i, j, k, cases[q], Emit);
-        }
-    }
-}
-
 // The y- and z-edges of a cube lie far from those of the cube before it:
 // the emission starts reading the next cube's while it emits this one.
 inline void TGrid::PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const {
@@ -500,11 +478,26 @@ void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Ca
     Stats_.Triangles += m / 3;
 }
 
+// Layer k: each row's active cubes found in their flags many at a time,
+// then emitted in order.
 template <class Sink>
 void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     if (sx < 2 || sy < 2 || sz < 2) return;
-    for (std::int64_t j = 0; j < sy - 1; ++j) EmitRange(j, k, 0, sx - 1, Emit);
+    constexpr std::int32_t kChunk = 2048;
+    std::uint16_t where[kChunk];
+    std::uint8_t cases[kChunk];
+    for (std::int64_t j = 0; j < sy - 1; ++j) {
+        const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
+        for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
+            const std::int32_t count = static_cast<std::int32_t>(sx - 1 - i0 < kChunk ? sx - 1 - i0 : kChunk);
+            const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
+            for (std::int32_t q = 0; q < found; ++q) {
+                if (q + 1 < found) PrefetchCube(i0 + where[q + 1], j, k);
+                EmitCube(i0 + where[q], j, k, cases[q], Emit);
+            }
+        }
+    }
 }
 
 // Layer k after a sparse call, from the inside bits of every classified
