@@ -89,12 +89,15 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "setup: ${missing[*]} must be installed, which needs root or sudo; this user has neither" >&2
     exit 1
   fi
-  # sudo resets the environment: the variable goes through env. Asked once
-  # here, where its password prompt can be seen (apt's output goes to a log).
-  sudo -v || { echo "setup: sudo refused; installing ${missing[*]} needs root" >&2; exit 1; }
+  # Asked once here, where its password prompt can be seen (apt's output
+  # goes to a log). NOTE: not `sudo -v`, which asks for a password unless
+  # every sudoers entry of the user waives it (a NOPASSWD line and the sudo
+  # group's entry, as on cloud images).
+  sudo true || { echo "setup: sudo refused; installing ${missing[*]} needs root" >&2; exit 1; }
   sudo=(sudo)
 fi
-# Without it a package that asks a question (keyboard-configuration, which
+# sudo resets the environment: the variable goes through env. Without it a
+# package that asks a question (keyboard-configuration, which
 # the test set pulls in) waits for an answer nobody sees.
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
 echo "setup: ${sets[*]}: installing ${missing[*]}"
