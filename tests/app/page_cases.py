@@ -344,7 +344,9 @@ def case_page_link_refused(args):
     says why; the page's limits are stated under the panel. A value put
     right and applied then starts the demo on it."""
     with page_session(args, query="?balls=5000000") as (site, browser):
-        browser.wait_for(f"/^Not started/.test({STATUS})", "a link with 5000000 balls was not refused")
+        # NOTE: the status line is there only once the page has replaced about:blank.
+        browser.wait_for(f"document.getElementById('status') && /^Not started/.test({STATUS})",
+                         "a link with 5000000 balls was not refused")
         check(browser.evaluate("window.Module") is None, "a run was started on 5000000 balls")
         found = notes(browser)
         check(found == {"width": "", "height": "", "balls": "at most 50 in this page", "grid": ""},
@@ -359,7 +361,7 @@ def case_page_link_refused(args):
                                       ("?width=1%202", "width", "one value: no spaces or control characters")]:
             browser.evaluate("void (window.earlierPage = true)")
             browser.call("Page.navigate", url=site.url + query)
-            browser.wait_for(f"window.earlierPage === undefined && document.readyState === 'complete' && "
+            browser.wait_for(f"window.earlierPage === undefined && document.getElementById('status') && "
                              f"/^Not started/.test({STATUS})", f"{query} was not refused")
             found = notes(browser)
             check(found == {id: message if id == field else "" for id in FIELD_IDS}, f"{query}: the notes {found}")
