@@ -97,8 +97,8 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo=(sudo)
 fi
 # sudo resets the environment: the variable goes through env. Without it a
-# package that asks a question (keyboard-configuration, which
-# the test set pulls in) waits for an answer nobody sees.
+# package that asks a question (keyboard-configuration, which the test set
+# pulls in) waits for an answer nobody sees.
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
 echo "setup: ${sets[*]}: installing ${missing[*]}"
 log=$(mktemp)
