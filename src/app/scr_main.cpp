@@ -20,13 +20,32 @@ namespace {
 
 constexpr int kExitBadArgument = 64;  // as sorvel2-tool and the Linux saver
 constexpr const char* kCaption = "sorvel2";
+constexpr const char* kUsage =
+    "sorvel2.scr is a screen saver: /s runs it, /p followed by a window number shows a preview in that window, "
+    "/c (or no argument) opens its settings.";
 
-int RefuseArgument(const char* Argument, const char* Reason) {
-    char text[512];
-    std::snprintf(text, sizeof(text),
-                  "%s \"%.200s\".\n\nsorvel2.scr is a screen saver: /s runs it, /p followed by a window number shows "
-                  "a preview in that window, /c (or no argument) opens its settings.",
-                  Reason, Argument);
+// The first line of the box for each refusal; %s is the argument.
+const char* RefusalText(TScrProblem Problem) {
+    switch (Problem) {
+    case TScrProblem::NoWindow:
+        return "No window number after \"%s\".";
+    case TScrProblem::BadWindow:
+        return "\"%s\" is not a window number.";
+    case TScrProblem::ExtraArgument:
+        return "One argument too many: \"%s\".";
+    case TScrProblem::UnknownArgument:
+    case TScrProblem::None:
+    default:
+        return "Unknown argument \"%s\".";
+    }
+}
+constexpr const char* kNoSuchWindow = "No window has the number \"%s\".";
+
+int RefuseArgument(const char* Text, const char* Argument) {
+    char line[300];
+    std::snprintf(line, sizeof(line), Text, Argument);
+    char text[600];
+    std::snprintf(text, sizeof(text), "%s\n\n%s", line, kUsage);
     MessageBoxA(nullptr, text, kCaption, MB_OK | MB_ICONERROR);
     return kExitBadArgument;
 }
@@ -48,13 +67,13 @@ int main(int argc, char** argv) {
         return RunScrWindow(instance, nullptr);
     }
     case TScrAction::Preview:
-        if (!IsWindow(window)) return RefuseArgument(argv[argc - 1], "No window has the number in");
+        if (!IsWindow(window)) return RefuseArgument(kNoSuchWindow, argv[argc - 1]);
         return RunScrWindow(instance, window);
     case TScrAction::Configure:
         RunScrSettingsDialog(instance, IsWindow(window) ? window : nullptr);
         return 0;
     case TScrAction::Unknown:
     default:
-        return RefuseArgument(command.Refused, "Unknown argument");
+        return RefuseArgument(RefusalText(command.Problem), command.Refused);
     }
 }

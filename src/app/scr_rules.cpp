@@ -32,44 +32,46 @@ bool ParseHandle(const char* Text, std::uintptr_t& Out) {
     return true;
 }
 
-TScrCommand Refuse(const char* Argument) { return {TScrAction::Unknown, 0, Argument}; }
+TScrCommand Refuse(const char* Argument, TScrProblem Problem) { return {TScrAction::Unknown, 0, Argument, Problem}; }
 
 } // namespace
 
 TScrCommand ParseScrCommand(int Count, const char* const* Arguments) {
-    if (Count <= 0) return {TScrAction::Configure, 0, nullptr};
+    if (Count <= 0) return {TScrAction::Configure, 0, nullptr, TScrProblem::None};
     const char* tail = nullptr;
     switch (SwitchLetter(Arguments[0], tail)) {
     case 's':
-        if (*tail != '\0') return Refuse(Arguments[0]);
-        if (Count > 1) return Refuse(Arguments[1]);
-        return {TScrAction::Run, 0, nullptr};
+        if (*tail != '\0') return Refuse(Arguments[0], TScrProblem::UnknownArgument);
+        if (Count > 1) return Refuse(Arguments[1], TScrProblem::ExtraArgument);
+        return {TScrAction::Run, 0, nullptr, TScrProblem::None};
     case 'p': {
         // "/p:HWND" in one argument, or "/p" and the handle as the next one.
         std::uintptr_t window = 0;
+        int next = 1;
         if (*tail == ':') {
-            if (!ParseHandle(tail + 1, window)) return Refuse(Arguments[0]);
-            if (Count > 1) return Refuse(Arguments[1]);
-        } else {
-            if (*tail != '\0') return Refuse(Arguments[0]);
-            if (Count < 2) return Refuse(Arguments[0]);
-            if (!ParseHandle(Arguments[1], window)) return Refuse(Arguments[1]);
-            if (Count > 2) return Refuse(Arguments[2]);
+            if (!ParseHandle(tail + 1, window)) return Refuse(Arguments[0], TScrProblem::BadWindow);
+        } else if (*tail != '\0') {
+            return Refuse(Arguments[0], TScrProblem::UnknownArgument);
+        } else if (Count < 2) {
+            return Refuse(Arguments[0], TScrProblem::NoWindow);
+        } else if (!ParseHandle(Arguments[next++], window)) {
+            return Refuse(Arguments[1], TScrProblem::BadWindow);
         }
-        return {TScrAction::Preview, window, nullptr};
+        if (Count > next) return Refuse(Arguments[next], TScrProblem::ExtraArgument);
+        return {TScrAction::Preview, window, nullptr, TScrProblem::None};
     }
     case 'c': {
         std::uintptr_t window = 0;
         if (*tail == ':') {
-            if (!ParseHandle(tail + 1, window)) return Refuse(Arguments[0]);
+            if (!ParseHandle(tail + 1, window)) return Refuse(Arguments[0], TScrProblem::BadWindow);
         } else if (*tail != '\0') {
-            return Refuse(Arguments[0]);
+            return Refuse(Arguments[0], TScrProblem::UnknownArgument);
         }
-        if (Count > 1) return Refuse(Arguments[1]);
-        return {TScrAction::Configure, window, nullptr};
+        if (Count > 1) return Refuse(Arguments[1], TScrProblem::ExtraArgument);
+        return {TScrAction::Configure, window, nullptr, TScrProblem::None};
     }
     default:
-        return Refuse(Arguments[0]);
+        return Refuse(Arguments[0], TScrProblem::UnknownArgument);
     }
 }
 

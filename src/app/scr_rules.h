@@ -13,6 +13,15 @@
 // Letters in either case, "/" or "-" before them. Anything else is Unknown.
 enum class TScrAction { Run, Preview, Configure, Unknown };
 
+// Why a command line was refused.
+enum class TScrProblem {
+    None,
+    UnknownArgument,  // not one of the switches above
+    NoWindow,         // a /p with nothing after it
+    BadWindow,        // a handle that is not decimal digits, is 0 or too large
+    ExtraArgument,    // anything after a complete command
+};
+
 struct TScrCommand {
     TScrAction Action;
     // The window of /p and /c:HWND (a decimal handle, as Windows writes it);
@@ -21,6 +30,7 @@ struct TScrCommand {
     // For Unknown: the argument that was not understood (one of Arguments;
     // for a /p with no handle after it, the /p itself). Null otherwise.
     const char* Refused;
+    TScrProblem Problem;
 };
 
 // Reads the arguments after the program's name (Count of them). One

@@ -43,41 +43,46 @@ TEST(ScrCommand, WindowsForms) {
         EXPECT_EQ(command.Action, row.Action) << what;
         EXPECT_EQ(command.Window, row.Window) << what;
         EXPECT_EQ(command.Refused, nullptr) << what;
+        EXPECT_EQ(command.Problem, TScrProblem::None) << what;
     }
 }
 
 struct TRefused {
     std::vector<const char*> Arguments;
     int RefusedIndex;  // which argument the refusal names
+    TScrProblem Problem;
 };
 
 TEST(ScrCommand, RefusesAnythingElseNamingTheArgument) {
+    constexpr TScrProblem kUnknown = TScrProblem::UnknownArgument;
+    constexpr TScrProblem kBad = TScrProblem::BadWindow;
+    constexpr TScrProblem kExtra = TScrProblem::ExtraArgument;
     const TRefused refused[] = {
-        {{"s"}, 0},                      // no switch character
-        {{"/"}, 0},
-        {{"-"}, 0},
-        {{""}, 0},
-        {{"/x"}, 0},
-        {{"/a"}, 0},                     // Windows 9x's password change: not this saver's
-        {{"/settings"}, 0},              // not read letter by letter
-        {{"/s1"}, 0},
-        {{"/s", "/p"}, 1},               // one command only
-        {{"/p"}, 0},                     // no handle
-        {{"/p", "12x"}, 1},
-        {{"/p", "-5"}, 1},
-        {{"/p", "+5"}, 1},
-        {{"/p", "0"}, 1},                // no window is 0
-        {{"/p", ""}, 1},
-        {{"/p", "123456789012345678901234567890"}, 1},  // overflows any pointer
-        {{"/p:"}, 0},
-        {{"/p:12 "}, 0},
-        {{"/p=12"}, 0},
-        {{"/p", "12", "13"}, 2},
-        {{"/p:12", "13"}, 1},
-        {{"/c:"}, 0},
-        {{"/c:abc"}, 0},
-        {{"/c1"}, 0},
-        {{"/c", "1234"}, 1},
+        {{"s"}, 0, kUnknown},  // no switch character
+        {{"/"}, 0, kUnknown},
+        {{"-"}, 0, kUnknown},
+        {{""}, 0, kUnknown},
+        {{"/x"}, 0, kUnknown},
+        {{"/a"}, 0, kUnknown},         // Windows 9x's password change: not this saver's
+        {{"/settings"}, 0, kUnknown},  // not read letter by letter
+        {{"/s1"}, 0, kUnknown},
+        {{"/s", "/p"}, 1, kExtra},     // one command only
+        {{"/p"}, 0, TScrProblem::NoWindow},
+        {{"/p", "12x"}, 1, kBad},
+        {{"/p", "-5"}, 1, kBad},
+        {{"/p", "+5"}, 1, kBad},
+        {{"/p", "0"}, 1, kBad},        // no window is 0
+        {{"/p", ""}, 1, kBad},
+        {{"/p", "123456789012345678901234567890"}, 1, kBad},  // overflows any pointer
+        {{"/p:"}, 0, kBad},
+        {{"/p:12 "}, 0, kBad},
+        {{"/p=12"}, 0, kUnknown},
+        {{"/p", "12", "13"}, 2, kExtra},
+        {{"/p:12", "13"}, 1, kExtra},
+        {{"/c:"}, 0, kBad},
+        {{"/c:abc"}, 0, kBad},
+        {{"/c1"}, 0, kUnknown},
+        {{"/c", "1234"}, 1, kExtra},
     };
     for (const TRefused& row : refused) {
         const TScrCommand command = Parse(row.Arguments);
@@ -85,6 +90,7 @@ TEST(ScrCommand, RefusesAnythingElseNamingTheArgument) {
         EXPECT_EQ(command.Action, TScrAction::Unknown) << what;
         EXPECT_EQ(command.Window, 0u) << what;
         EXPECT_EQ(command.Refused, row.Arguments[static_cast<std::size_t>(row.RefusedIndex)]) << what;
+        EXPECT_EQ(command.Problem, row.Problem) << what;
     }
 }
 
