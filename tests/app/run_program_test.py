@@ -50,6 +50,7 @@ import time
 from checks import SKIPPED, WAIT_LIMIT, Failure, Skip, check, spread
 from failure_table import ERROR, REPORTS, place_files
 from page_cases import PAGE_CASES, page_frame_time, page_screenshot
+from scr_cases import SCR_CASES
 
 NOBODY = 65534  # user and group id of nobody
 
@@ -211,7 +212,7 @@ class Run:
     """
 
     def __init__(self, args, options="640 480 0 10 40\n", files=("reflect.bmp", "background.bmp"),
-                 display=None, boxes=False, limits=(), as_nobody=False):
+                 display=None, boxes=False, limits=(), as_nobody=False, arguments=()):
         self.dir = tempfile.mkdtemp(prefix="sorvel2-run-")
         if options is not None:
             with open(os.path.join(self.dir, "options.txt"), "w") as f:
@@ -220,7 +221,7 @@ class Run:
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SORVEL2_NO_MESSAGE_BOX")}
         self.wine_prefix = args.wine_prefix
-        command = [os.path.abspath(args.program)]
+        command = [os.path.abspath(args.program), *arguments]
         if self.wine_prefix is not None:
             command.insert(0, "wine")
             env["WINEPREFIX"] = os.path.abspath(self.wine_prefix)
@@ -578,6 +579,7 @@ def screenshot(args, path):
 
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
 CASES.update(PAGE_CASES)
+CASES.update(SCR_CASES)
 CASES.update({name: (lambda args, row=row: expect_report(args, *row)) for name, row in REPORTS.items()})
 # The same failures with the Linux build's boxes on screen, closed from the keyboard.
 CASES.update({name + "_boxes": (lambda args, row=row: expect_report(args, *row, shown=True))
@@ -591,6 +593,7 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--close-helper", help="the close-request helper (close_request_ends only)")
     parser.add_argument("--wine-prefix", help="run --program, a Windows build, under Wine in this prefix")
+    parser.add_argument("--scr-probe", help="scr_probe.exe, the Windows helper of the scr_* cases (sorvel2.scr)")
     parser.add_argument("--page", help="the built page folder (dist/web), for the page_* cases")
     parser.add_argument("--tool", help="a native sorvel2-tool with render and export, for the page cases that "
                                        "compare frames or triangles with it")

@@ -6,7 +6,10 @@
 //   scr_probe host W H       a top-level window with a W x H client area
 //                            (the preview's host): prints "window N" (its
 //                            handle, as the page passes it to /p), then
-//                            reads lines: "destroy" destroys the window and
+//                            reads lines: "children" prints a line
+//                            "child CLASS LEFT TOP RIGHT BOTTOM" for each
+//                            child window (its place in the client area),
+//                            then "end"; "destroy" destroys the window and
 //                            prints "destroyed"; end of input ends it
 //   scr_probe dialog TITLE   waits (10 s at most) for the top-level window
 //                            TITLE and prints its fields, one "name=value" a
@@ -36,9 +39,20 @@ DWORD WINAPI ReadCommands(LPVOID Thread) {
     char line[64];
     while (std::fgets(line, sizeof(line), stdin) != nullptr) {
         if (std::strncmp(line, "destroy", 7) == 0) PostThreadMessageA(owner, WM_APP, 0, 0);
+        if (std::strncmp(line, "children", 8) == 0) PostThreadMessageA(owner, WM_APP + 1, 0, 0);
     }
     PostThreadMessageA(owner, WM_QUIT, 0, 0);
     return 0;
+}
+
+BOOL CALLBACK PrintChild(HWND Child, LPARAM Host) {
+    char name[64] = {};
+    GetClassNameA(Child, name, sizeof(name));
+    RECT place{};
+    GetWindowRect(Child, &place);
+    MapWindowPoints(nullptr, reinterpret_cast<HWND>(Host), reinterpret_cast<POINT*>(&place), 2);
+    std::printf("child %s %ld %ld %ld %ld\n", name, place.left, place.top, place.right, place.bottom);
+    return TRUE;
 }
 
 int Host(int Width, int Height) {
@@ -66,6 +80,12 @@ int Host(int Width, int Height) {
         if (message.hwnd == nullptr && message.message == WM_APP) {
             DestroyWindow(window);
             std::printf("destroyed\n");
+            std::fflush(stdout);
+            continue;
+        }
+        if (message.hwnd == nullptr && message.message == WM_APP + 1) {
+            EnumChildWindows(window, PrintChild, reinterpret_cast<LPARAM>(window));
+            std::printf("end\n");
             std::fflush(stdout);
             continue;
         }
