@@ -8,6 +8,7 @@ Chromium.
 
     run_program_test.py --program BIN --demo DIR [--close-helper BIN] CASE
     run_program_test.py --program sorvel2.exe --wine-prefix DIR --demo DIR CASE
+    run_program_test.py --program sorvel2.scr --wine-prefix DIR --demo DIR --scr-probe EXE scr_CASE
     run_program_test.py ... screenshot PNG_OR_XWD   (a picture of the demo)
     run_program_test.py --page DIST_WEB --demo DIR [--tool SORVEL2_TOOL] page_CASE
     run_program_test.py --page DIST_WEB --demo DIR page_screenshot PNG
@@ -27,7 +28,8 @@ options and textures (python3 -m http.server on a free port) and open it in
 headless Chromium (chromium.py), on virtual time for pictures (the page's
 clock advances only as the browser lets it, so a budget of virtual seconds
 gives the same frames on a slow machine) or in real time driven over the
-DevTools pipe. Both are stopped by their process ids. The failure table
+DevTools pipe. Both are stopped by their process ids. The scr_* cases
+(scr_cases.py) run the Windows screen saver under Wine. The failure table
 (failure_table.py) is shared by the program and the page; checks.py holds
 what every part uses.
 Some failure cases run the program under process limits (set before it
