@@ -12,7 +12,9 @@ beside it) playing the part of Windows' settings page.
                    20 pixels end it with 0
   scr_preview      /p HWND of a window the probe made: a child window of the
                    saver's class fills its client area and draws a moving
-                   picture; destroying the window ends the saver with 0
+                   picture; /c:HWND opens the dialog owned by that window,
+                   Escape closes it with 0 and stores nothing; destroying
+                   the window ends the preview with 0
   scr_settings     /c shows the dialog (title, no owner, the two fields and
                    their limits, stored values that are garbage shown as the
                    defaults); garbage and out-of-range values typed there are
@@ -232,13 +234,19 @@ def case_scr_full_screen(args):
 
 def gl_child(server, host_x, width, height):
     """The X window Wine draws the preview's OpenGL into: width x height and
-    not the host's own window."""
-    tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", server.display], check=True,
-                          capture_output=True, text=True, timeout=WAIT_LIMIT).stdout
-    found = [int(w, 16) for w, size in re.findall(r"^\s*(0x[0-9a-f]+) .*?(\d+x\d+)\+", tree, re.M)
-             if size == f"{width}x{height}" and int(w, 16) != host_x]
-    check(len(found) == 1, f"{len(found)} windows of {width} x {height} besides the host's: {found}")
-    return found[0]
+    not the host's own window (made with the pixel format, a moment after
+    the preview's window)."""
+    deadline = time.monotonic() + WAIT_LIMIT
+    while True:
+        tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", server.display], check=True,
+                              capture_output=True, text=True, timeout=WAIT_LIMIT).stdout
+        found = [int(w, 16) for w, size in re.findall(r"^\s*(0x[0-9a-f]+) .*?(\d+x\d+)\+", tree, re.M)
+                 if size == f"{width}x{height}" and int(w, 16) != host_x]
+        check(len(found) <= 1, f"{len(found)} windows of {width} x {height} besides the host's: {found}")
+        if found:
+            return found[0]
+        check(time.monotonic() < deadline, f"no X window of {width} x {height} for the preview")
+        time.sleep(0.2)
 
 
 def case_scr_preview(args):
@@ -246,10 +254,12 @@ def case_scr_preview(args):
     h = harness()
     width, height = 336, 212  # a size no other window has
     server = h.XServer(640, 480)
-    host = run = None
+    host = None
+    runs = []
     try:
         host = Host(args, server.display, width, height)
-        run = h.Run(args, options=None, files=(), display=server.display, arguments=("/p", str(host.window)))
+        runs.append(h.Run(args, options=None, files=(), display=server.display, arguments=("/p", str(host.window))))
+        run = runs[0]
         deadline = time.monotonic() + WAIT_LIMIT
         while not (children := host.children()):
             check(run.process.poll() is None, f"the saver ended ({run.process.returncode}): {run.stderr()}")
@@ -275,6 +285,20 @@ def case_scr_preview(args):
         after = h.Screenshot(server.display, drawn).sample()
         changed = sum(1 for a, b in zip(before.sample(), after) if a != b)
         check(changed > len(after) // 20, f"the preview does not move: {changed} of {len(after)} samples changed")
+        # The settings page's Settings button: /c:HWND, a dialog owned by
+        # that window; Escape closes it with 0 and stores nothing.
+        stored = registry(args)
+        runs.append(h.Run(args, options=None, files=(), display=server.display,
+                          arguments=(f"/c:{host.window}",)))
+        fields = probe_dialog(args, server.display)
+        check(fields.get("owner") == str(host.window), f"the dialog's owner is {fields.get('owner')}, "
+                                                       f"not the window {host.window}")
+        dialog = h.visible_windows(server.display, "--name", f"^{DIALOG_TITLE}$")
+        check(len(dialog) == 1, f"dialog windows: {dialog}")
+        type_into_field(server, dialog[0], "7")
+        h.xdotool(server.display, "key", "Escape")
+        ends_within(runs[-1])
+        check(registry(args) == stored, f"Escape changed the registry: {registry(args)}")
         start = time.monotonic()
         host.command("destroy")
         host.expect("destroyed")
@@ -282,8 +306,9 @@ def case_scr_preview(args):
     finally:
         if host is not None:
             host.stop()
-        if run is not None:
-            run.finish()
+        # Each teardown stops the prefix's programs: the preview goes first.
+        for started in runs:
+            started.finish()
         server.stop()
 
 
