@@ -52,7 +52,7 @@ def harness():
     return sys.modules.get("run_program_test") or sys.modules["__main__"]
 
 
-def wine_env(args, display=None):
+def wine_env(args, display):
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
     env.update(WINEPREFIX=os.path.abspath(args.wine_prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     if display is not None:
@@ -65,12 +65,15 @@ def needs_saver(args):
         raise Skip("the saver cases need --wine-prefix and --scr-probe (sorvel2.scr under Wine)")
 
 
-def wine(args, *command, display=None, check_rc=False):
-    """Runs a Windows command under Wine; (exit code, stdout, stderr).
+def wine(args, display, *command, check_rc=False):
+    """Runs a Windows command under Wine on the case's display; (exit code,
+    stdout, stderr).
 
-    NOTE: output goes through files, not pipes: a Wine program may start
-    the prefix's background programs, which keep a pipe open long after it
-    ended."""
+    NOTE: always with the display: the first Wine program of a session
+    starts the prefix's desktop process, which keeps the display it was
+    given (with none, no later program of the session can make a window).
+    Output goes through files, not pipes: those background programs keep a
+    pipe open long after the command ended."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         rc = subprocess.run(["wine", *command], env=wine_env(args, display), stdin=subprocess.DEVNULL, stdout=out,
                             stderr=err, timeout=WAIT_LIMIT).returncode
@@ -81,22 +84,22 @@ def wine(args, *command, display=None, check_rc=False):
     return rc, *said
 
 
-def registry(args):
+def registry(args, display):
     """The saver's stored values as {name: (type, data)}; empty without the key."""
-    _, out, _ = wine(args, "reg", "query", KEY)
+    _, out, _ = wine(args, display, "reg", "query", KEY)
     return {name: (kind, data.strip()) for name, kind, data in re.findall(r"^\s+(\w+)\s+(REG_\w+)\s*(.*)$", out, re.M)}
 
 
-def store(args, **values):
+def store(args, display, **values):
     """Writes the key afresh with the given (type, data) values."""
-    wine(args, "reg", "delete", KEY, "/f")
+    wine(args, display, "reg", "delete", KEY, "/f")
     for name, (kind, data) in values.items():
-        wine(args, "reg", "add", KEY, "/v", name, "/t", kind, "/d", data, "/f", check_rc=True)
+        wine(args, display, "reg", "add", KEY, "/v", name, "/t", kind, "/d", data, "/f", check_rc=True)
 
 
 def probe_dialog(args, display):
     """The settings dialog's fields as the probe reads them on Windows' side."""
-    rc, out, err = wine(args, os.path.abspath(args.scr_probe), "dialog", DIALOG_TITLE, display=display)
+    rc, out, err = wine(args, display, os.path.abspath(args.scr_probe), "dialog", DIALOG_TITLE)
     check(rc == 0, f"the probe found no dialog: {err.strip()}")
     return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
@@ -287,7 +290,7 @@ def case_scr_preview(args):
         check(changed > len(after) // 20, f"the preview does not move: {changed} of {len(after)} samples changed")
         # The settings page's Settings button: /c:HWND, a dialog owned by
         # that window; Escape closes it with 0 and stores nothing.
-        stored = registry(args)
+        stored = registry(args, server.display)
         runs.append(h.Run(args, options=None, files=(), display=server.display,
                           arguments=(f"/c:{host.window}",)))
         fields = probe_dialog(args, server.display)
@@ -298,7 +301,7 @@ def case_scr_preview(args):
         type_into_field(server, dialog[0], "7")
         h.xdotool(server.display, "key", "Escape")
         ends_within(runs[-1])
-        check(registry(args) == stored, f"Escape changed the registry: {registry(args)}")
+        check((now := registry(args, server.display)) == stored, f"Escape changed the registry: {now}")
         start = time.monotonic()
         host.command("destroy")
         host.expect("destroyed")
@@ -341,11 +344,11 @@ def refused(server, run, dialog, expected_text, count):
 def case_scr_settings(args):
     needs_saver(args)
     h = harness()
-    # One ball stored, and a grid that is text (as regedit could leave it).
-    store(args, Balls=("REG_DWORD", "1"), Grid=("REG_SZ", "abc"))
     server = h.XServer(640, 480)
     runs = []
     try:
+        # One ball stored, and a grid that is text (as regedit could leave it).
+        store(args, server.display, Balls=("REG_DWORD", "1"), Grid=("REG_SZ", "abc"))
         # A single ball: the surface covers hardly anything.
         runs.append(start_saver(args, server))
         h.wait_for_frames(server, 640, 480, runs[-1])
@@ -361,22 +364,22 @@ def case_scr_settings(args):
         dialog = h.visible_windows(server.display, "--name", f"^{DIALOG_TITLE}$")
         check(len(dialog) == 1, f"dialog windows: {dialog}")
         dialog = dialog[0]
-        stored = registry(args)
+        stored = registry(args, server.display)
         # The balls field has the focus when the dialog opens.
         type_into_field(server, dialog, "abc")
         refused(server, run, dialog, "Balls: enter a whole number from 1 to 100.", 1)
         check(probe_dialog(args, server.display)["balls"] == "abc", "the refused text is gone from the field")
-        check(registry(args) == stored, f"a refused value changed the registry: {registry(args)}")
+        check((now := registry(args, server.display)) == stored, f"a refused value changed the registry: {now}")
         type_into_field(server, dialog, "100")
         h.xdotool(server.display, "key", "Tab")
         type_into_field(server, dialog, "500")
         refused(server, run, dialog, "Grid size: enter a whole number from 4 to 128.", 2)
-        check(registry(args) == stored, f"a refused value changed the registry: {registry(args)}")
+        check((now := registry(args, server.display)) == stored, f"a refused value changed the registry: {now}")
         # The refusal left the caret in the grid field.
         type_into_field(server, dialog, "16")
         h.xdotool(server.display, "key", "Return")
         ends_within(run)
-        values = registry(args)
+        values = registry(args, server.display)
         check(values == {"Balls": ("REG_DWORD", "0x64"), "Grid": ("REG_DWORD", "0x10")},
               f"the registry holds {values} after OK")
 

@@ -180,7 +180,9 @@ TEST(ScrPacer, ASwapThatDoesNotWaitIsFoundOutAndCapped) {
     EXPECT_EQ(pacer.Wait(now + 1000), kPeriod - 1000);
     // A 500 Hz display, the fastest a swap is believed for, is trusted.
     TFramePacer fast(kPeriod, true);
-    for (std::int32_t frame = 0; frame <= kScrProbeFrames; ++frame) fast.Started(frame * kScrFastestRefreshMicroseconds);
+    for (std::int32_t frame = 0; frame <= kScrProbeFrames; ++frame) {
+        fast.Started(frame * kScrFastestRefreshMicroseconds);
+    }
     EXPECT_TRUE(fast.SwapPaces());
 }
 
