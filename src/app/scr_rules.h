@@ -57,10 +57,11 @@ bool PointerMovedAway(std::int32_t StartX, std::int32_t StartY, std::int32_t X, 
 //
 // NOTE: a driver may accept swap interval 1 and not wait (Wine without
 // GLX's swap control; a control panel set to "vertical sync off"). So the
-// first kScrProbeFrames frames are timed: faster than any display refreshes
-// on average, and the pacer keeps Period after all.
+// first kScrProbeFrames frames are timed: faster on average than 250 Hz,
+// and the pacer keeps Period after all. (On the rare faster display a
+// saver loses nothing by keeping to 60 frames a second.)
 inline constexpr std::int32_t kScrProbeFrames = 60;
-inline constexpr std::int64_t kScrFastestRefreshMicroseconds = 2000;  // 500 Hz
+inline constexpr std::int64_t kScrFastestRefreshMicroseconds = 4000;
 
 class TFramePacer {
 public:

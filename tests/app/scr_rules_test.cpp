@@ -178,12 +178,17 @@ TEST(ScrPacer, ASwapThatDoesNotWaitIsFoundOutAndCapped) {
     pacer.Started(now);
     EXPECT_FALSE(pacer.SwapPaces());
     EXPECT_EQ(pacer.Wait(now + 1000), kPeriod - 1000);
-    // A 500 Hz display, the fastest a swap is believed for, is trusted.
+    // A 250 Hz display, the fastest a swap is believed for, is trusted.
     TFramePacer fast(kPeriod, true);
     for (std::int32_t frame = 0; frame <= kScrProbeFrames; ++frame) {
         fast.Started(frame * kScrFastestRefreshMicroseconds);
     }
     EXPECT_TRUE(fast.SwapPaces());
+    TFramePacer faster(kPeriod, true);
+    for (std::int32_t frame = 0; frame <= kScrProbeFrames; ++frame) {
+        faster.Started(frame * (kScrFastestRefreshMicroseconds - 1));
+    }
+    EXPECT_FALSE(faster.SwapPaces());
 }
 
 } // namespace
