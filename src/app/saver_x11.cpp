@@ -76,16 +76,6 @@ bool Usage(const char* Reason, const char* What) {
     return false;
 }
 
-// A window id: decimal or 0x hex, 1 to 2^32 - 1, the whole text.
-bool ParseWindowId(const char* Text, std::uint32_t& Out) {
-    if (Text[0] < '0' || Text[0] > '9') return false;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(Text, &end, 0);
-    if (*end != '\0' || value == 0 || value > 0xFFFFFFFFull) return false;
-    Out = static_cast<std::uint32_t>(value);
-    return true;
-}
-
 // Fills Args from the command line. False after the one-line message on
 // stderr; Help is set for --help.
 bool ParseArgs(int Argc, char** Argv, TSaverArgs& Args, bool& Help) {

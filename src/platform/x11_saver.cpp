@@ -46,17 +46,6 @@ int OnXError(Display* /*display*/, XErrorEvent* Event) {
     return 0;
 }
 
-// A window id as XScreenSaver writes it: decimal or 0x-prefixed hex, nothing else.
-bool ParseWindowId(const char* Text, unsigned long& Out) {
-    if (Text == nullptr || *Text < '0' || *Text > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(Text, &end, 0);
-    if (errno != 0 || *end != '\0' || value == 0 || value > 0xFFFFFFFFull) return false;
-    Out = static_cast<unsigned long>(value);
-    return true;
-}
-
 using TSwapIntervalExt = void (*)(Display*, GLXDrawable, int);
 using TSwapIntervalInt = int (*)(int);
 
@@ -71,6 +60,16 @@ bool HasExtension(const char* List, const char* Name) {
 }
 
 } // namespace
+
+bool ParseWindowId(const char* Text, std::uint32_t& Out) {
+    if (Text == nullptr || *Text < '0' || *Text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(Text, &end, 0);
+    if (errno != 0 || *end != '\0' || value == 0 || value > 0xFFFFFFFFull) return false;
+    Out = static_cast<std::uint32_t>(value);
+    return true;
+}
 
 TX11SaverWindow::~TX11SaverWindow() { Close(); }
 
@@ -92,7 +91,7 @@ bool TX11SaverWindow::Open(TSaverTarget Target, std::uint32_t Id) {
 
     switch (Target) {
     case TSaverTarget::Root: {
-        unsigned long window = RootWindow(display, DefaultScreen(display));
+        std::uint32_t window = static_cast<std::uint32_t>(RootWindow(display, DefaultScreen(display)));
         const char* given = std::getenv("XSCREENSAVER_WINDOW");
         if (given != nullptr && *given != '\0' && !ParseWindowId(given, window)) {
             std::snprintf(Error_, sizeof Error_, "XSCREENSAVER_WINDOW '%.40s' is not a window id", given);

@@ -78,6 +78,10 @@ private:
     char Error_[160] = {};
 };
 
+// A window id as XScreenSaver writes one (--window-id, $XSCREENSAVER_WINDOW):
+// the whole text decimal or 0x-prefixed hexadecimal, 1 to 2^32 - 1.
+bool ParseWindowId(const char* Text, std::uint32_t& Out);
+
 // The daemon ends a hack with SIGTERM (and a terminal with SIGINT). After
 // WatchEndSignals, either one only sets a flag, which EndRequested reads;
 // the frame loop checks it and ends the program itself. Both stay blocked
