@@ -2,8 +2,9 @@
 XScreenSaver hack (--program is sorvel2-saver): on a private Xvfb, in a
 window the case makes as the daemon or the settings' preview would
 (--window-helper, x11_test_window), it draws the surface into that window
-and nowhere else, follows the window's resizes, ends with 0 within a
-second of SIGTERM and when the window is destroyed; --root draws on the
+and nowhere else, grabs neither keyboard nor pointer, follows the window's
+resizes, ends with 0 within a second of SIGTERM and when the window is
+destroyed; --root draws on the
 root window, or on $XSCREENSAVER_WINDOW's window when that is set; --window
 draws in a window of its own that a close request ends; frames are paced
 (near 60 a second, or --delay); a bad argument or value is one line on
@@ -204,6 +205,7 @@ def case_saver_window_id(args):
         check_moves(run, inside, (0, 0, *WINDOW_SIZE))
         shot = Screenshot(server.display)
         check(outside_is_black(shot, window_box()), "the saver drew outside its window")
+        window.command("grab")  # the saver holds neither the keyboard nor the pointer
         window.command("resize %d %d" % GROWN_SIZE)
         # The part the window gained: the strip on the right and the one at
         # the bottom, where a saver still drawing at the old size leaves
@@ -244,6 +246,7 @@ def case_saver_root(args):
         inside = Screenshot(server.display, window.id).region(0, 0, *WINDOW_SIZE, 4)
         check(set(inside) == {(0, 0, 0)}, "the saver drew into a window it was not given")
         check_moves(run, whole, (400, 0, *SCREEN))
+        window.command("grab")  # the saver holds neither the keyboard nor the pointer
         run.terminate_within(1.0)
     finally:
         close_all(server, window, run)

@@ -5,6 +5,9 @@
 // stdin, one a line, and answers each with "ok" once the server has done it:
 //   resize W H   the window's new size
 //   destroy      the window goes away (the helper stays until stdin ends)
+//   grab         grabs the keyboard and the pointer and lets them go again:
+//                "ok" when both could be had, that is when no other client
+//                holds them, else "grabbed by another client"
 // Ends at the end of stdin. Exit 2 when the display cannot be opened.
 #include <X11/Xlib.h>
 
@@ -44,6 +47,18 @@ int main(int argc, char** argv) {
             XResizeWindow(display, window, width, height);
         } else if (std::strncmp(line, "destroy", 7) == 0) {
             XDestroyWindow(display, window);
+        } else if (std::strncmp(line, "grab", 4) == 0) {
+            const int keyboard = XGrabKeyboard(display, window, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+            const int pointer = XGrabPointer(display, window, False, ButtonPressMask, GrabModeAsync, GrabModeAsync,
+                                             None, None, CurrentTime);
+            XUngrabKeyboard(display, CurrentTime);
+            XUngrabPointer(display, CurrentTime);
+            XSync(display, False);
+            if (keyboard != GrabSuccess || pointer != GrabSuccess) {
+                std::printf("grabbed by another client\n");
+                std::fflush(stdout);
+                continue;
+            }
         } else {
             std::printf("unknown command\n");
             std::fflush(stdout);
