@@ -228,13 +228,21 @@ def case_saver_window_id(args):
 
 
 def case_saver_window_destroyed(args):
-    # The preview closes: its window goes, the saver ends with 0.
+    # The preview closes: its window goes, the saver ends with 0. A window
+    # that is not there cannot be drawn in: exit 1.
     server, window, run = on_screen(args, "-window-id", "{id}")
     try:
         wait_for_picture(run, lambda: Screenshot(server.display, window.id), (0, 0, *WINDOW_SIZE), "in the window")
         window.command("destroy")
         took = run.ended_with(0, limit=WAIT_LIMIT)
         check(took < 2.0, f"the saver took {took:.2f} s to end after its window went")
+        # Started again on the id of the window that is gone: 1, and why.
+        again = SaverRun(args, ["--window-id", hex(window.id)], server.display)
+        try:
+            again.ended_with(1)
+            check(f"there is no window {hex(window.id)}" in again.stderr(), f"stderr: {again.stderr()!r}")
+        finally:
+            again.finish()
     finally:
         close_all(server, window, run)
 
