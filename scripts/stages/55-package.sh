@@ -9,6 +9,9 @@
 #    unpacked into build-ci/package/zip for the Wine stage;
 #  * the .deb: lintian reports no error and no warning; copyright, changelog,
 #    manual pages, menu entry (desktop-file-validate) and icons are there;
+#    the XScreenSaver hack is in /usr/libexec/xscreensaver with its settings
+#    (their sliders span the saver's limits, the hack takes their ends),
+#    screensavers entry and manual page, and xscreensaver is suggested;
 #    unpacked into a temporary root (dpkg -x), its tool prints the project's
 #    version and reads and renders the installed demo set, and the launcher
 #    runs the program in that set from another directory;
@@ -159,6 +162,70 @@ for size in 16 32 48 64 128 256; do
   hex=$(printf '%08x%08x' "$size" "$size")
   [ "$(od -An -tx1 -j12 -N12 "$icon" 2>/dev/null | tr -d ' \n')" = "49484452$hex" ] || fail "no $size x $size icon"
 done
+
+# The XScreenSaver hack where the daemon looks for hacks, its settings for
+# xscreensaver-settings, its screensavers entry and manual page. The
+# settings' sliders span exactly the saver's limits (src/app/saver_settings.h),
+# and the hack takes every value they can give it: at the sliders' ends it
+# gets past its command line to the display (exit 1 with none), while a
+# value beyond them is refused with 64.
+hack=$root/usr/libexec/xscreensaver/sorvel2
+[ -x "$hack" ] || fail "the package has no /usr/libexec/xscreensaver/sorvel2"
+for f in xscreensaver/config/sorvel2.xml applications/screensavers/sorvel2.desktop man/man6/sorvel2-saver.6.gz; do
+  [ -e "$share/$f" ] || fail "the package has no /usr/share/$f"
+done
+[ "$(dpkg-deb -f "$deb" Suggests)" = xscreensaver ] || fail "the package does not suggest xscreensaver"
+desktop-file-validate "$share/applications/screensavers/sorvel2.desktop" || fail "the screensavers entry is not valid"
+grep -qx 'Exec=/usr/libexec/xscreensaver/sorvel2 --root' "$share/applications/screensavers/sorvel2.desktop" ||
+  fail "the screensavers entry does not run the hack"
+ends=$(python3 - "$share/xscreensaver/config/sorvel2.xml" "$SORVEL2_ROOT/src/app/saver_settings.h" <<'PY'
+# Prints the sliders' ends as hack arguments: "--balls HIGH --grid LOW ..."
+# and the same at the other ends, after checking them against the limits.
+import re, sys
+import xml.etree.ElementTree as ET
+saver = ET.parse(sys.argv[1]).getroot()
+limits = {k: int(v) for k, v in re.findall(r"kSaver(\w+) = (\d+);", open(sys.argv[2]).read())}
+def fail(what):
+    sys.exit(f"sorvel2.xml: {what}")
+if saver.tag != "screensaver" or saver.get("name") != "sorvel2" or saver.get("gl") != "yes":
+    fail(f"not the GL hack sorvel2: {saver.attrib}")
+if [c.get("arg") for c in saver.iter("command")] != ["--root"]:
+    fail("the command is not --root")
+numbers = {n.get("id"): n for n in saver.iter("number")}
+for name, low, high, default in (("balls", limits["MinBalls"], limits["MaxBalls"], limits["DefaultBalls"]),
+                                 ("grid", limits["MinGrid"], limits["MaxGrid"], limits["DefaultGrid"])):
+    n = numbers.get(name)
+    if n is None or n.get("arg") != f"--{name} %":
+        fail(f"no slider for --{name}")
+    got = (int(n.get("low")), int(n.get("high")), int(n.get("default")))
+    if got != (low, high, default):
+        fail(f"{name} spans {got}, the saver {(low, high, default)}")
+delay = numbers.get("delay")
+if delay is None or delay.get("arg") != "--delay %" or int(delay.get("low")) != 0:
+    fail("no delay slider from 0")
+if [b.get("arg-set") for b in saver.iter("boolean")] != ["--fps"]:
+    fail("no --fps toggle")
+arguments = lambda pick: " ".join(f"--{k} {numbers[k].get(pick)}" for k in ("balls", "grid", "delay"))
+print(arguments("low"))
+print(arguments("high"))
+PY
+) || fail "the hack's settings: $ends"
+while read -r -a words; do
+  set +e
+  said=$(env -u DISPLAY "$hack" "${words[@]}" 2>&1)
+  rc=$?
+  set -e
+  [ "$rc" = 1 ] && grep -q 'cannot open the display' <<<"$said" || fail "the hack with ${words[*]}: exit $rc: $said"
+done <<<"$ends"
+set +e
+said=$(env -u DISPLAY "$hack" --grid 129 2>&1)
+rc=$?
+set -e
+[ "$rc" = 64 ] && grep -q "'129'" <<<"$said" || fail "the hack with --grid 129: exit $rc: $said"
+"$hack" --help | head -1 | grep -q '^usage: sorvel2-saver' || fail "the hack's --help"
+zcat "$share/man/man6/sorvel2-saver.6.gz" | grep -q 'GL: sorvel2 \\-\\-root' ||
+  fail "sorvel2-saver(6) does not show the programs line"
+echo "package: the XScreenSaver hack, its settings ($(tr '\n' ';' <<<"$ends")), entry and manual page"
 
 bin=$root/usr/bin
 set_dir=$share/sorvel2/demo

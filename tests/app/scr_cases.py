@@ -25,9 +25,10 @@ beside it) playing the part of Windows' settings page.
                    key ends each /s with 0
   scr_bad_argument an unknown argument: a box saying so, exit code 64
 
-SCR_CASES maps each case name to its function. The servers and drivers are
-the harness's own (run_program_test.py imports this module, so they are
-taken from it when a case runs).
+SCR_CASES maps each case name to its function. The X servers and the
+screen reader come from xserver.py; the program's runs and the xdotool
+drivers are the harness's own (run_program_test.py imports this module, so
+they are taken from it when a case runs).
 """
 import os
 import re
@@ -38,6 +39,7 @@ import tempfile
 import time
 
 from checks import WAIT_LIMIT, Skip, check, spread
+from xserver import Screenshot, XServer
 
 DIALOG_TITLE = "sorvel2 screen saver settings"
 BOX_CAPTION = "sorvel2"
@@ -190,7 +192,7 @@ def shares(server, count=2, pause=0.5):
     h = harness()
     found = []
     for _ in range(count):
-        found.append(surface_share(h.Screenshot(server.display)))
+        found.append(surface_share(Screenshot(server.display)))
         time.sleep(pause)
     return found
 
@@ -205,14 +207,14 @@ def ends_within(run, limit=END_LIMIT, start=None):
 def case_scr_full_screen(args):
     needs_saver(args)
     h = harness()
-    server = h.XServer(800, 600)
+    server = XServer(800, 600)
     run = second = None
     try:
         run = start_saver(args, server)
         h.wait_for_frames(server, 800, 600, run)
         window, geometry = saver_window(server, run)
         check(geometry == (0, 0, 800, 600), f"the saver's window is at {geometry}, not over the 800 x 600 display")
-        shot = h.Screenshot(server.display)
+        shot = Screenshot(server.display)
         for x0, y0 in ((0, 0), (400, 0), (0, 300), (400, 300), (640, 480)):
             colours, _ = spread(shot.region(x0, y0, min(x0 + 400, 800), min(y0 + 300, 600), 2))
             check(colours > 100, f"the part at {x0},{y0} is flat: {colours} colours")
@@ -256,7 +258,7 @@ def case_scr_preview(args):
     needs_saver(args)
     h = harness()
     width, height = 336, 212  # a size no other window has
-    server = h.XServer(640, 480)
+    server = XServer(640, 480)
     host = None
     runs = []
     try:
@@ -280,12 +282,12 @@ def case_scr_preview(args):
         h.xdotool(server.display, "windowreparent", str(drawn), str(host_x[0]))
         h.xdotool(server.display, "windowmap", "--sync", str(drawn))
         deadline = time.monotonic() + WAIT_LIMIT
-        while spread((before := h.Screenshot(server.display, drawn)).sample())[0] < 200:
+        while spread((before := Screenshot(server.display, drawn)).sample())[0] < 200:
             check(time.monotonic() < deadline, "the preview shows no picture within the time limit")
             time.sleep(0.3)
         check((before.width, before.height) == (width, height), f"the preview is {before.width} x {before.height}")
         time.sleep(1.0)
-        after = h.Screenshot(server.display, drawn).sample()
+        after = Screenshot(server.display, drawn).sample()
         changed = sum(1 for a, b in zip(before.sample(), after) if a != b)
         check(changed > len(after) // 20, f"the preview does not move: {changed} of {len(after)} samples changed")
         # The settings page's Settings button: /c:HWND, a dialog owned by
@@ -344,7 +346,7 @@ def refused(server, run, dialog, expected_text, count):
 def case_scr_settings(args):
     needs_saver(args)
     h = harness()
-    server = h.XServer(640, 480)
+    server = XServer(640, 480)
     runs = []
     try:
         # One ball stored, and a grid that is text (as regedit could leave it).
@@ -401,7 +403,7 @@ def case_scr_settings(args):
 def case_scr_bad_argument(args):
     needs_saver(args)
     h = harness()
-    server = h.XServer(640, 480)
+    server = XServer(640, 480)
     run = None
     try:
         run = h.Run(args, options=None, files=(), display=server.display, arguments=("/settings",))
