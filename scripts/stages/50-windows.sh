@@ -10,6 +10,6 @@ dir=$SORVEL2_ROOT/build-package/windows
 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$SORVEL2_ROOT/cmake/mingw-w64.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DSORVEL2_BACKEND=win32 -DSORVEL2_BUILD_TESTS=OFF -DSORVEL2_BUILD_BENCH=OFF \
       -DSORVEL2_BUILD_TOOLS=OFF >/dev/null
-ninja -C "$dir" sorvel2 sorvel2_scr
+ninja -C "$dir" sorvel2 sorvel2-scr
 test -f "$dir/sorvel2.exe" && test -f "$dir/sorvel2.scr"
 echo "windows: built $(basename "$dir")/sorvel2.exe and sorvel2.scr"

@@ -14,13 +14,13 @@ if(SORVEL2_BACKEND STREQUAL "win32" AND TARGET sorvel2_platform AND TARGET sorve
   configure_file(scr_resources.rc.in ${scr_rc} @ONLY)
   set_source_files_properties(${scr_rc} PROPERTIES OBJECT_DEPENDS
                               "${SORVEL2_DEMO_DIR}/reflect.bmp;${SORVEL2_DEMO_DIR}/background.bmp;${CMAKE_CURRENT_SOURCE_DIR}/scr_resources.h")
-  add_executable(sorvel2_scr WIN32 scr_main.cpp scr_window.cpp scr_dialog.cpp scr_settings.cpp ${scr_rc})
-  sorvel2_target_defaults(sorvel2_scr)
+  add_executable(sorvel2-scr WIN32 scr_main.cpp scr_window.cpp scr_dialog.cpp scr_settings.cpp ${scr_rc})
+  sorvel2_target_defaults(sorvel2-scr)
   # advapi32: the settings in the registry.
-  target_link_libraries(sorvel2_scr PRIVATE sorvel2_scr_rules sorvel2_options sorvel2_scene_gl sorvel2_view
+  target_link_libraries(sorvel2-scr PRIVATE sorvel2_scr_rules sorvel2_options sorvel2_scene_gl sorvel2_view
                                             sorvel2_platform advapi32)
   # build/sorvel2.scr, beside the demo's exe.
-  set_target_properties(sorvel2_scr PROPERTIES OUTPUT_NAME sorvel2 SUFFIX .scr
+  set_target_properties(sorvel2-scr PROPERTIES OUTPUT_NAME sorvel2 SUFFIX .scr
                                                RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
   message(STATUS "sorvel2: the screen saver sorvel2.scr")
 endif()
