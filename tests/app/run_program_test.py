@@ -8,6 +8,7 @@ Chromium.
 
     run_program_test.py --program BIN --demo DIR [--close-helper BIN] CASE
     run_program_test.py --program sorvel2.exe --wine-prefix DIR --demo DIR CASE
+    run_program_test.py --program sorvel2.scr --wine-prefix DIR --demo DIR --scr-probe EXE scr_CASE
     run_program_test.py ... screenshot PNG_OR_XWD   (a picture of the demo)
     run_program_test.py --page DIST_WEB --demo DIR [--tool SORVEL2_TOOL] page_CASE
     run_program_test.py --page DIST_WEB --demo DIR page_screenshot PNG
@@ -30,7 +31,8 @@ options and textures (python3 -m http.server on a free port) and open it in
 headless Chromium (chromium.py), on virtual time for pictures (the page's
 clock advances only as the browser lets it, so a budget of virtual seconds
 gives the same frames on a slow machine) or in real time driven over the
-DevTools pipe. Both are stopped by their process ids. The failure table
+DevTools pipe. Both are stopped by their process ids. The scr_* cases
+(scr_cases.py) run the Windows screen saver under Wine. The failure table
 (failure_table.py) is shared by the program and the page; checks.py holds
 what every part uses, xserver.py the X servers and the screen reader.
 The saver cases (saver_cases.py) run the XScreenSaver hack in windows made
@@ -55,6 +57,7 @@ from checks import SKIPPED, WAIT_LIMIT, Failure, Skip, check, spread
 from failure_table import ERROR, REPORTS, place_files
 from page_cases import PAGE_CASES, page_frame_time, page_screenshot
 from saver_cases import SAVER_CASES
+from scr_cases import SCR_CASES
 from xserver import DummyXorg, Screenshot, XServer, current_mode
 
 NOBODY = 65534  # user and group id of nobody
@@ -71,7 +74,7 @@ class Run:
     """
 
     def __init__(self, args, options="640 480 0 10 40\n", files=("reflect.bmp", "background.bmp"),
-                 display=None, boxes=False, limits=(), as_nobody=False):
+                 display=None, boxes=False, limits=(), as_nobody=False, arguments=()):
         self.dir = tempfile.mkdtemp(prefix="sorvel2-run-")
         if options is not None:
             with open(os.path.join(self.dir, "options.txt"), "w") as f:
@@ -80,7 +83,7 @@ class Run:
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SORVEL2_NO_MESSAGE_BOX")}
         self.wine_prefix = args.wine_prefix
-        command = [os.path.abspath(args.program)]
+        command = [os.path.abspath(args.program), *arguments]
         if self.wine_prefix is not None:
             command.insert(0, "wine")
             env["WINEPREFIX"] = os.path.abspath(self.wine_prefix)
@@ -439,6 +442,7 @@ def screenshot(args, path):
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
 CASES.update(PAGE_CASES)
 CASES.update(SAVER_CASES)
+CASES.update(SCR_CASES)
 CASES.update({name: (lambda args, row=row: expect_report(args, *row)) for name, row in REPORTS.items()})
 # The same failures with the Linux build's boxes on screen, closed from the keyboard.
 CASES.update({name + "_boxes": (lambda args, row=row: expect_report(args, *row, shown=True))
@@ -452,6 +456,7 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--close-helper", help="the close-request helper (close_request_ends only)")
     parser.add_argument("--wine-prefix", help="run --program, a Windows build, under Wine in this prefix")
+    parser.add_argument("--scr-probe", help="scr_probe.exe, the Windows helper of the scr_* cases (sorvel2.scr)")
     parser.add_argument("--page", help="the built page folder (dist/web), for the page_* cases")
     parser.add_argument("--window-helper", help="the test window maker x11_test_window (saver_* cases)")
     parser.add_argument("--in-root", help="xscreensaver_daemon: the Debian root the daemon and the .deb are in")
