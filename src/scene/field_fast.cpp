@@ -14,7 +14,6 @@
 #include "grid/simd.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -181,10 +180,10 @@ double ProbeFieldKernels([[maybe_unused]] TSimdLevel Level) {
     float x = FieldRowStart(kX, c);
     for (float& v : xs) v = x, x = x + c;
     const TFieldJob job{FieldFrameAt(20.0f), c, kX, kRows - 1, 0, balls, kBalls, xs, true, values};
-    const auto start = std::chrono::steady_clock::now();
+    const double start = ProbeClockNow();
     kRowsKernels[Level](job, 0, kRows);
-    const auto end = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(end - start).count();
+    const double end = ProbeClockNow();
+    return end - start;
 #endif
 }
 
