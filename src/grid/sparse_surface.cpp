@@ -471,7 +471,7 @@ bool TGrid::StartSparse() {
     if (!SparseThisCall()) return false;
     if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
     if (!BlockField_->Begin(*this)) return false;
-    Stats_ = {true, 0, 0, 0};
+    Stats_ = {true, 0, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -490,7 +490,7 @@ void TGrid::FillDense() {
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
-    Stats_ = {false, Values.Count(), cubes, 0};
+    Stats_ = {false, Values.Count(), cubes, 0, 0};
 }
 
 void TGrid::FillSamples() {
@@ -528,8 +528,21 @@ void TGrid::RunStreamRows() {
 void TGrid::StartSparseStep(std::int64_t Step) {
     StreamStep_ = Step;
     StreamNext_.store(0, std::memory_order_relaxed);
+    WorkersDone_.store(0, std::memory_order_relaxed);
     if (Helpers_ > 0)
-        StartParts(Helpers_, [](void* grid, int) { static_cast<TGrid*>(grid)->RunStreamRows(); }, this);
+        StartParts(
+            Helpers_,
+            [](void* grid, int) {
+                TGrid& g = *static_cast<TGrid*>(grid);
+                g.RunStreamRows();
+                if (!g.TimeSerial) return;
+                // The latest finish of any worker: WaitParts orders it before the caller reads it.
+                const std::int64_t now = SerialClockNs();
+                std::int64_t seen = g.WorkersDone_.load(std::memory_order_relaxed);
+                while (seen < now && !g.WorkersDone_.compare_exchange_weak(seen, now, std::memory_order_relaxed)) {
+                }
+            },
+            this);
 }
 
 void TGrid::FinishSparseStep() {

@@ -54,6 +54,9 @@ public:
     TBall* Balls = nullptr;
     std::int32_t Count = 0;
 
+    // Bytes of its tables (the grid's memory per sample counts them).
+    std::int64_t Bytes() const { return Bytes_; }
+
     bool Begin(TGrid& Grid) override;
     void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
                   std::uint8_t* Classes) override;
@@ -63,6 +66,7 @@ public:
 
 private:
     std::int32_t MaxBalls_;
+    std::int64_t Bytes_;
     TBlockJob Job_{};  // this call's, made by Begin
     TArray<float> RowR_, S_, BallX_;
     TArray<double> Dy2_, Dz2_;

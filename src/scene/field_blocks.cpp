@@ -91,7 +91,8 @@ bool TBallBlockField::Fits(const TGrid& Grid, std::int32_t MaxBalls) {
            Grid.SizeZ <= m && MaxBalls >= 0 && TableBytes(Grid, MaxBalls) <= kMaxBlockTableBytes;
 }
 
-TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : MaxBalls_(std::max(MaxBalls, 0)) {
+TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls)
+    : MaxBalls_(std::max(MaxBalls, 0)), Bytes_(TableBytes(Grid, MaxBalls_)) {
     const std::int64_t balls = MaxBalls_;
     const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
     RowR_.Create(ys * zs);
