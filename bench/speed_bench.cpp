@@ -76,6 +76,9 @@ void BenchField(TGrid& Grid) {
 
 void NoField(TGrid&) {}
 
+// The Route rows' balls and time, read by both routes.
+TBallScene BenchBalls() { return {gScene.T, gScene.Balls.data(), static_cast<std::int32_t>(gScene.Balls.size())}; }
+
 // The share of the samples the triangles depend on (grid/sparse_surface.cpp):
 // B, the classified samples with a face neighbour of the other class, and
 // B moved one step along x, y and z. From Inside, which either route leaves
@@ -189,14 +192,11 @@ void RunRoute(benchmark::State& state, TJob job) {
     gScene.T = T;
     gScene.Reference = false;
     auto grid = std::make_unique<TGrid>(n, n, n, 2.0f / static_cast<float>(n), 0.0f, 0.0f, 0.0f, BenchField);
-    TBallBlockField* blocks = UseBallBlockField(*grid, balls);
+    TBallBlockField* blocks = UseBallField<BenchBalls>(*grid, balls);
     if (blocks == nullptr) {
         state.SkipWithError("no sparse route for this grid");
         return;
     }
-    blocks->Balls = gScene.Balls.data();
-    blocks->Count = balls;
-    blocks->T = T;
     grid->Route = sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
     grid->TimeSerial = sparse && job == kFrame;
     TCountSink sink;

@@ -356,7 +356,8 @@ const float kBlendZero = static_cast<float>(1.5 * std::numbers::pi / 0.01981);
 const float kBlendOne = static_cast<float>(0.5 * std::numbers::pi / 0.01981);
 
 // A grid of the scene's shape whose field is the ball field on the dense
-// route, or, with a block field attached, on the sparse one.
+// route, or, with a block field attached, on the sparse one; both read
+// the frame in hand (Source).
 struct TBallGrid {
     std::vector<TBall> Balls;
     float T = 20.0f;
@@ -365,9 +366,9 @@ struct TBallGrid {
 
     TBallGrid(int Size, int MaxBalls, bool Sparse) {
         Grid = std::make_unique<TGrid>(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f,
-                                       DenseBalls);
+                                       BallFieldFrom<Source>);
         if (Sparse) {
-            Blocks = UseBallBlockField(*Grid, MaxBalls);
+            Blocks = UseBallField<Source>(*Grid, MaxBalls);
             Grid->Route = TFieldRoute::SparseAlways;
         }
     }
@@ -375,18 +376,13 @@ struct TBallGrid {
     void Frame(const TSparseCase& c, TRecorder& Out) {
         Balls = c.Given.empty() ? SceneBalls(c.Balls, c.T) : c.Given;
         T = c.T;
-        if (Blocks != nullptr) {
-            Blocks->T = T;
-            Blocks->Balls = Balls.data();
-            Blocks->Count = static_cast<std::int32_t>(Balls.size());
-        }
         gCurrent = this;
         Grid->Polygonise(Out);
         gCurrent = nullptr;
     }
     static inline TBallGrid* gCurrent = nullptr;
-    static void DenseBalls(TGrid& g) {
-        EvaluateBallField(g, gCurrent->T, gCurrent->Balls.data(), static_cast<std::int32_t>(gCurrent->Balls.size()));
+    static TBallScene Source() {
+        return {gCurrent->T, gCurrent->Balls.data(), static_cast<std::int32_t>(gCurrent->Balls.size())};
     }
 };
 
