@@ -103,6 +103,9 @@ enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMix
 // (grid/parallel.h), concurrently for different block rows and rows; they
 // start no parallel work of their own. None of the four makes OpenGL calls
 // or touches anything of the grid but Values and FieldScratch.
+// The passes that rely on this: grid/sparse_surface.cpp; the ball field's
+// bounds: scene/field_kernel.inc (BoundRow), its error term: BlockClassOf
+// in scene/field_blocks.h.
 class TBlockField {
 public:
     virtual ~TBlockField() = default;
@@ -292,6 +295,8 @@ public:
     // Whoever writes Inside other than this class's own routes (the
     // reference polygoniser) calls this: the sparse route then rewrites all
     // of Inside on its next call instead of trusting what it wrote last.
+    // Debug builds check it: a sparse call that trusts Inside first makes
+    // sure it holds what the last one left (an assertion names this).
     void InsideWritten() { InsideKnown_ = false; }
 
     // The edge point in slot Slot of a cube.
@@ -425,6 +430,8 @@ private:
                                         // throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
+    std::uint64_t InsideHash() const;
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
     std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
     std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
