@@ -18,8 +18,8 @@ frame's ratio, and how far each part of the sparse route is from its floor:
                    field's time over it;
   ns / triangle    the sparse polygoniser's time per triangle;
   serial           the share of the sparse frame the calling thread worked
-                   while no worker had anything to do, and the speed-up it
-                   implies for 8 threads, 1 / (s + (1 - s) / 8);
+                   while no worker had anything to do, and (one-thread rows)
+                   the speed-up it implies for 8 threads, 1 / (s + (1 - s) / 8);
   over 1 thread    the sparse frame at 1 thread over this row's."""
 import json
 import re
@@ -71,7 +71,9 @@ def main(path):
         per_triangle = poly.get("s/triangle")
         per_triangle = f"{per_triangle * 1e9:.1f}" if per_triangle else "-"
         serial = frame.get("serial")
-        speedup = frame.get("8t speed-up")
+        # Amdahl's bound from the serial share of one thread's frame; a share
+        # measured with workers running says nothing about 8 of them.
+        speedup = frame.get("8t speed-up") if threads == 1 else None
         one = times.get(((grid, balls, 1), "Frame", 1))
         over_one = f"{one / sparse:.2f}" if one and sparse else "-"
         print(f"| {grid} | {balls} | {threads} | {triangles:.0f} | {100 * exact:.1f} % | {100 * evaluated:.1f} % "
