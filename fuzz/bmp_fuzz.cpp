@@ -23,6 +23,8 @@
 #include "platform/memory_files.h"
 
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <cstdlib>
 
 namespace {
@@ -71,6 +73,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Require(OpenMemoryHandles() == 0);
     Require(QuietBoxCount() <= 1);
+
+    // The same bytes read from memory (the savers' way) end the same way:
+    // the same message, sizes and pixels.
+    const int boxes = QuietBoxCount();
+    const std::string box = LastQuietBoxText();
+    std::int32_t memoryWidth = -1, memoryHeight = -1;
+    std::uint8_t* memoryPixels = nullptr;
+    ReadBitmapBytes(data, size, memoryWidth, memoryHeight, memoryPixels);
+    Require(QuietBoxCount() == 2 * boxes && box == LastQuietBoxText());
+    Require(memoryWidth == width && memoryHeight == height && (memoryPixels == nullptr) == (pixels == nullptr));
+    if (pixels != nullptr) {
+        const std::size_t bytes = ((static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}) *
+                                  static_cast<std::size_t>(height);
+        Require(std::memcmp(pixels, memoryPixels, bytes) == 0);
+    }
+    FreeBitmap(memoryPixels);
 
     if (pixels == nullptr) {
         if (QuietBoxCount() == 0) {

@@ -2,7 +2,9 @@
 # Builds the two packages of sorvel2 into dist/:
 #   dist/sorvel2-<version>-windows-x64.zip   the cross-built sorvel2.exe (static, with its icon
 #                                             and version resource), the demo's three files,
-#                                             README.txt and LICENSE.txt, in one folder
+#                                             README.txt and LICENSE.txt, in one folder, and
+#                                             the screen saver sorvel2.scr (the same resources
+#                                             and the two textures inside)
 #   dist/sorvel2_<version>_amd64.deb         sorvel2, sorvel2-tool, the sorvel2-demo launcher,
 #                                             the demo set under /usr/share/sorvel2/demo, the
 #                                             menu entry and icons, manual pages, copyright

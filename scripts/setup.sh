@@ -21,6 +21,8 @@ demo=(
   libsdl2-dev libgl-dev libgl1 libglx-mesa0 libglu1-mesa-dev libgl1-mesa-dri libegl-dev libegl-mesa0 libpng-dev
   # message boxes given the keyboard focus where no window manager does it
   libxcb1-dev
+  # the XScreenSaver hack: Xlib and GLX straight (GLX comes with libgl-dev)
+  libx11-dev
 )
 package=(
   "${demo[@]}"
@@ -49,6 +51,9 @@ test=(
   wine wine64 x11-utils x11-xserver-utils
   # display mode switches in tests: Xorg with the dummy driver, which offers several modes
   xserver-xorg-core xserver-xorg-video-dummy
+  # the screen saver hack under the real daemon (stage 58 installs it in a fresh
+  # Debian root; here for the case run by hand, tests/app/saver_cases.py)
+  xscreensaver
   # checking the packages: the zip's contents, the exe's resources, Debian's
   # checks of the .deb and its menu entry, and a fresh Debian root to install it in
   unzip icoutils lintian desktop-file-utils debootstrap

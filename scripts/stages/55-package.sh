@@ -2,12 +2,16 @@
 # The two packages, made by `bash scripts/package.sh` as the README gives it
 # (its own build folders under build-package/; the Windows stage has built
 # there already), and what a user gets out of them:
-#  * the zip: one folder with the six files (LICENSE.txt among them), an exe
-#    that needs no DLL beyond Windows' own and carries the icon in six sizes
-#    and the version resource (read back from the built exe); unpacked into
-#    build-ci/package/zip for the Wine stage;
+#  * the zip: one folder with the seven files (LICENSE.txt among them), an
+#    exe and a screen saver that need no DLL beyond Windows' own and carry
+#    the icon in six sizes and the version resource (read back from the
+#    built programs), the saver also its dialog and the two textures;
+#    unpacked into build-ci/package/zip for the Wine stage;
 #  * the .deb: lintian reports no error and no warning; copyright, changelog,
 #    manual pages, menu entry (desktop-file-validate) and icons are there;
+#    the XScreenSaver hack is in /usr/libexec/xscreensaver with its settings
+#    (their sliders span the saver's limits, the hack takes their ends),
+#    screensavers entry and manual page, and xscreensaver is suggested;
 #    unpacked into a temporary root (dpkg -x), its tool prints the project's
 #    version and reads and renders the installed demo set, and the launcher
 #    runs the program in that set from another directory;
@@ -45,30 +49,35 @@ trap cleanup EXIT
 folder=sorvel2-$version-windows-x64
 listed=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
 wanted="$folder/LICENSE.txt $folder/README.txt $folder/background.bmp $folder/options.txt $folder/reflect.bmp"
-wanted+=" $folder/sorvel2.exe "
+wanted+=" $folder/sorvel2.exe $folder/sorvel2.scr "
 [ "$listed" = "$wanted" ] || fail "the zip holds '$listed', expected '$wanted'"
 unpacked=$SORVEL2_CI_BUILD/package/zip
 rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked"
-exe=$unpacked/$folder/sorvel2.exe
-# A double-click on any Windows must find every DLL: only the system's own.
-imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
-for dll in $imports; do
-  case $dll in
-    kernel32.dll|user32.dll|gdi32.dll|opengl32.dll|glu32.dll|msvcrt.dll) ;;
-    *) fail "sorvel2.exe needs $dll, which Windows does not have" ;;
-  esac
-done
 for f in options.txt reflect.bmp background.bmp; do
   cmp -s "$SORVEL2_ROOT/demo/$f" "$unpacked/$folder/$f" || fail "the zip's $f is not demo/$f"
 done
 tr -d '\r' < "$unpacked/$folder/LICENSE.txt" | cmp -s - "$SORVEL2_ROOT/LICENSE" || fail "the zip's LICENSE.txt is not LICENSE"
-# The exe's resource directory: its icon group (type 14) and the version
-# resource (type 16), taken out of the built exe by wrestool.
-wrestool -x -t14 "$exe" > "$work/icon.ico" || fail "sorvel2.exe has no icon"
-sizes=$(icotool -l "$work/icon.ico" | sed -n 's/.*--width=\([0-9]*\) --height=\1 --bit-depth=32.*/\1/p' | tr '\n' ' ')
-[ "$sizes" = "16 24 32 48 64 256 " ] || fail "sorvel2.exe's icon has the 32-bit sizes '$sizes': $(icotool -l "$work/icon.ico")"
-wrestool -x --raw -t16 "$exe" > "$work/version.bin" || fail "sorvel2.exe has no version resource"
-said=$(python3 - "$work/version.bin" <<'PY'
+grep -q 'right-click' "$unpacked/$folder/README.txt" || fail "README.txt does not say how to install sorvel2.scr"
+
+# check_program NAME: the program's DLLs and its resources.
+check_program() {
+  local name=$1 exe=$unpacked/$folder/$1 imports dll sizes said want
+  # A double-click on any Windows must find every DLL: only the system's
+  # own (advapi32: the saver's settings in the registry).
+  imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+  for dll in $imports; do
+    case $dll in
+      kernel32.dll|user32.dll|gdi32.dll|opengl32.dll|glu32.dll|msvcrt.dll|advapi32.dll) ;;
+      *) fail "$name needs $dll, which Windows does not have" ;;
+    esac
+  done
+  # The resource directory: the icon group (type 14) and the version
+  # resource (type 16), taken out of the built program by wrestool.
+  wrestool -x -t14 "$exe" > "$work/icon.ico" || fail "$name has no icon"
+  sizes=$(icotool -l "$work/icon.ico" | sed -n 's/.*--width=\([0-9]*\) --height=\1 --bit-depth=32.*/\1/p' | tr '\n' ' ')
+  [ "$sizes" = "16 24 32 48 64 256 " ] || fail "$name's icon has the 32-bit sizes '$sizes': $(icotool -l "$work/icon.ico")"
+  wrestool -x --raw -t16 "$exe" > "$work/version.bin" || fail "$name has no version resource"
+  said=$(python3 - "$work/version.bin" <<'PY'
 # Prints the version resource's fixed file and product versions and its
 # strings, one "Name=value" a line. Each node of VS_VERSIONINFO: length,
 # value length, type (1: text), a UTF-16 key ending in 0, padding to 4
@@ -101,13 +110,25 @@ def walk(n):
         walk(c)
 walk(node(0))
 PY
-) || fail "sorvel2.exe's version resource cannot be read"
-for want in "FileVersion#=$version.0" "ProductVersion#=$version.0" "FileVersion=$version" "ProductVersion=$version" \
-            "ProductName=sorvel2" "LegalCopyright=$copyright"; do
-  grep -qxF "$want" <<<"$said" || fail "sorvel2.exe's version resource lacks '$want': $said"
+) || fail "$name's version resource cannot be read"
+  for want in "FileVersion#=$version.0" "ProductVersion#=$version.0" "FileVersion=$version" "ProductVersion=$version" \
+              "ProductName=sorvel2" "LegalCopyright=$copyright" "OriginalFilename=$name"; do
+    grep -qxF "$want" <<<"$said" || fail "$name's version resource lacks '$want': $said"
+  done
+  grep -q '^FileDescription=..*' <<<"$said" || fail "$name's version resource has no description: $said"
+  echo "package: $name: icon ${sizes% } px; $(grep '^FileDescription=' <<<"$said" | cut -d= -f2), $version"
+}
+check_program sorvel2.exe
+check_program sorvel2.scr
+# The saver carries what it needs: its settings dialog and the demo's two
+# textures, byte for byte (RCDATA 200 and 201).
+scr=$unpacked/$folder/sorvel2.scr
+wrestool -x --raw -t5 -n100 "$scr" > "$work/dialog.bin" && [ -s "$work/dialog.bin" ] ||
+  fail "sorvel2.scr has no settings dialog"
+for texture in 200:reflect.bmp 201:background.bmp; do
+  wrestool -x --raw -t10 -n"${texture%%:*}" "$scr" | cmp -s - "$SORVEL2_ROOT/demo/${texture#*:}" ||
+    fail "sorvel2.scr does not carry demo/${texture#*:} as resource ${texture%%:*}"
 done
-grep -q '^FileDescription=..*' <<<"$said" || fail "sorvel2.exe's version resource has no description: $said"
-echo "package: sorvel2.exe: icon ${sizes% } px; $(grep '^FileDescription=' <<<"$said" | cut -d= -f2), $version"
 
 # --- the Debian package ----------------------------------------------------
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -141,6 +162,70 @@ for size in 16 32 48 64 128 256; do
   hex=$(printf '%08x%08x' "$size" "$size")
   [ "$(od -An -tx1 -j12 -N12 "$icon" 2>/dev/null | tr -d ' \n')" = "49484452$hex" ] || fail "no $size x $size icon"
 done
+
+# The XScreenSaver hack where the daemon looks for hacks, its settings for
+# xscreensaver-settings, its screensavers entry and manual page. The
+# settings' sliders span exactly the saver's limits (src/app/saver_settings.h),
+# and the hack takes every value they can give it: at the sliders' ends it
+# gets past its command line to the display (exit 1 with none), while a
+# value beyond them is refused with 64.
+hack=$root/usr/libexec/xscreensaver/sorvel2
+[ -x "$hack" ] || fail "the package has no /usr/libexec/xscreensaver/sorvel2"
+for f in xscreensaver/config/sorvel2.xml applications/screensavers/sorvel2.desktop man/man6/sorvel2-saver.6.gz; do
+  [ -e "$share/$f" ] || fail "the package has no /usr/share/$f"
+done
+[ "$(dpkg-deb -f "$deb" Suggests)" = xscreensaver ] || fail "the package does not suggest xscreensaver"
+desktop-file-validate "$share/applications/screensavers/sorvel2.desktop" || fail "the screensavers entry is not valid"
+grep -qx 'Exec=/usr/libexec/xscreensaver/sorvel2 --root' "$share/applications/screensavers/sorvel2.desktop" ||
+  fail "the screensavers entry does not run the hack"
+ends=$(python3 - "$share/xscreensaver/config/sorvel2.xml" "$SORVEL2_ROOT/src/app/saver_settings.h" <<'PY'
+# Prints the sliders' ends as hack arguments: "--balls HIGH --grid LOW ..."
+# and the same at the other ends, after checking them against the limits.
+import re, sys
+import xml.etree.ElementTree as ET
+saver = ET.parse(sys.argv[1]).getroot()
+limits = {k: int(v) for k, v in re.findall(r"kSaver(\w+) = (\d+);", open(sys.argv[2]).read())}
+def fail(what):
+    sys.exit(f"sorvel2.xml: {what}")
+if saver.tag != "screensaver" or saver.get("name") != "sorvel2" or saver.get("gl") != "yes":
+    fail(f"not the GL hack sorvel2: {saver.attrib}")
+if [c.get("arg") for c in saver.iter("command")] != ["--root"]:
+    fail("the command is not --root")
+numbers = {n.get("id"): n for n in saver.iter("number")}
+for name, low, high, default in (("balls", limits["MinBalls"], limits["MaxBalls"], limits["DefaultBalls"]),
+                                 ("grid", limits["MinGrid"], limits["MaxGrid"], limits["DefaultGrid"])):
+    n = numbers.get(name)
+    if n is None or n.get("arg") != f"--{name} %":
+        fail(f"no slider for --{name}")
+    got = (int(n.get("low")), int(n.get("high")), int(n.get("default")))
+    if got != (low, high, default):
+        fail(f"{name} spans {got}, the saver {(low, high, default)}")
+delay = numbers.get("delay")
+if delay is None or delay.get("arg") != "--delay %" or int(delay.get("low")) != 0:
+    fail("no delay slider from 0")
+if [b.get("arg-set") for b in saver.iter("boolean")] != ["--fps"]:
+    fail("no --fps toggle")
+arguments = lambda pick: " ".join(f"--{k} {numbers[k].get(pick)}" for k in ("balls", "grid", "delay"))
+print(arguments("low"))
+print(arguments("high"))
+PY
+) || fail "the hack's settings: $ends"
+while read -r -a words; do
+  set +e
+  said=$(env -u DISPLAY "$hack" "${words[@]}" 2>&1)
+  rc=$?
+  set -e
+  [ "$rc" = 1 ] && grep -q 'cannot open the display' <<<"$said" || fail "the hack with ${words[*]}: exit $rc: $said"
+done <<<"$ends"
+set +e
+said=$(env -u DISPLAY "$hack" --grid 129 2>&1)
+rc=$?
+set -e
+[ "$rc" = 64 ] && grep -q "'129'" <<<"$said" || fail "the hack with --grid 129: exit $rc: $said"
+"$hack" --help | head -1 | grep -q '^usage: sorvel2-saver' || fail "the hack's --help"
+zcat "$share/man/man6/sorvel2-saver.6.gz" | grep -q 'GL: sorvel2 \\-\\-root' ||
+  fail "sorvel2-saver(6) does not show the programs line"
+echo "package: the XScreenSaver hack, its settings ($(tr '\n' ';' <<<"$ends")), entry and manual page"
 
 bin=$root/usr/bin
 set_dir=$share/sorvel2/demo

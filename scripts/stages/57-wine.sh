@@ -4,7 +4,10 @@
 # it draws and animates, Escape ends it with 0, the start-up failures show
 # their boxes in order (closed with Return) and end with 2, 1 and 201; on
 # Xorg's dummy driver it switches the display to 640 x 480 and back, and
-# stays windowed at a size the display does not offer.
+# stays windowed at a size the display does not offer. Then the screen saver
+# sorvel2.scr from the same zip (tests/app/scr_cases.py, with scr_probe.exe,
+# built here, as Windows' settings page): full screen and its ends, the
+# preview in a window of the probe's, the settings dialog and the registry.
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
 start=$(date +%s)
@@ -21,12 +24,20 @@ env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msh
 WINEPREFIX="$prefix" timeout 60 wineserver -k || true
 echo "wine: prefix made in $(( $(date +%s) - made )) s ($(du -sh "$prefix" | cut -f1))"
 
+probe=$SORVEL2_CI_BUILD/scr_probe.exe
+werror=; [ "${SORVEL2_WERROR:-OFF}" = ON ] && werror=-Werror
+x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra $werror -static -I"$SORVEL2_ROOT/src" \
+  -o "$probe" "$SORVEL2_ROOT/tests/app/scr_probe.cpp"
+
 passed=0 failed=0 skipped=0
+saver_start=
 for case in draws_frames escape_ends_within_a_second missing_options missing_reflect negative_ball_count \
-            mode_switch mode_not_offered; do
+            mode_switch mode_not_offered scr_full_screen scr_preview scr_settings scr_bad_argument; do
+  program=$folder/sorvel2.exe
+  case $case in scr_*) program=$folder/sorvel2.scr; saver_start=${saver_start:-$(date +%s)} ;; esac
   set +e
-  timeout 300 python3 "$SORVEL2_ROOT/tests/app/run_program_test.py" --program "$folder/sorvel2.exe" \
-    --wine-prefix "$prefix" --demo "$folder" "$case"
+  timeout 300 python3 "$SORVEL2_ROOT/tests/app/run_program_test.py" --program "$program" \
+    --wine-prefix "$prefix" --demo "$folder" --scr-probe "$probe" "$case"
   rc=$?
   set -e
   case $rc in
@@ -36,6 +47,7 @@ for case in draws_frames escape_ends_within_a_second missing_options missing_ref
   esac
 done
 echo "$passed $failed" >> "$SORVEL2_CI_BUILD/results.txt"
-echo "wine: $passed passed, $failed failed, $skipped skipped in $(( $(date +%s) - start )) s"
+echo "wine: $passed passed, $failed failed, $skipped skipped in $(( $(date +%s) - start )) s" \
+     "(the saver's cases $(( $(date +%s) - saver_start )) s)"
 rm -rf "$prefix"
 [ "$failed" = 0 ]

@@ -31,3 +31,5 @@ if(TARGET sorvel2_platform AND TARGET sorvel2_scene_gl AND TARGET sorvel2_textur
     set_target_properties(sorvel2 PROPERTIES WIN32_EXECUTABLE ON)
   endif()
 endif()
+
+include(scr.cmake)

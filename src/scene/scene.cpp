@@ -18,6 +18,7 @@ TSurfaceSubmit SurfaceSubmit = TSurfaceSubmit::LitOnCpu;
 TSurfaceSubmit SurfaceSubmit = TSurfaceSubmit::Arrays;
 #endif
 std::int32_t SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
+const TSceneTextureBytes* SceneTextureBytes = nullptr;
 
 namespace {
 
@@ -104,8 +105,14 @@ void InitScene() {
     glEnable(GL_DEPTH_TEST);
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
     glEnable(GL_TEXTURE_2D);
-    LoadTexture("reflect.bmp", ReflectTexture);
-    LoadTexture("background.bmp", BackgroundTexture);
+    if (SceneTextureBytes != nullptr) {
+        const TSceneTextureBytes& bytes = *SceneTextureBytes;
+        LoadTextureBytes("reflect.bmp", bytes.Reflect, bytes.ReflectSize, ReflectTexture);
+        LoadTextureBytes("background.bmp", bytes.Background, bytes.BackgroundSize, BackgroundTexture);
+    } else {
+        LoadTexture("reflect.bmp", ReflectTexture);
+        LoadTexture("background.bmp", BackgroundTexture);
+    }
     glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
     glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
     glEnable(GL_NORMALIZE);

@@ -1,6 +1,7 @@
 // The scene's OpenGL side: the one-time set-up and the frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // How RenderScene hands the surface to OpenGL. Both send the same triangles
@@ -24,6 +25,19 @@ extern TSurfaceSubmit SurfaceSubmit;  // Arrays unless changed; the browser buil
 // rounded down to whole triangles, at least one.
 extern std::int32_t SurfaceBatchVertices;
 inline constexpr std::int32_t kDefaultSurfaceBatchVertices = 3 * 8192;
+
+// The two textures as BMP files' bytes, for programs that carry them inside
+// (the screen savers): InitScene loads these when SceneTextureBytes points
+// at them, and reads "reflect.bmp" and "background.bmp" from the working
+// directory when it is null (the demo). Set before InitScene; the bytes
+// need only last until it returns.
+struct TSceneTextureBytes {
+    const std::uint8_t* Reflect;
+    std::size_t ReflectSize;
+    const std::uint8_t* Background;
+    std::size_t BackgroundSize;
+};
+extern const TSceneTextureBytes* SceneTextureBytes;
 
 // Fixed GL state (depth test, perspective hint, 2-D texturing, sphere-map
 // generation mode, normalisation), the two textures ("reflect.bmp", then

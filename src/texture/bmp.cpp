@@ -1,6 +1,6 @@
 // The BMP reader.
 //
-// A file is read strictly in sequence and never seeked: the 14-byte file
+// A file (or the same bytes in memory) is read strictly in sequence and never seeked: the 14-byte file
 // header (not examined), the 40-byte info header, the colour table (read and
 // dropped), then all pixel data in one read straight into the final buffer.
 // The reader distrusts its input: every size is computed 64 bits wide, and
@@ -12,6 +12,7 @@
 #include "runtime/runtime.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -64,21 +65,6 @@ TInfoHeader DecodeInfoHeader(const std::uint8_t (&Raw)[kInfoHeaderSize]) {
 
 void Report(const char* Text) { MessageBoxA(nullptr, Text, kCaption, MB_OK); }
 
-// Reads and drops Count 4-byte colour-table entries. True when all of them
-// were there.
-bool SkipColourTable(HANDLE File, std::uint32_t Count) {
-    std::uint8_t chunk[kPaletteChunk];
-    std::uint64_t left = static_cast<std::uint64_t>(Count) * 4;
-    do {
-        const DWORD ask = left < kPaletteChunk ? static_cast<DWORD>(left) : kPaletteChunk;
-        DWORD got = 0;
-        ReadFile(File, chunk, ask, &got, nullptr);
-        if (got != ask) return false;
-        left -= ask;
-    } while (left != 0);
-    return true;
-}
-
 // Why a header describes no image that can be handed on, or nullptr when it
 // is fine. RowBytes is the stored row size (rounded up to 4 bytes) and
 // ImageBytes the number of bytes to read.
@@ -103,29 +89,71 @@ void SwapRedBlue(std::uint8_t* Pixels, std::uint32_t Count) {
 
 void FreeBitmap(std::uint8_t* Data) { std::free(Data); }
 
-void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height, std::uint8_t*& Data) {
-    HANDLE file = CreateFileA(FileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const std::string text = std::string(kErrorOpening) + (FileName != nullptr ? FileName : "");
-        Report(text.c_str());
-        return;
+namespace {
+
+// Where the reader's bytes come from: an open file, read with ReadFile, or
+// bytes in memory, read the same way. Read hands over at most Count bytes
+// and says how many it gave; the reader asks in the same order either way.
+class TFileSource {
+public:
+    explicit TFileSource(HANDLE File) : File_(File) {}
+    ~TFileSource() { CloseHandle(File_); }
+    TFileSource(const TFileSource&) = delete;
+    TFileSource& operator=(const TFileSource&) = delete;
+    DWORD Read(void* To, DWORD Count) {
+        DWORD got = 0;
+        ReadFile(File_, To, Count, &got, nullptr);
+        return got;
     }
 
+private:
+    HANDLE File_;
+};
+
+class TMemorySource {
+public:
+    TMemorySource(const std::uint8_t* Bytes, std::size_t Size) : Next_(Bytes), Left_(Bytes != nullptr ? Size : 0) {}
+    DWORD Read(void* To, DWORD Count) {
+        const DWORD give = Left_ < Count ? static_cast<DWORD>(Left_) : Count;
+        if (give != 0) std::memcpy(To, Next_, give);
+        Next_ += give;
+        Left_ -= give;
+        return give;
+    }
+
+private:
+    const std::uint8_t* Next_;
+    std::size_t Left_;
+};
+
+// Reads and drops Count 4-byte colour-table entries. True when all of them
+// were there.
+template <class TSource> bool SkipColourTable(TSource& Source, std::uint32_t Count) {
+    std::uint8_t chunk[kPaletteChunk];
+    std::uint64_t left = static_cast<std::uint64_t>(Count) * 4;
+    do {
+        const DWORD ask = left < kPaletteChunk ? static_cast<DWORD>(left) : kPaletteChunk;
+        if (Source.Read(chunk, ask) != ask) return false;
+        left -= ask;
+    } while (left != 0);
+    return true;
+}
+
+// Everything after the opening: headers, colour table, checks, pixels, swap.
+template <class TSource>
+void ReadBitmapFrom(TSource& Source, std::int32_t& Width, std::int32_t& Height, std::uint8_t*& Data) {
     std::uint8_t fileHeader[kFileHeaderSize] = {};
     std::uint8_t infoHeader[kInfoHeaderSize] = {};
-    DWORD gotFile = 0, gotInfo = 0;
-    ReadFile(file, fileHeader, kFileHeaderSize, &gotFile, nullptr);
-    ReadFile(file, infoHeader, kInfoHeaderSize, &gotInfo, nullptr);
+    const DWORD gotFile = Source.Read(fileHeader, kFileHeaderSize);
+    const DWORD gotInfo = Source.Read(infoHeader, kInfoHeaderSize);
     if (gotFile != kFileHeaderSize || gotInfo != kInfoHeaderSize) {
         Report(kErrorHeader);
-        CloseHandle(file);
         return;
     }
     const TInfoHeader info = DecodeInfoHeader(infoHeader);
 
-    if (!SkipColourTable(file, info.ColourCount)) {
+    if (!SkipColourTable(Source, info.ColourCount)) {
         Report(kErrorPalette);
-        CloseHandle(file);
         return;
     }
 
@@ -142,7 +170,6 @@ void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height,
     if (zeroSized) {
         // Nothing to read and nothing to show: the caller sees an empty Data.
         Data = nullptr;
-        CloseHandle(file);
         return;
     }
     const std::uint64_t imageBytes =
@@ -150,7 +177,6 @@ void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height,
     if (const char* why = CheckImage(info, rowBytes, imageBytes); why != nullptr) {
         Report(why);
         Data = nullptr;
-        CloseHandle(file);
         return;
     }
 
@@ -158,16 +184,12 @@ void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height,
     if (buffer == nullptr) RunError(kErrorOutOfMemory);
     Data = buffer;
 
-    DWORD got = 0;
-    ReadFile(file, buffer, static_cast<DWORD>(imageBytes), &got, nullptr);
-    if (got != imageBytes) {
+    if (Source.Read(buffer, static_cast<DWORD>(imageBytes)) != imageBytes) {
         Report(kErrorData);
         std::free(buffer);
         Data = nullptr;
-        CloseHandle(file);
         return;
     }
-    CloseHandle(file);
 
     // Unpadded rows are one run of pixels; padded rows are swapped one by
     // one so that the padding bytes stay where they are.
@@ -178,4 +200,23 @@ void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height,
     } else {
         for (std::uint32_t row = 0; row < h; ++row) SwapRedBlue(buffer + row * rowBytes, w);
     }
+}
+
+} // namespace
+
+void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height, std::uint8_t*& Data) {
+    HANDLE file = CreateFileA(FileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const std::string text = std::string(kErrorOpening) + (FileName != nullptr ? FileName : "");
+        Report(text.c_str());
+        return;
+    }
+    TFileSource source(file);
+    ReadBitmapFrom(source, Width, Height, Data);
+}
+
+void ReadBitmapBytes(const std::uint8_t* Bytes, std::size_t Size, std::int32_t& Width, std::int32_t& Height,
+                     std::uint8_t*& Data) {
+    TMemorySource source(Bytes, Size);
+    ReadBitmapFrom(source, Width, Height, Data);
 }

@@ -1,6 +1,7 @@
 // The BMP reader: uncompressed 24-bit BMP files into RGB pixel buffers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Reads FileName (relative names resolve against the working directory).
@@ -13,6 +14,12 @@
 // set it to nullptr before the call). Files other than 24-bit, uncompressed,
 // bottom-up ones with pixel data that covers the image are refused.
 void ReadBitmap(const char* FileName, std::int32_t& Width, std::int32_t& Height, std::uint8_t*& Data);
+
+// The same reader over Size bytes at Bytes, as if they were a file's: what
+// the savers carry inside their binaries. Every outcome and message is the
+// one ReadBitmap gives for a file of those bytes.
+void ReadBitmapBytes(const std::uint8_t* Bytes, std::size_t Size, std::int32_t& Width, std::int32_t& Height,
+                     std::uint8_t*& Data);
 
 // Exchanges the first and third byte of each of Count 3-byte groups.
 void SwapRedBlue(std::uint8_t* Pixels, std::uint32_t Count);

@@ -2,6 +2,7 @@
 // current OpenGL context.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Reads FileName with ReadBitmap and makes a texture of it: a new name
@@ -11,3 +12,7 @@
 // "Loading Textures") after the reader's own box and ends the process with
 // exit status 1.
 void LoadTexture(const char* FileName, std::uint32_t& Texture);
+
+// LoadTexture over a BMP file's bytes in memory (ReadBitmapBytes); Name
+// stands for the file in the message.
+void LoadTextureBytes(const char* Name, const std::uint8_t* Bytes, std::size_t Size, std::uint32_t& Texture);

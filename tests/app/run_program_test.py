@@ -8,10 +8,14 @@ Chromium.
 
     run_program_test.py --program BIN --demo DIR [--close-helper BIN] CASE
     run_program_test.py --program sorvel2.exe --wine-prefix DIR --demo DIR CASE
+    run_program_test.py --program sorvel2.scr --wine-prefix DIR --demo DIR --scr-probe EXE scr_CASE
     run_program_test.py ... screenshot PNG_OR_XWD   (a picture of the demo)
     run_program_test.py --page DIST_WEB --demo DIR [--tool SORVEL2_TOOL] page_CASE
     run_program_test.py --page DIST_WEB --demo DIR page_screenshot PNG
     run_program_test.py --page DIST_WEB --demo DIR page_frame_time   (prints it)
+    run_program_test.py --program sorvel2-saver --demo DIR --window-helper BIN
+                        [--close-helper BIN] saver_CASE
+    run_program_test.py --program HACK --demo DIR [--in-root DIR] xscreensaver_daemon
 
 The program is the Linux build, or with --wine-prefix the Windows build run
 by Wine in that prefix (made at first use; the case stops its wineserver).
@@ -27,9 +31,12 @@ options and textures (python3 -m http.server on a free port) and open it in
 headless Chromium (chromium.py), on virtual time for pictures (the page's
 clock advances only as the browser lets it, so a budget of virtual seconds
 gives the same frames on a slow machine) or in real time driven over the
-DevTools pipe. Both are stopped by their process ids. The failure table
+DevTools pipe. Both are stopped by their process ids. The scr_* cases
+(scr_cases.py) run the Windows screen saver under Wine. The failure table
 (failure_table.py) is shared by the program and the page; checks.py holds
-what every part uses.
+what every part uses, xserver.py the X servers and the screen reader.
+The saver cases (saver_cases.py) run the XScreenSaver hack in windows made
+by the case, and under the real xscreensaver daemon.
 Some failure cases run the program under process limits (set before it
 starts, as ulimit does), one of them as the user nobody (root only;
 skipped elsewhere).
@@ -41,7 +48,6 @@ import re
 import resource
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
@@ -50,154 +56,11 @@ import time
 from checks import SKIPPED, WAIT_LIMIT, Failure, Skip, check, spread
 from failure_table import ERROR, REPORTS, place_files
 from page_cases import PAGE_CASES, page_frame_time, page_screenshot
+from saver_cases import SAVER_CASES
+from scr_cases import SCR_CASES
+from xserver import DummyXorg, Screenshot, XServer, current_mode
 
 NOBODY = 65534  # user and group id of nobody
-
-
-class XServer:
-    """A private Xvfb with one screen of the given size, black background."""
-
-    def __init__(self, width, height):
-        self._start(["Xvfb", "-screen", "0", f"{width}x{height}x24", "-br"])
-
-    def _start(self, command):
-        """Starts the server on a display number it picks itself and reads that number."""
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            [*command, "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + WAIT_LIMIT
-        with os.fdopen(read_end, "rb") as pipe:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                chunk = pipe.read(1)
-                if not chunk:
-                    break
-                number += chunk
-        if not number.strip():
-            self.stop()
-            raise Failure(f"{command[0]} did not start")
-        self.display = ":" + number.decode().strip()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-
-
-# Xorg's dummy driver: a screen of several modes, the first one current.
-DUMMY_CONFIG = """\
-Section "ServerFlags"
-  Option "AutoAddDevices" "false"
-  Option "DontVTSwitch" "true"
-EndSection
-Section "Device"
-  Identifier "dummy"
-  Driver "dummy"
-  VideoRam 32768
-EndSection
-Section "Monitor"
-  Identifier "monitor"
-  HorizSync 5.0-1000.0
-  VertRefresh 5.0-200.0
-  Modeline "1280x1024" 108.00 1280 1328 1440 1688 1024 1025 1028 1066 +hsync +vsync
-  Modeline "1024x768" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
-  Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
-  Modeline "640x480" 25.18 640 656 752 800 480 490 492 525 -hsync -vsync
-EndSection
-Section "Screen"
-  Identifier "screen"
-  Device "dummy"
-  Monitor "monitor"
-  DefaultDepth 24
-  SubSection "Display"
-    Depth 24
-    Modes "1280x1024" "1024x768" "800x600" "640x480"
-  EndSubSection
-EndSection
-"""
-DUMMY_DRIVER = "/usr/lib/xorg/modules/drivers/dummy_drv.so"
-
-
-class DummyXorg(XServer):
-    """A private Xorg on the dummy driver, starting at 1280 x 1024 (as root only)."""
-
-    def __init__(self):
-        if os.geteuid() != 0 or shutil.which("Xorg") is None or not os.path.exists(DUMMY_DRIVER):
-            raise Skip("Xorg with the dummy driver needs root, Xorg and xserver-xorg-video-dummy")
-        self.dir = tempfile.mkdtemp(prefix="sorvel2-xorg-")
-        config = os.path.join(self.dir, "xorg.conf")
-        with open(config, "w") as f:
-            f.write(DUMMY_CONFIG)
-        # An empty config folder: nothing of the machine's own X set-up applies.
-        os.mkdir(os.path.join(self.dir, "conf.d"))
-        try:
-            self._start(["Xorg", "-config", config, "-configdir", os.path.join(self.dir, "conf.d"),
-                         "-logfile", os.path.join(self.dir, "Xorg.log")])
-        except Failure:
-            shutil.rmtree(self.dir, ignore_errors=True)
-            raise
-
-    def stop(self):
-        super().stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-
-def current_mode(display):
-    """The screen size xrandr reports as current, (width, height)."""
-    out = subprocess.run(["xrandr", "--display", display], check=True, capture_output=True, text=True,
-                         timeout=WAIT_LIMIT).stdout
-    found = re.search(r"current (\d+) x (\d+)", out)
-    check(found is not None, f"no current mode in xrandr's output: {out!r}")
-    return int(found.group(1)), int(found.group(2))
-
-
-class Screenshot:
-    """The root window, or one window, read back with xwd (24 or 32 bits a pixel)."""
-
-    def __init__(self, display, window=None):
-        which = ["-id", str(window)] if window is not None else ["-root"]
-        # NOTE: while the screen changes size (just after a mode switch) the
-        # server refuses the read (BadMatch) for a moment: try again briefly.
-        deadline = time.monotonic() + 10.0
-        while True:
-            done = subprocess.run(["xwd", *which, "-silent", "-display", display],
-                                  capture_output=True, timeout=WAIT_LIMIT)
-            if done.returncode == 0 or time.monotonic() > deadline:
-                break
-            time.sleep(0.2)
-        check(done.returncode == 0, f"xwd failed ({done.returncode}): {done.stderr.decode(errors='replace')}")
-        data = done.stdout
-        self.raw = data
-        fields = struct.unpack(">25I", data[:100])
-        header_size, width, height = fields[0], fields[4], fields[5]
-        byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
-        masks = fields[14:17]
-        check(bits_per_pixel in (24, 32), f"unexpected xwd pixel size {bits_per_pixel}")
-        self.width, self.height = width, height
-        self._offset = header_size + 12 * fields[19]
-        # NOTE: xwd may report 24 bits for a depth-24 screen whose pixels
-        # take four bytes; the line length tells.
-        self._step = 4 if bytes_per_line >= 4 * width else 3
-        self._line = bytes_per_line
-        self._little = byte_order == 0
-        self._shifts = [(mask, (mask & -mask).bit_length() - 1) for mask in masks]
-
-    def at(self, x, y):
-        start = self._offset + y * self._line + x * self._step
-        value = int.from_bytes(self.raw[start:start + self._step], "little" if self._little else "big")
-        return tuple((value & mask) >> shift for mask, shift in self._shifts)
-
-    def region(self, x0, y0, x1, y1, stride=1):
-        return [self.at(x, y) for y in range(y0, y1, stride) for x in range(x0, x1, stride)]
-
-    def sample(self, stride=3):
-        return self.region(0, 0, self.width, self.height, stride)
 
 
 class Run:
@@ -211,7 +74,7 @@ class Run:
     """
 
     def __init__(self, args, options="640 480 0 10 40\n", files=("reflect.bmp", "background.bmp"),
-                 display=None, boxes=False, limits=(), as_nobody=False):
+                 display=None, boxes=False, limits=(), as_nobody=False, arguments=()):
         self.dir = tempfile.mkdtemp(prefix="sorvel2-run-")
         if options is not None:
             with open(os.path.join(self.dir, "options.txt"), "w") as f:
@@ -220,7 +83,7 @@ class Run:
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SORVEL2_NO_MESSAGE_BOX")}
         self.wine_prefix = args.wine_prefix
-        command = [os.path.abspath(args.program)]
+        command = [os.path.abspath(args.program), *arguments]
         if self.wine_prefix is not None:
             command.insert(0, "wine")
             env["WINEPREFIX"] = os.path.abspath(self.wine_prefix)
@@ -578,6 +441,8 @@ def screenshot(args, path):
 
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
 CASES.update(PAGE_CASES)
+CASES.update(SAVER_CASES)
+CASES.update(SCR_CASES)
 CASES.update({name: (lambda args, row=row: expect_report(args, *row)) for name, row in REPORTS.items()})
 # The same failures with the Linux build's boxes on screen, closed from the keyboard.
 CASES.update({name + "_boxes": (lambda args, row=row: expect_report(args, *row, shown=True))
@@ -591,7 +456,10 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--close-helper", help="the close-request helper (close_request_ends only)")
     parser.add_argument("--wine-prefix", help="run --program, a Windows build, under Wine in this prefix")
+    parser.add_argument("--scr-probe", help="scr_probe.exe, the Windows helper of the scr_* cases (sorvel2.scr)")
     parser.add_argument("--page", help="the built page folder (dist/web), for the page_* cases")
+    parser.add_argument("--window-helper", help="the test window maker x11_test_window (saver_* cases)")
+    parser.add_argument("--in-root", help="xscreensaver_daemon: the Debian root the daemon and the .deb are in")
     parser.add_argument("--tool", help="a native sorvel2-tool with render and export, for the page cases that "
                                        "compare frames or triangles with it")
     parser.add_argument("case", choices=sorted(CASES) + ["screenshot", "page_screenshot", "page_frame_time"])

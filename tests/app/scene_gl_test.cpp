@@ -34,12 +34,15 @@ constexpr std::uint8_t kReflectRgb[3] = {40, 220, 0};
 constexpr std::uint8_t kBackgroundRgb[3] = {200, 0, 0};
 
 // A Width x Height 24-bit BMP of one colour.
-void WriteSolidBmp(const std::filesystem::path& Path, int Width, int Height, const std::uint8_t (&Rgb)[3]) {
+TBytes SolidBmp(int Width, int Height, const std::uint8_t (&Rgb)[3]) {
     TBmpHeader h;
     h.Width = Width;
     h.Height = Height;
     h.ImageSize = 0;
-    const TBytes b = MakeBmp(h, UniformPixels(Width, Height, Rgb[2], Rgb[1], Rgb[0]));
+    return MakeBmp(h, UniformPixels(Width, Height, Rgb[2], Rgb[1], Rgb[0]));
+}
+void WriteSolidBmp(const std::filesystem::path& Path, int Width, int Height, const std::uint8_t (&Rgb)[3]) {
+    const TBytes b = SolidBmp(Width, Height, Rgb);
     std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
@@ -71,6 +74,7 @@ protected:
         BackgroundTexture = 0;
     }
     void TearDown() override {
+        SceneTextureBytes = nullptr;
         SurfaceSubmit = TSurfaceSubmit::Arrays;
         SurfaceBatchVertices = kDefaultSurfaceBatchVertices;
         delete Grid;
@@ -87,12 +91,32 @@ protected:
         InitScene();
     }
 
+    // What InitScene leaves: fixed state, the two textures, balls and grid.
+    void ExpectSetUpState();
+
     std::filesystem::path Previous_;
     std::filesystem::path Dir_;
 };
 
 TEST_F(SceneGLTest, SetUpLeavesTheFixedStateTexturesBallsAndGrid) {
     SetUpScene();
+    ExpectSetUpState();
+}
+
+// A saver's way: the textures' bytes handed in, no file in the working
+// directory, and the same set-up as from the files.
+TEST_F(SceneGLTest, CarriedTexturesNeedNoFiles) {
+    std::filesystem::remove(Dir_ / "reflect.bmp");
+    std::filesystem::remove(Dir_ / "background.bmp");
+    const TBytes reflect = SolidBmp(8, 8, kReflectRgb);
+    const TBytes background = SolidBmp(16, 8, kBackgroundRgb);
+    const TSceneTextureBytes bytes{reflect.data(), reflect.size(), background.data(), background.size()};
+    SceneTextureBytes = &bytes;
+    SetUpScene();
+    ExpectSetUpState();
+}
+
+void SceneGLTest::ExpectSetUpState() {
     for (GLenum on : {GL_DEPTH_TEST, GL_TEXTURE_2D, GL_NORMALIZE}) EXPECT_TRUE(glIsEnabled(on)) << on;
     EXPECT_EQ(Integer(GL_PERSPECTIVE_CORRECTION_HINT), GL_NICEST);
     GLint mode[2] = {0, 0};

@@ -1,10 +1,12 @@
 #include "app/options.h"
+#include "app/saver_settings.h"
 
 #include "platform/platform.h"
 #include "scene/state.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +141,52 @@ TEST(OptionsFileDeathTest, ReadOptionsUsesTheWorkingDirectory) {
 
     fs::current_path(old);
     fs::remove_all(dir);
+}
+
+// --- The savers' settings ----------------------------------------------------
+
+// Every way a value reaches a saver (its command line, its dialog) goes
+// through ParseSaverValue: only a whole decimal number within the range.
+TEST(SaverSettings, ParseTakesWholeDecimalNumbersWithinTheRangeOnly) {
+    const struct {
+        const char* Text;
+        bool Taken;
+        std::int32_t Value;
+    } cases[] = {
+        {"1", true, 1}, {"100", true, 100}, {"+42", true, 42}, {"007", true, 7},
+        {"0", false, 0}, {"101", false, 0}, {"-1", false, 0}, {"", false, 0}, {"+", false, 0}, {"-", false, 0},
+        {" 5", false, 0}, {"5 ", false, 0}, {"5x", false, 0}, {"0x10", false, 0}, {"1e2", false, 0},
+        {"4294967297", false, 0}, {"99999999999999999999999", false, 0}, {"5\n", false, 0}, {"\x01" "5", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::int32_t out = -7;
+        EXPECT_EQ(ParseSaverValue(c.Text, kSaverMinBalls, kSaverMaxBalls, out), c.Taken) << '"' << c.Text << '"';
+        EXPECT_EQ(out, c.Taken ? c.Value : -7) << '"' << c.Text << "\" is written only when taken";
+    }
+    std::int32_t out = -7;
+    EXPECT_FALSE(ParseSaverValue(nullptr, 1, 10, out));
+    EXPECT_TRUE(ParseSaverValue("-3", -5, 5, out));
+    EXPECT_EQ(out, -3);
+    EXPECT_TRUE(ParseSaverValue("-2147483648", INT32_MIN, INT32_MAX, out));
+    EXPECT_EQ(out, INT32_MIN);
+}
+
+// Stored values outside the range fall back to the defaults, one by one; the
+// defaults are the shipped demo's and lie inside the ranges.
+TEST(SaverSettings, StoredValuesOutOfRangeBecomeTheDefaults) {
+    EXPECT_EQ(DefaultSaverSettings().Balls, 10);
+    EXPECT_EQ(DefaultSaverSettings().Grid, 40);
+    const struct {
+        std::int32_t Balls, Grid, WantBalls, WantGrid;
+    } cases[] = {
+        {1, 4, 1, 4}, {100, 128, 100, 128}, {0, 40, 10, 40}, {101, 3, 10, 40}, {-5, 129, 10, 40},
+        {INT32_MIN, INT32_MAX, 10, 40}, {50, 0, 50, 40}, {0, 64, 10, 64},
+    };
+    for (const auto& c : cases) {
+        const TSaverSettings s = CheckedSaverSettings(c.Balls, c.Grid);
+        EXPECT_EQ(s.Balls, c.WantBalls) << c.Balls << " " << c.Grid;
+        EXPECT_EQ(s.Grid, c.WantGrid) << c.Balls << " " << c.Grid;
+    }
 }
 
 } // namespace

@@ -58,7 +58,26 @@ protected:
         ReadBitmap(Path.c_str(), Out.Width, Out.Height, Out.Data);
         Out.Messages = ::testing::internal::GetCapturedStderr();
     }
-    void ReadBytes(const TBytes& File, TRead& Out) { Read(Folder.Write("image.bmp", File), Out); }
+    // Reads File from disk into Out, and the same bytes again from memory
+    // (ReadBitmapBytes, the savers' way), which must end the same way: the
+    // same sizes, messages and pixels.
+    void ReadBytes(const TBytes& File, TRead& Out) {
+        Read(Folder.Write("image.bmp", File), Out);
+        TRead fromMemory;
+        ::testing::internal::CaptureStderr();
+        ReadBitmapBytes(File.data(), File.size(), fromMemory.Width, fromMemory.Height, fromMemory.Data);
+        fromMemory.Messages = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(fromMemory.Messages, Out.Messages) << "from memory";
+        EXPECT_EQ(fromMemory.Width, Out.Width) << "from memory";
+        EXPECT_EQ(fromMemory.Height, Out.Height) << "from memory";
+        ASSERT_EQ(fromMemory.Data == kCallerData, Out.Data == kCallerData) << "from memory";
+        ASSERT_EQ(fromMemory.Data == nullptr, Out.Data == nullptr) << "from memory";
+        if (Out.Data != nullptr && Out.Data != kCallerData) {
+            const std::size_t rowBytes = (static_cast<std::size_t>(Out.Width) * 3 + 3) & ~std::size_t{3};
+            const std::size_t size = rowBytes * static_cast<std::size_t>(Out.Height);
+            EXPECT_EQ(fromMemory.Bytes(size), Out.Bytes(size)) << "from memory";
+        }
+    }
 
     TBmpFolder Folder;
 };

@@ -37,6 +37,14 @@ TEST(LoadTextureDeathTest, FailureShowsTheReadersLineThenUnableToLoadAndExits1) 
                     "^" + c.ReaderLine + "Loading Textures: Unable to load " + RegexQuote(c.Path) + "\n$")
             << c.Path;
     }
+    // Bytes in memory fail the same way, under the name they stand for.
+    const TBytes eightBit = MakeBmp(eight, TBytes(64, 0));
+    std::uint32_t texture = 0;
+    EXPECT_EXIT(LoadTextureBytes("reflect.bmp", eightBit.data(), eightBit.size(), texture),
+                testing::ExitedWithCode(1),
+                "^BMP Unit: Unsupported bitmap: [^\n]*\nLoading Textures: Unable to load reflect\\.bmp\n$");
+    EXPECT_EXIT(LoadTextureBytes("background.bmp", nullptr, 0, texture), testing::ExitedWithCode(1),
+                "^BMP Unit: Error reading header[^\n]*\nLoading Textures: Unable to load background\\.bmp\n$");
 }
 
 // --- Textures in a software OpenGL context ----------------------------------------
