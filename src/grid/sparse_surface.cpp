@@ -73,10 +73,14 @@ std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     return n;
 }
 
-// The four flags of a nibble as bytes 0 or 1, lowest first.
+// The four flags of a nibble as bytes 0 or 1, lowest first, and a table
+// of them (one load for the four flags of a row of an unproven block).
 constexpr std::uint32_t Spread4(unsigned m) {
     return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
 }
+constexpr std::uint32_t kSpread4[16] = {Spread4(0),  Spread4(1),  Spread4(2),  Spread4(3), Spread4(4),  Spread4(5),
+                                        Spread4(6),  Spread4(7),  Spread4(8),  Spread4(9), Spread4(10), Spread4(11),
+                                        Spread4(12), Spread4(13), Spread4(14), Spread4(15)};
 
 } // namespace
 
@@ -283,7 +287,7 @@ private:
             if (c == kBlockMixed) {
                 for (std::int64_t k = k0; k <= k1; ++k)
                     for (std::int64_t j = j0; j <= j1; ++j) {
-                        const std::uint32_t flags = Spread4(static_cast<unsigned>(ClassRow(j, k)[a / 64] >> (a % 64)) & 15u);
+                        const std::uint32_t flags = kSpread4[ClassRow(j, k)[a / 64] >> (a % 64) & 15u];
                         // A whole block's four flags in one store; only the
                         // last block of a row may have fewer.
                         if (n == kBlockSize) {
@@ -409,10 +413,11 @@ private:
     void Exact(std::int64_t by, std::int64_t bz) {
         if (!RowTouches(by, bz) && !(by > 0 && RowTouches(by - 1, bz)) && !(bz > 0 && RowTouches(by, bz - 1))) return;
         const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
-        // B of the rows j0-1 .. j1 and layers k0-1 .. k1.
+        // B of the rows j0-1 .. j1 and layers k0-1 .. k1 (row j0-1 of layer
+        // k0-1 is nobody's neighbour here).
         std::uint64_t b[kBlockSize + 1][kBlockSize + 1][kMaxWords];
         for (std::int64_t k = k0 - 1; k <= k1; ++k)
-            for (std::int64_t j = j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
+            for (std::int64_t j = k < k0 ? j0 : j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
         std::uint64_t mixed[kMaxWords];
         ClassMasks(Classes(by, bz), mixed, nullptr);
         std::int64_t evaluated = 0;
