@@ -18,10 +18,11 @@ from checks import WAIT_LIMIT, Failure, Skip, check
 
 
 class XServer:
-    """A private Xvfb with one screen of the given size, black background."""
+    """A private Xvfb with one screen of the given size and depth, black
+    background. (At depth 8 it has no GLX.)"""
 
-    def __init__(self, width, height):
-        self._start(["Xvfb", "-screen", "0", f"{width}x{height}x24", "-br"])
+    def __init__(self, width, height, depth=24):
+        self._start(["Xvfb", "-screen", "0", f"{width}x{height}x{depth}", "-br"])
 
     def _start(self, command):
         """Starts the server on a display number it picks itself and reads that number."""
