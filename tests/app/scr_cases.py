@@ -294,10 +294,11 @@ def case_scr_every_monitor(args):
         window, geometry = saver_window(server, run)
         check(geometry == (0, 0, 1440, 600), f"the saver's window is at {geometry}, not over both monitors")
         shot = Screenshot(server.display)
-        for left, top, right, bottom in TWO_MONITORS:
-            for x0, y0 in ((left, top), ((left + right) // 2, (top + bottom) // 2)):
-                colours, _ = spread(shot.region(x0, y0, x0 + 160, y0 + 120, 2))
-                check(colours > 100, f"the part at {x0},{y0} is flat: {colours} colours")
+        # Each monitor whole (a corner of the background alone may be
+        # nearly flat): where the saver does not draw, Xorg's screen is black.
+        counts = [spread(shot.region(*monitor, 4))[0] for monitor in TWO_MONITORS]
+        print(f"colours on the two monitors: {counts}")
+        check(min(counts) > 200, f"a monitor is flat: {counts} colours")
         h.press(server, run, "a")
         print(f"a key ended it in {ends_within(run):.2f} s")
     finally:
