@@ -18,8 +18,13 @@
 //                    the blocks bounded, the exact set, the classification);
 //   RoutePolygonise  the rest of Polygonise (PolygoniseSamples);
 //   RouteFrame       MoveBalls + Polygonise.
-// Triangles go to a sink that only counts them. Counters: triangles, and
-// the shares of samples evaluated and cubes walked.
+// Triangles go to a sink that only counts them. Counters: triangles, the
+// shares of samples evaluated and cubes walked, the exact set's share (the
+// samples the triangles depend on: tools/route_table.py sets the field's
+// time against it), the polygoniser's time per triangle, grid bytes per
+// sample (the block field's tables included), and on the sparse RouteFrame
+// rows the serial share (TSurfaceStats::SerialNs over the frame) with the
+// speed-up it implies for 8 threads, 1 / (s + (1 - s) / 8).
 //
 //   sorvel2_speed_bench --benchmark_filter='Frame/.*/128/10/20$'
 //   sorvel2_speed_bench --benchmark_filter='Route.*/grid:128/balls:50/'
@@ -70,6 +75,33 @@ void BenchField(TGrid& Grid) {
 }
 
 void NoField(TGrid&) {}
+
+// The Route rows' balls and time, read by both routes.
+TBallScene BenchBalls() { return {gScene.T, gScene.Balls.data(), static_cast<std::int32_t>(gScene.Balls.size())}; }
+
+// The share of the samples the triangles depend on (grid/sparse_surface.cpp):
+// B, the classified samples with a face neighbour of the other class, and
+// B moved one step along x, y and z. From Inside, which either route leaves
+// complete.
+double ExactShare(const TGrid& g) {
+    const std::int64_t sx = g.SizeX, sy = g.SizeY, sz = g.SizeZ, vx = sx + 1, vy = sy + 1;
+    std::vector<std::uint8_t> exact(static_cast<std::size_t>(g.Values.Count()), 0);
+    auto flag = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return g.Inside[static_cast<std::size_t>(i + sx * (j + sy * k))]; };
+    for (std::int64_t k = 0; k < sz; ++k)
+        for (std::int64_t j = 0; j < sy; ++j)
+            for (std::int64_t i = 0; i < sx; ++i) {
+                const std::uint8_t f = flag(i, j, k);
+                const bool b = (i > 0 && flag(i - 1, j, k) != f) || (i + 1 < sx && flag(i + 1, j, k) != f) ||
+                               (j > 0 && flag(i, j - 1, k) != f) || (j + 1 < sy && flag(i, j + 1, k) != f) ||
+                               (k > 0 && flag(i, j, k - 1) != f) || (k + 1 < sz && flag(i, j, k + 1) != f);
+                if (!b) continue;
+                const std::int64_t at = i + vx * (j + vy * k);
+                for (std::int64_t step : {std::int64_t(0), std::int64_t(1), vx, vx * vy}) exact[static_cast<std::size_t>(at + step)] = 1;
+            }
+    std::int64_t n = 0;
+    for (std::uint8_t e : exact) n += e;
+    return static_cast<double>(n) / static_cast<double>(g.Values.Count());
+}
 
 double GridBytes(const TGrid& g) {
     return 4.0 * g.Values.Count() + g.Inside.Count() + double(sizeof(TCubeEdges)) * g.Cubes.Count() +
@@ -160,20 +192,19 @@ void RunRoute(benchmark::State& state, TJob job) {
     gScene.T = T;
     gScene.Reference = false;
     auto grid = std::make_unique<TGrid>(n, n, n, 2.0f / static_cast<float>(n), 0.0f, 0.0f, 0.0f, BenchField);
-    TBallBlockField* blocks = UseBallBlockField(*grid, balls);
+    TBallBlockField* blocks = UseBallField<BenchBalls>(*grid, balls);
     if (blocks == nullptr) {
         state.SkipWithError("no sparse route for this grid");
         return;
     }
-    blocks->Balls = gScene.Balls.data();
-    blocks->Count = balls;
-    blocks->T = T;
     grid->Route = sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
+    grid->TimeSerial = sparse && job == kFrame;
     TCountSink sink;
     MoveBalls(gScene.Balls.data(), balls, T);
     grid->Polygonise(sink);  // the first call: Inside written whole, pages touched
-    double evaluated = 0.0, walked = 0.0, frames = 0.0;
+    double evaluated = 0.0, walked = 0.0, frames = 0.0, serialNs = 0.0, frameNs = 0.0;
     for (auto _ : state) {
+        const std::int64_t start = grid->TimeSerial ? SerialClockNs() : 0;
         sink.Vertices = 0;
         if (job == kSurface) {
             state.PauseTiming();
@@ -191,13 +222,29 @@ void RunRoute(benchmark::State& state, TJob job) {
         }
         benchmark::DoNotOptimize(sink.Vertices);
         benchmark::ClobberMemory();
+        if (grid->TimeSerial) {
+            frameNs += static_cast<double>(SerialClockNs() - start);
+            serialNs += static_cast<double>(grid->LastStats().SerialNs);
+        }
         evaluated += static_cast<double>(grid->LastStats().SamplesEvaluated);
         walked += static_cast<double>(grid->LastStats().CubesWalked);
         frames += 1.0;
     }
-    if (job != kField) state.counters["triangles"] = static_cast<double>(sink.Vertices / 3);
+    const double triangles = static_cast<double>(sink.Vertices / 3);
+    if (job != kField) state.counters["triangles"] = triangles;
+    if (job == kSurface)
+        state.counters["s/triangle"] = benchmark::Counter(triangles, benchmark::Counter::kIsIterationInvariantRate |
+                                                                         benchmark::Counter::kInvert);
     state.counters["evaluated"] = evaluated / frames / static_cast<double>(grid->Values.Count());
+    state.counters["exact"] = ExactShare(*grid);
     if (job != kField) state.counters["walked"] = walked / frames / (double(n - 1) * (n - 1) * (n - 1));
+    if (grid->TimeSerial && frameNs > 0.0) {
+        const double share = serialNs / frameNs;
+        state.counters["serial"] = share;
+        state.counters["8t speed-up"] = 1.0 / (share + (1.0 - share) / 8.0);
+    }
+    state.counters["bytes/sample"] =
+        (GridBytes(*grid) + static_cast<double>(blocks->Bytes())) / static_cast<double>(grid->Values.Count());
     state.SetLabel(std::string(sparse ? "sparse " : "dense ") + SimdLevelName(gFieldLevel) + "+" +
                    SimdLevelName(gSurfaceLevel) + "/" + std::to_string(threads) + "t");
     SetSimdLevel(SupportedSimdLevel());

@@ -28,9 +28,10 @@ package=(
   "${demo[@]}"
   # the Windows build, cross-compiled (windres comes with it)
   g++-mingw-w64-x86-64
-  # dpkg-shlibdeps for the Debian package's dependencies; its manual page of
+  # dpkg-shlibdeps for the Debian package's dependencies (CPack runs `file`
+  # to find the libraries among the installed files); its manual page of
   # sorvel2-tool is made by a Python script
-  dpkg-dev python3
+  dpkg-dev file python3
 )
 web=(
   cmake ninja-build
@@ -90,19 +91,40 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "setup: ${missing[*]} must be installed, which needs root or sudo; this user has neither" >&2
+    exit 1
+  fi
+  # Asked once here, where its password prompt can be seen (apt's output
+  # goes to a log). NOTE: not `sudo -v`, which asks for a password unless
+  # every sudoers entry of the user waives it (a NOPASSWD line and the sudo
+  # group's entry, as on cloud images).
+  sudo true || { echo "setup: sudo refused; installing ${missing[*]} needs root" >&2; exit 1; }
+  sudo=(sudo)
+fi
+# sudo resets the environment: the variable goes through env. Without it a
+# package that asks a question (keyboard-configuration, which the test set
+# pulls in) waits for an answer nobody sees.
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
 echo "setup: ${sets[*]}: installing ${missing[*]}"
 log=$(mktemp)
-# NOTE: another apt-get or dpkg may hold the lock for a while (an unattended
-# upgrade, a second set-up); apt waits for it instead of failing at once.
-if ! { $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq &&
-       DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-         --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+trap 'rm -f "$log"' EXIT
+failed() {
   cat "$log" >&2
-  rm -f "$log"
-  echo "setup: apt-get failed" >&2
+  echo "setup: $1 failed" >&2
   exit 1
-fi
-rm -f "$log"
+}
+# NOTE: DPkg::Lock::Timeout covers dpkg's lock, not the package lists' that
+# `apt-get update` takes; on a machine's first boot the daily apt job holds
+# that one for a while, so update is tried again for up to 10 minutes.
+waited=0
+until "${apt[@]}" update -qq >"$log" 2>&1; do
+  grep -q 'Could not get lock' "$log" && [ "$waited" -lt 600 ] || failed "apt-get update"
+  [ "$waited" -gt 0 ] || echo "setup: another apt holds the package lists; waiting for it (at most 10 minutes)"
+  sleep 10
+  waited=$((waited + 10))
+done
+"${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >"$log" 2>&1 || failed "apt-get install"
 echo "setup: done"

@@ -1,16 +1,26 @@
 #!/usr/bin/env python3
-"""The README's table of the dense and sparse routes, from the Route rows of
-sorvel2_speed_bench run with --benchmark_format=json and repetitions (their
-medians are read):
+"""The table of the dense and sparse routes (docs/performance-routes.md), from
+the Route rows of sorvel2_speed_bench run with --benchmark_format=json and
+repetitions (their medians are read):
 
     build-bench/bench/sorvel2_speed_bench --benchmark_filter='^Route' \\
-        --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \\
-        --benchmark_format=json > route.json
+        --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \\
+        --benchmark_report_aggregates_only=true --benchmark_format=json > route.json
     python3 tools/route_table.py route.json
 
 One row per grid, ball count and thread count: the field, the polygoniser
 and the whole engine frame (both), dense and sparse, in milliseconds, the
-frame's ratio, and the shares of samples evaluated and cubes walked."""
+frame's ratio, and how far each part of the sparse route is from its floor:
+  exact            the share of samples the triangles depend on;
+  evaluated        the share computed exactly, and its ratio to exact;
+  field floor      the evaluated samples at the dense route's cost per
+                   sample (its field row of the same run), and the sparse
+                   field's time over it;
+  ns / triangle    the sparse polygoniser's time per triangle;
+  serial           the share of the sparse frame the calling thread worked
+                   while no worker had anything to do, and (one-thread rows)
+                   the speed-up it implies for 8 threads, 1 / (s + (1 - s) / 8);
+  over 1 thread    the sparse frame at 1 thread over this row's."""
 import json
 import re
 import sys
@@ -31,24 +41,48 @@ def main(path):
         key = (grid, balls, threads)
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
         times[(key, job, sparse)] = b["real_time"] * scale
-        if job == "Frame" and sparse:
-            counters[key] = (b.get("triangles", 0), b.get("evaluated", 0), b.get("walked", 0))
-    print("| grid | balls | threads | triangles | evaluated | cubes walked | field dense | field sparse "
-          "| polygonise dense | polygonise sparse | both dense | both sparse | both, dense / sparse |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
-    for key in sorted(counters):
+        if sparse:
+            counters[(key, job)] = b
+    print("| grid | balls | threads | triangles | exact | evaluated | evaluated / exact | cubes walked "
+          "| field dense | field sparse | field floor | field / floor | polygonise dense | polygonise sparse "
+          "| ns / triangle | both dense | both sparse | both, dense / sparse | serial | 8-thread speed-up "
+          "| over 1 thread | bytes / sample |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    keys = sorted({key for (key, job) in counters if job == "Frame"})
+    for key in keys:
         grid, balls, threads = key
 
-        def ms(job, sparse):
-            t = times.get((key, job, sparse))
+        def fmt(t):
             return "-" if t is None else (f"{t:.3g}" if t < 100 else f"{t:.0f}")
 
+        def ms(job, sparse):
+            return fmt(times.get((key, job, sparse)))
+
+        frame = counters[(key, "Frame")]
+        poly = counters.get((key, "Polygonise"), {})
         dense, sparse = times.get((key, "Frame", 0)), times.get((key, "Frame", 1))
-        triangles, evaluated, walked = counters[key]
+        triangles, evaluated, walked = frame.get("triangles", 0), frame.get("evaluated", 0), frame.get("walked", 0)
+        exact = frame.get("exact", 0)
         ratio = f"{dense / sparse:.2f}" if dense and sparse else "-"
-        print(f"| {grid} | {balls} | {threads} | {triangles:.0f} | {100 * evaluated:.1f} % | {100 * walked:.1f} % "
-              f"| {ms('Field', 0)} | {ms('Field', 1)} | {ms('Polygonise', 0)} | {ms('Polygonise', 1)} "
-              f"| {ms('Frame', 0)} | {ms('Frame', 1)} | {ratio} |")
+        over_exact = f"{evaluated / exact:.2f}" if exact else "-"
+        field_dense, field_sparse = times.get((key, "Field", 0)), times.get((key, "Field", 1))
+        floor = field_dense * evaluated if field_dense else None
+        over_floor = f"{field_sparse / floor:.2f}" if floor and field_sparse else "-"
+        per_triangle = poly.get("s/triangle")
+        per_triangle = f"{per_triangle * 1e9:.1f}" if per_triangle else "-"
+        serial = frame.get("serial")
+        # Amdahl's bound from the serial share of one thread's frame; a share
+        # measured with workers running says nothing about 8 of them.
+        speedup = frame.get("8t speed-up") if threads == 1 else None
+        one = times.get(((grid, balls, 1), "Frame", 1))
+        over_one = f"{one / sparse:.2f}" if one and sparse else "-"
+        print(f"| {grid} | {balls} | {threads} | {triangles:.0f} | {100 * exact:.1f} % | {100 * evaluated:.1f} % "
+              f"| {over_exact} | {100 * walked:.1f} % "
+              f"| {ms('Field', 0)} | {ms('Field', 1)} | {fmt(floor)} | {over_floor} "
+              f"| {ms('Polygonise', 0)} | {ms('Polygonise', 1)} | {per_triangle} "
+              f"| {ms('Frame', 0)} | {ms('Frame', 1)} | {ratio} "
+              f"| {'-' if serial is None else f'{100 * serial:.1f} %'} | {'-' if speedup is None else f'{speedup:.2f}'} "
+              f"| {over_one} | {frame.get('bytes/sample', 0):.1f} |")
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
 dir=$SORVEL2_CI_BUILD/release
-cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORVEL2_WERROR=ON >/dev/null
+cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORVEL2_WERROR=ON \
+      -DSORVEL2_BUILD_TESTS=ON -DSORVEL2_BUILD_BENCH=ON >/dev/null
 ninja -C "$dir"
 run_ctest "$dir"

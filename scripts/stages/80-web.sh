@@ -7,7 +7,8 @@
 # settings from a link and from Apply (triangles per frame as the native
 # tool counts them), failures brought about from the panel, chosen and
 # dropped textures and Reset, keys only from the canvas, full screen,
-# Escape and Run again; and the page's size.
+# Escape and Run again; values it refuses by link and by Apply (its limits,
+# control characters) and a module that cannot start; and the page's size.
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
 start=$(date +%s)
@@ -54,8 +55,8 @@ echo "web: WebAssembly and native vertex streams equal in $passed frames"
 # through the panel, settings from a link and Apply, textures, keys, size.
 for case in page_draws page_animates page_matches_native page_missing_options page_missing_reflect \
             page_negative_ball_count page_grid_size_zero page_eight_bit_reflect page_apply_negative_ball_count \
-            page_apply_grid_size_zero page_choose_eight_bit_reflect page_link_settings page_textures page_keys \
-            page_size; do
+            page_apply_grid_size_zero page_choose_eight_bit_reflect page_link_settings page_link_refused \
+            page_apply_refused page_module_fails page_textures page_keys page_size; do
   python3 "$SORVEL2_ROOT/tests/app/run_program_test.py" --page "$SORVEL2_ROOT/dist/web" --demo "$SORVEL2_ROOT/demo" \
           --tool "$native" "$case"
   passed=$((passed + 1))

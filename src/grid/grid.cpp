@@ -3,6 +3,8 @@
 #include "grid/parallel.h"
 #include "grid/surface_math.h"
 
+#include <chrono>
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -35,6 +37,11 @@ void AdviseHugePages([[maybe_unused]] TArray<T>& Array) {
 }
 
 } // namespace
+
+std::int64_t SerialClockNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 TGrid::TCounts TGrid::CountsFor(std::int32_t SX, std::int32_t SY, std::int32_t SZ) {
     const std::int64_t x = SX, y = SY, z = SZ;

@@ -103,6 +103,9 @@ enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMix
 // (grid/parallel.h), concurrently for different block rows and rows; they
 // start no parallel work of their own. None of the four makes OpenGL calls
 // or touches anything of the grid but Values and FieldScratch.
+// The passes that rely on this: grid/sparse_surface.cpp; the ball field's
+// bounds: scene/field_kernel.inc (BoundRow), its error term: BlockClassOf
+// in scene/field_blocks.h.
 class TBlockField {
 public:
     virtual ~TBlockField() = default;
@@ -128,7 +131,15 @@ struct TSurfaceStats {
     std::int64_t SamplesEvaluated = 0;  // samples whose exact value was computed
     std::int64_t CubesWalked = 0;       // cubes whose case index was looked at
     std::int64_t Triangles = 0;         // triangles its emission handed to the sink
+    // With TGrid::TimeSerial, on the sparse route within Polygonise: the
+    // nanoseconds the calling thread worked while no worker had anything to
+    // do (the field's set-up and close, the emission no worker overlapped;
+    // with one thread, all of those). What more threads cannot shorten.
+    std::int64_t SerialNs = 0;
 };
+
+// A monotonic clock in nanoseconds (TGrid::TimeSerial).
+std::int64_t SerialClockNs();
 
 // What the layer passes of one Polygonise share (grid/surface.cpp).
 struct TSurfaceKernels;
@@ -171,8 +182,9 @@ public:
     template <class Sink>
     void Polygonise(Sink&& Emit) {
         if (!ReuseSamples) {
+            const std::int64_t start = TimeSerial ? SerialClockNs() : 0;
             if (StartSparse()) {
-                PolygoniseStreamed(Emit);
+                PolygoniseStreamed(Emit, start);
                 return;
             }
             FillDense();
@@ -225,6 +237,9 @@ public:
     // For timing the parts of a frame apart: Polygonise then skips
     // FillSamples and works on the samples the last call left.
     bool ReuseSamples = false;
+    // For the benchmark: the sparse route within Polygonise measures
+    // TSurfaceStats::SerialNs (a few clock reads per block layer).
+    bool TimeSerial = false;
 
     // Steps before emission: field, classification, crossings on the x-, y-
     // and z-edges. Same results as ReferencePrepareSurface (grid/reference.h),
@@ -280,6 +295,8 @@ public:
     // Whoever writes Inside other than this class's own routes (the
     // reference polygoniser) calls this: the sparse route then rewrites all
     // of Inside on its next call instead of trusting what it wrote last.
+    // Debug builds check it: a sparse call that trusts Inside first makes
+    // sure it holds what the last one left (an assertion names this).
     void InsideWritten() { InsideKnown_ = false; }
 
     // The edge point in slot Slot of a cube.
@@ -347,7 +364,7 @@ private:
     // write is still in the caches when the next pass reads it. Same
     // results as FillSamples then PolygoniseSamples.
     template <class Sink>
-    void PolygoniseStreamed(Sink&& Emit);
+    void PolygoniseStreamed(Sink&& Emit, std::int64_t Start);
     void StartSparseStream();
     void StartSparseStep(std::int64_t Step);
     void FinishSparseStep();
@@ -413,9 +430,12 @@ private:
                                         // throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
+    std::uint64_t InsideHash() const;
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
     std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
     std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
+    std::atomic<std::int64_t> WorkersDone_{0};  // with TimeSerial: when the step's last worker finished
     int DenseFrames_ = 0;               // calls left that go dense without trying
     mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };
@@ -549,8 +569,12 @@ template <class Sink>
 }
 
 template <class Sink>
-void TGrid::PolygoniseStreamed(Sink&& Emit) {
+void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     Stats_.Triangles = 0;
+    // Serial time: from Start (Polygonise's, before Begin) to the first
+    // parallel pass; each step's emission as far as it outlasts the workers'
+    // block rows; the layers emitted after the last step; End.
+    std::int64_t serial = TimeSerial ? SerialClockNs() - Start : 0;
     StartSparseStream();
     const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
     std::int64_t walked = 0;
@@ -562,12 +586,24 @@ void TGrid::PolygoniseStreamed(Sink&& Emit) {
         StartSparseStep(step);
         // The caller emits a layer the steps before this one finished while
         // the workers take this step's block rows; then it joins them.
-        if (step >= kStreamEmitLag) emitBlockLayer(step - kStreamEmitLag);
+        if (step >= kStreamEmitLag) {
+            const std::int64_t e0 = TimeSerial ? SerialClockNs() : 0;
+            emitBlockLayer(step - kStreamEmitLag);
+            if (TimeSerial) {
+                const std::int64_t e1 = SerialClockNs();
+                FinishSparseStep();
+                const std::int64_t done = Helpers_ > 0 ? WorkersDone_.load(std::memory_order_relaxed) : e0;
+                serial += std::max<std::int64_t>(0, e1 - std::max(e0, done));
+                continue;
+            }
+        }
         FinishSparseStep();
     }
+    const std::int64_t tail = TimeSerial ? SerialClockNs() : 0;
     for (std::int64_t L = std::max<std::int64_t>(0, steps - kStreamEmitLag); L < layers; ++L) emitBlockLayer(L);
     EndSparse();
     Stats_.CubesWalked = walked;
+    Stats_.SerialNs = TimeSerial ? serial + SerialClockNs() - tail : 0;
 }
 
 template <class Sink>

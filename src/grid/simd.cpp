@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 namespace {
 
@@ -27,6 +28,7 @@ TSimdLevel Detect() {
 // Per family: -1 until first asked or set.
 std::atomic<int> gLevel[kKernelFamilyCount] = {-1, -1};
 std::atomic<bool> gSet{false};
+std::atomic<TProbeClock> gProbeClock{nullptr};
 
 } // namespace
 
@@ -61,6 +63,13 @@ bool SetSimdLevel(TSimdLevel Level) {
 
 bool KernelLevelsSet() { return gSet.load(std::memory_order_relaxed); }
 
+double ProbeClockNow() {
+    if (const TProbeClock clock = gProbeClock.load(std::memory_order_relaxed)) return clock();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SetProbeClock(TProbeClock Clock) { gProbeClock.store(Clock, std::memory_order_relaxed); }
+
 TSimdLevel FastestLevel(TKernelProbe Probe) {
     constexpr int kRounds = 9;
     double best[kSimdLevelCount];
@@ -70,8 +79,13 @@ TSimdLevel FastestLevel(TKernelProbe Probe) {
     for (int round = 0; round < kRounds; ++round)
         for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
             best[level] = std::min(best[level], Probe(static_cast<TSimdLevel>(level)));
-    int fastest = LowestSimdLevel();
+    // NOTE: the highest level is the default, not the lowest: a clock that
+    // cannot time the job makes every level tie, and the portable code
+    // would then run on a processor that has the wide kernels.
+    int fastest = SupportedSimdLevel();
     for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
+        if (!(best[level] > 0.0 && best[level] < 1e30)) return SupportedSimdLevel();
+    for (int level = SupportedSimdLevel() - 1; level >= LowestSimdLevel(); --level)
         if (best[level] < best[fastest]) fastest = level;
     return static_cast<TSimdLevel>(fastest);
 }

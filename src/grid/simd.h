@@ -46,10 +46,19 @@ bool KernelLevelsSet();
 // Times a small fixed job of one family's kernels at Level, in seconds.
 using TKernelProbe = double (*)(TSimdLevel Level);
 
+// The clock the probes read, in seconds: the steady clock unless a test
+// puts another in its place (nullptr brings the steady clock back).
+using TProbeClock = double (*)();
+double ProbeClockNow();
+void SetProbeClock(TProbeClock Clock);
+
 // The level at which Probe runs fastest on this processor: every supported
 // level timed several times in turn, the least time of each compared. Every
 // level gives the same results, so a choice skewed by a busy moment only
-// costs time.
+// costs time. A lower level must be strictly faster to win: ties go to the
+// highest supported level, and so does everything when a least time is not
+// a positive finite number (a clock too coarse for the job, or stopped,
+// reads 0 before and after), since such timings tell nothing.
 TSimdLevel FastestLevel(TKernelProbe Probe);
 
 // Picks every family's level by FastestLevel, once per process and only if

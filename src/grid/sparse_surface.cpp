@@ -1,5 +1,7 @@
 // The sparse route of TGrid::Polygonise: the field evaluated only where the
-// triangles depend on it.
+// triangles depend on it. What a block field promises: TBlockField in
+// grid/grid.h; how the ball field keeps it: scene/field_kernel.inc
+// (BoundRow) and BlockClassOf in scene/field_blocks.h (the error term).
 //
 // What the triangles depend on: the sign of every classified sample (the
 // case indices and which edges cross), and the exact value only at the ends
@@ -42,6 +44,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -467,11 +470,26 @@ bool TGrid::SparseThisCall() {
     return true;
 }
 
+std::uint64_t TGrid::InsideHash() const {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    const std::size_t n = static_cast<std::size_t>(Inside.Count());
+    std::size_t at = 0;
+    for (std::uint64_t w; at + 8 <= n; at += 8) {
+        std::memcpy(&w, Inside.Data() + at, 8);
+        h = (h ^ w) * 0x100000001b3ull;
+    }
+    for (; at < n; ++at) h = (h ^ Inside.Data()[at]) * 0x100000001b3ull;
+    return h;
+}
+
 bool TGrid::StartSparse() {
     if (!SparseThisCall()) return false;
+    // The sparse route writes only the flags that change: it trusts Inside
+    // to hold what its last call left unless told otherwise.
+    assert((!InsideKnown_ || InsideHash() == InsideLeft_) && "Inside was written without TGrid::InsideWritten()");
     if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
     if (!BlockField_->Begin(*this)) return false;
-    Stats_ = {true, 0, 0, 0};
+    Stats_ = {true, 0, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -480,6 +498,9 @@ void TGrid::EndSparse() {
     BlockField_->End(*this);
     Stats_.SamplesEvaluated = Evaluated_.load(std::memory_order_relaxed);
     InsideKnown_ = true;
+#ifndef NDEBUG
+    InsideLeft_ = InsideHash();
+#endif
     if (Route == TFieldRoute::Sparse &&
         static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
         DenseFrames_ = kSparseRetryCalls;
@@ -490,7 +511,7 @@ void TGrid::FillDense() {
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
-    Stats_ = {false, Values.Count(), cubes, 0};
+    Stats_ = {false, Values.Count(), cubes, 0, 0};
 }
 
 void TGrid::FillSamples() {
@@ -528,8 +549,21 @@ void TGrid::RunStreamRows() {
 void TGrid::StartSparseStep(std::int64_t Step) {
     StreamStep_ = Step;
     StreamNext_.store(0, std::memory_order_relaxed);
+    WorkersDone_.store(0, std::memory_order_relaxed);
     if (Helpers_ > 0)
-        StartParts(Helpers_, [](void* grid, int) { static_cast<TGrid*>(grid)->RunStreamRows(); }, this);
+        StartParts(
+            Helpers_,
+            [](void* grid, int) {
+                TGrid& g = *static_cast<TGrid*>(grid);
+                g.RunStreamRows();
+                if (!g.TimeSerial) return;
+                // The latest finish of any worker: WaitParts orders it before the caller reads it.
+                const std::int64_t now = SerialClockNs();
+                std::int64_t seen = g.WorkersDone_.load(std::memory_order_relaxed);
+                while (seen < now && !g.WorkersDone_.compare_exchange_weak(seen, now, std::memory_order_relaxed)) {
+                }
+            },
+            this);
 }
 
 void TGrid::FinishSparseStep() {

@@ -2,7 +2,6 @@
 
 #include "grid/simd.h"
 
-#include <chrono>
 #include <cstring>
 
 #if SORVEL2_SIMD4
@@ -293,13 +292,13 @@ double ProbeSurfaceKernels([[maybe_unused]] TSimdLevel Level) {
     std::uint8_t cases[kX];
     for (int n = 0; n < 2 * kX * kY; ++n) values[n] = static_cast<float>((n % kX) + 3 * (n / kX % kY) - 40 + 20 * (n / (kX * kY)));
     const TSurfaceKernels& k = kKernels[Level];
-    const auto start = std::chrono::steady_clock::now();
+    const double start = ProbeClockNow();
     std::int32_t found = 0;
     for (int round = 0; round < 8; ++round) {
         for (int row = 0; row < 2 * kY; ++row) k.ClassifyRow(values + kX * row, kX, inside + kX * row, bits + row);
         for (int row = 0; row + 1 < kY; ++row) found += k.ActiveCubes(inside + kX * row, kX, kX * kY, kX - 1, where, cases);
     }
-    const auto end = std::chrono::steady_clock::now();
-    return found < 0 ? 0.0 : std::chrono::duration<double>(end - start).count();
+    const double end = ProbeClockNow();
+    return found < 0 ? 0.0 : end - start;
 #endif
 }

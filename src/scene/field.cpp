@@ -6,28 +6,11 @@
 #include <memory>
 #include <numbers>
 
-void EvaluateField(TGrid& Grid) { EvaluateBallField(Grid, SceneTime, Balls.Data(), BallCount); }
+TBallScene ProgramBalls() { return {SceneTime, Balls.Data(), BallCount}; }
 
-namespace {
+void EvaluateField(TGrid& Grid) { BallFieldFrom<ProgramBalls>(Grid); }
 
-// The scene's block field: the program state's balls and time, read afresh
-// at every call as EvaluateField reads them.
-class TSceneBlockField : public TBallBlockField {
-public:
-    using TBallBlockField::TBallBlockField;
-    bool Begin(TGrid& Grid) override {
-        T = SceneTime;
-        Balls = ::Balls.Data();
-        Count = BallCount;
-        return TBallBlockField::Begin(Grid);
-    }
-};
-
-} // namespace
-
-void UseSceneBlockField(TGrid& Grid) {
-    if (TBallBlockField::Fits(Grid, BallCount)) Grid.UseBlockField(std::make_unique<TSceneBlockField>(Grid, BallCount));
-}
+void UseSceneBlockField(TGrid& Grid) { UseBallBlockField(Grid, BallCount, ProgramBalls); }
 
 float SceneTimeAt(std::int32_t Ms) { return static_cast<float>(Ms / 1000.0 + 20.0); }
 

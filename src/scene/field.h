@@ -33,26 +33,47 @@ inline constexpr float kMaxBallTerm = 1.0e20f;
 // the tests and the benchmarks.
 void ReferenceEvaluateBallField(TGrid& Grid, float T, TBall* Balls, std::int32_t Count);
 
+// The balls and scene time of one call of a ball field.
+struct TBallScene {
+    float T;
+    TBall* Balls;
+    std::int32_t Count;
+};
+
+// Where a grid's ball field takes them from, at every call. The grid's two
+// routes read the one source: the field function is BallFieldFrom<Source>
+// and the block field calls Source at every Begin (UseBallField attaches
+// both), so the routes cannot see different balls or times.
+using TBallSource = TBallScene (*)();
+
+template <TBallSource Source>
+void BallFieldFrom(TGrid& Grid) {
+    const TBallScene s = Source();
+    EvaluateBallField(Grid, s.T, s.Balls, s.Count);
+}
+
 // The same field for the grid's sparse route (TBlockField): the values
 // EvaluateBallField stores, bit for bit, computed only for the samples the
 // grid asks for, and blocks proven all outside or all inside from bounds
 // made with the field's own float operations (field_kernel.inc says why
-// they hold). T, Balls and Count are read at every Begin; a call whose
-// balls or sample coordinates are not all finite is left to the dense route.
+// they hold). The balls and time come from Source at every Begin; a call
+// whose balls or sample coordinates are not all finite, or that has more
+// than MaxBalls balls, is left to the dense route.
 class TBallBlockField : public TBlockField {
 public:
     // Tables for Grid's sizes and up to MaxBalls balls, made here once
     // (run-time error 203 when memory runs out).
-    TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls);
+    TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls, TBallSource Source);
 
     // Whether the sparse route can serve Grid with up to MaxBalls balls:
     // sizes it takes (TGrid::kMaxSparseSize) and tables of at most
     // kMaxBlockTableBytes.
     static bool Fits(const TGrid& Grid, std::int32_t MaxBalls);
 
-    float T = 0.0f;
-    TBall* Balls = nullptr;
-    std::int32_t Count = 0;
+    // Bytes of its tables (the grid's memory per sample counts them).
+    std::int64_t Bytes() const { return Bytes_; }
+    // The tables Begin made last (the kernels' probe times them).
+    const TBlockJob& Job() const { return Job_; }
 
     bool Begin(TGrid& Grid) override;
     void BoundRow(const TGrid& Grid, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
@@ -63,7 +84,10 @@ public:
 
 private:
     std::int32_t MaxBalls_;
-    TBlockJob Job_{};  // this call's, made by Begin
+    std::int64_t Bytes_;
+    TBallSource Source_;
+    TBallScene Scene_{};  // this call's, read by Begin
+    TBlockJob Job_{};     // this call's, made by Begin
     TArray<float> RowR_, S_, BallX_;
     TArray<double> Dy2_, Dz2_;
     // The block tables of each scale (TBlockJob::TScale).
@@ -74,21 +98,34 @@ private:
     } Scales_[2];
 };
 
-// Attaches a TBallBlockField to Grid (which owns it) and returns it, or
-// returns nullptr and leaves the grid dense where it does not fit.
-TBallBlockField* UseBallBlockField(TGrid& Grid, std::int32_t MaxBalls);
+// Attaches a TBallBlockField reading Source to Grid (which owns it) and
+// returns it, or returns nullptr and leaves the grid dense where it does
+// not fit.
+TBallBlockField* UseBallBlockField(TGrid& Grid, std::int32_t MaxBalls, TBallSource Source);
 inline constexpr std::int64_t kMaxBlockTableBytes = std::int64_t(64) << 20;
 
-// The field function the scene hands to TGrid: EvaluateBallField with the
-// program state's SceneTime, Balls and BallCount.
+// Both routes of Grid from Source: BallFieldFrom<Source> as its field
+// function and, where it fits, a TBallBlockField reading Source (returned).
+template <TBallSource Source>
+TBallBlockField* UseBallField(TGrid& Grid, std::int32_t MaxBalls) {
+    Grid.FieldProc = BallFieldFrom<Source>;
+    return UseBallBlockField(Grid, MaxBalls, Source);
+}
+
+// The program state's SceneTime, Balls and BallCount: the scene's source.
+TBallScene ProgramBalls();
+
+// The field function the scene hands to TGrid: BallFieldFrom<ProgramBalls>.
 void EvaluateField(TGrid& Grid);
 
 // The scene's grid gets the sparse route this way: a TBallBlockField that
-// reads the same program state at every call (where it fits).
+// reads ProgramBalls as EvaluateField does (where it fits).
 void UseSceneBlockField(TGrid& Grid);
 
-// Seconds a small fixed job of the field's kernels takes at Level: the
-// probe by which ChooseKernelLevels (grid/simd.h) picks the field's level.
+// Seconds a small fixed job of the field's kernels takes at Level (the
+// dense route's rows, and the sparse route's block bounds and samples,
+// which a frame runs most): the probe by which ChooseKernelLevels
+// (grid/simd.h) picks the field's level.
 double ProbeFieldKernels(TSimdLevel Level);
 
 // Scene time of a frame: ElapsedMs (signed) / 1000 + 20, rounded to 32 bits.

@@ -91,7 +91,8 @@ bool TBallBlockField::Fits(const TGrid& Grid, std::int32_t MaxBalls) {
            Grid.SizeZ <= m && MaxBalls >= 0 && TableBytes(Grid, MaxBalls) <= kMaxBlockTableBytes;
 }
 
-TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : MaxBalls_(std::max(MaxBalls, 0)) {
+TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls, TBallSource Source)
+    : MaxBalls_(std::max(MaxBalls, 0)), Bytes_(TableBytes(Grid, MaxBalls_)), Source_(Source) {
     const std::int64_t balls = MaxBalls_;
     const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
     RowR_.Create(ys * zs);
@@ -118,6 +119,9 @@ TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls) : Max
 bool TBallBlockField::Begin(TGrid& Grid) {
     const std::int32_t nX = Grid.SizeX, nY = Grid.SizeY, nZ = Grid.SizeZ;
     const float c = Grid.CellSize;
+    Scene_ = Source_();
+    const TBall* const Balls = Scene_.Balls;
+    const std::int32_t Count = Scene_.Count;
     if (Count < 0 || Count > MaxBalls_ || (Count > 0 && Balls == nullptr) || !std::isfinite(c)) return false;
     for (std::int32_t n = 0; n < Count; ++n)
         if (!Finite(Balls[n])) return false;
@@ -148,7 +152,7 @@ bool TBallBlockField::Begin(TGrid& Grid) {
         centres[n] = Balls[n].X;
     }
 
-    Job_ = TBlockJob{FieldFrameAt(T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
+    Job_ = TBlockJob{FieldFrameAt(Scene_.T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
                      S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), {}};
     for (int scale = 0; scale < 2; ++scale) {
         TScaleTables& t = Scales_[scale];
@@ -182,6 +186,8 @@ void TBallBlockField::EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t 
 
 void TBallBlockField::End(TGrid& Grid) {
     // The balls' scratch fields as EvaluateBallField's last row leaves them.
+    TBall* const Balls = Scene_.Balls;
+    const std::int32_t Count = Scene_.Count;
     const float y = FieldCoordinate(Grid.SizeY, Grid.SizeY, Grid.CellSize);
     const float z = FieldCoordinate(Grid.SizeZ, Grid.SizeZ, Grid.CellSize);
     for (std::int32_t n = 0; n < Count; ++n) {
@@ -190,9 +196,9 @@ void TBallBlockField::End(TGrid& Grid) {
     }
 }
 
-TBallBlockField* UseBallBlockField(TGrid& Grid, std::int32_t MaxBalls) {
+TBallBlockField* UseBallBlockField(TGrid& Grid, std::int32_t MaxBalls, TBallSource Source) {
     if (!TBallBlockField::Fits(Grid, MaxBalls)) return nullptr;
-    auto field = std::make_unique<TBallBlockField>(Grid, MaxBalls);
+    auto field = std::make_unique<TBallBlockField>(Grid, MaxBalls, Source);
     TBallBlockField* p = field.get();
     Grid.UseBlockField(std::move(field));
     return p;

@@ -50,17 +50,31 @@ struct TBlockJob {
 };
 
 // The class of a block whose samples have H in [HLo, HHi] and G in
-// [GLo, GHi] (the bounds made by BoundRow in field_kernel.inc, which says
-// why they hold). With no balls the field stores G itself. Otherwise it
-// stores V = fl(H + fl(fl(G - H) * b)), which differs from the exact blend
-// (1 - b) H + b G by at most u |H| + 3.0001 u b |G - H| + 2^-149 (u = 2^-24:
-// one relative rounding error per operation, three on the product, and
-// half the least subnormal where the product underflows). The exact blend
-// grows with H and G (b is in [0, 1]), so it is greatest at (HHi, GHi) and
-// least at (HLo, GLo). Those are worked out in double, which adds less than
-// 2^-51 (|H| + b |G|); E below, 4 u (max|H| + b max|G - H| + b max|G|) +
-// 2^-140, covers both errors with room to spare. Bounds that are not
-// finite prove nothing.
+// [GLo, GHi] (bounds made by BoundRow, field_kernel.inc, which says why
+// they hold; the contract they serve is TBlockField's in grid/grid.h, the
+// passes that use them grid/sparse_surface.cpp). With no balls the field
+// stores G itself. Otherwise it stores V = fl(H + fl(fl(G - H) * b)).
+//
+// The error term. With u = 2^-24 and |d_i| <= u (d_i the rounding of each
+// operation), and e_p the absolute error of the product where it is
+// subnormal, |e_p| <= 2^-150 (half the least subnormal, 2^-149; a sum or
+// difference that lands among the subnormals is exact, so only the product
+// has such a term):
+//   fl(G - H)        = (G - H)(1 + d1)
+//   p = fl(that * b) = b (G - H)(1 + d1)(1 + d2) + e_p
+//   V = fl(H + p)    = (H + p)(1 + d3)
+// so V - ((1 - b) H + b G) = b (G - H)((1 + d1)(1 + d2) - 1) + e_p + d3 (H + p)
+// and |V - ((1 - b) H + b G)| <= u |H| + 3.0001 u b |G - H| + 2^-149.
+// The exact blend grows with H and with G (b is in [0, 1]), so over the
+// block it is greatest at (HHi, GHi) and least at (HLo, GLo). Those are
+// worked out in double: 1 - b and both products of floats are exact there,
+// the sum adds at most 2^-53 (|H| + b |G|), and a double sum of opposite
+// signs that is not 0 does not round to 0, so the comparisons with 0 keep
+// their sense. E below, 4 u (max|H| + b max|G - H| + b max|G|) + 2^-140,
+// covers all of it with room to spare (its own rounding included).
+// Strengths and squared distances may overflow to infinity; every ball
+// term is capped (field_kernel.inc), so H stays finite unless its sum
+// itself overflows, and bounds that are not finite prove nothing.
 inline std::uint8_t BlockClassOf(const TBlockJob& J, float HLo, float HHi, float GLo, float GHi) {
     if (!std::isfinite(GLo) || !std::isfinite(GHi)) return kBlockMixed;
     if (J.Count == 0) return GHi <= 0.0f ? kBlockOutside : GLo > 0.0f ? kBlockInside : kBlockMixed;

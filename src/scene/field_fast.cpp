@@ -14,7 +14,6 @@
 #include "grid/simd.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -166,12 +165,48 @@ constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, p
 
 const TBlockKernels& BlockKernels() { return kBlockKernels[KernelLevel(kFieldKernels)]; }
 
+#if SORVEL2_X86_SIMD
+namespace {
+
+TBall gProbeBalls[16];
+TBallScene ProbeBalls() { return {20.0f, gProbeBalls, 16}; }
+
+// The sparse route's kernels, which a frame runs most: every block row of a
+// thin grid bounded at both scales with nothing known before, then the
+// samples of four rows of each layer of its first block row evaluated,
+// inside bits and all (TBlockField's passes 0, 1 and 3).
+double ProbeBlockKernels(TSimdLevel Level) {
+    static TGrid grid(127, 15, 15, 2.0f / 127, 0.0f, 0.0f, 0.0f, nullptr);
+    static TBallBlockField field(grid, 16, ProbeBalls);
+    MoveBalls(gProbeBalls, 16, 20.0f);
+    if (!field.Begin(grid)) return 0.0;
+    const TBlockKernels& k = kBlockKernels[Level];
+    const TBlockJob& job = field.Job();
+    std::uint8_t classes[kMaxBlockColumns];
+    const std::uint64_t mask[2] = {~0ull, ~0ull};
+    std::uint64_t inside[4 * 2] = {};
+    const double start = ProbeClockNow();
+    for (int scale : {2, 1})
+        for (std::int32_t bz = 0; bz * scale * kBlockSize <= 15; ++bz)
+            for (std::int32_t by = 0; by * scale * kBlockSize <= 15; ++by) {
+                std::fill(classes, classes + kMaxBlockColumns, static_cast<std::uint8_t>(kBlockMixed));
+                k.BoundRow(job, scale, by, bz, classes);
+            }
+    for (std::int32_t kz = 0; kz < kBlockSize; ++kz) k.Samples(job, 0, kBlockSize, kz, mask, inside, 2);
+    const double end = ProbeClockNow();
+    return end - start;
+}
+
+} // namespace
+#endif
+
 double ProbeFieldKernels([[maybe_unused]] TSimdLevel Level) {
 #if !SORVEL2_X86_SIMD
     return 0.0;  // one level only: nothing to choose
 #else
     // 16 rows of 128 samples and 16 balls of the scene: the divisions that
-    // bound both routes of the field.
+    // bound both routes of the field, the dense route's rows and the sparse
+    // route's bounds and samples.
     constexpr std::int32_t kX = 127, kRows = 16, kBalls = 16;
     alignas(64) static float xs[kX + 1 + kFieldScratchPadding];
     alignas(64) static float values[(kX + 1) * kRows];
@@ -181,10 +216,10 @@ double ProbeFieldKernels([[maybe_unused]] TSimdLevel Level) {
     float x = FieldRowStart(kX, c);
     for (float& v : xs) v = x, x = x + c;
     const TFieldJob job{FieldFrameAt(20.0f), c, kX, kRows - 1, 0, balls, kBalls, xs, true, values};
-    const auto start = std::chrono::steady_clock::now();
+    const double start = ProbeClockNow();
     kRowsKernels[Level](job, 0, kRows);
-    const auto end = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(end - start).count();
+    const double end = ProbeClockNow();
+    return end - start + ProbeBlockKernels(Level);
 #endif
 }
 

@@ -315,6 +315,120 @@ def case_page_textures(args):
         check_same_frame(after, native_frame(args, site.dir, ms, "640x480"), f"after Reset, frame at {ms} ms")
 
 
+# The page's limits and its one-value check, as the page states them beside
+# a field: (field, value, the message). The program's own rules stay its
+# own: a ball count of -1 or a grid of 0 still reaches it (PANEL_ROWS).
+REFUSED = [
+    ("balls", "5000000", "at most 50 in this page"),
+    ("grid", "$FFF", "at most 96 in this page"),
+    ("width", "0x2000", "at most 4096 in this page"),
+    ("height", "4097", "at most 4096 in this page"),
+    ("balls", "5\x010", "one value: no spaces or control characters"),
+    ("grid", "\t40", "one value: no spaces or control characters"),
+    ("width", "6 40", "one value: no spaces or control characters"),
+    ("height", "4" * 33, "at most 32 characters"),
+    ("height", "", "a value is needed"),
+]
+NOTE = "document.getElementById('%s-note').textContent"
+FIELD_IDS = ("width", "height", "balls", "grid")
+
+
+def notes(browser):
+    return {id: browser.evaluate(NOTE % id) for id in FIELD_IDS}
+
+
+def case_page_link_refused(args):
+    """A link whose value the page refuses (beyond its limits, a control
+    character, more than one value) starts nothing and writes nothing: the
+    field holds the link's value with the message beside it, the status line
+    says why; the page's limits are stated under the panel. A value put
+    right and applied then starts the demo on it."""
+    with page_session(args, query="?balls=5000000") as (site, browser):
+        # NOTE: the status line is there only once the page has replaced about:blank.
+        browser.wait_for(f"document.getElementById('status') && /^Not started/.test({STATUS})",
+                         "a link with 5000000 balls was not refused")
+        check(browser.evaluate("window.Module") is None, "a run was started on 5000000 balls")
+        found = notes(browser)
+        check(found == {"width": "", "height": "", "balls": "at most 50 in this page", "grid": ""},
+              f"the notes beside the fields: {found}")
+        check(browser.evaluate("document.getElementById('balls').value") == "5000000", "the field lost the link's value")
+        limits = browser.evaluate("document.getElementById('limits').textContent")
+        check(all(f" {n} " in limits or f" {n}," in limits for n in ("4096", "50", "96")),
+              f"the limits are not stated: {limits!r}")
+        for query, field, message in [("?width=800&balls=1%010", "balls", "one value: no spaces or control characters"),
+                                      ("?grid=4%0A0", "grid", "one value: no spaces or control characters"),
+                                      ("?grid=x1000&height=600", "grid", "at most 96 in this page"),
+                                      ("?width=1%202", "width", "one value: no spaces or control characters")]:
+            browser.evaluate("void (window.earlierPage = true)")
+            browser.call("Page.navigate", url=site.url + query)
+            browser.wait_for(f"window.earlierPage === undefined && document.getElementById('status') && "
+                             f"/^Not started/.test({STATUS})", f"{query} was not refused")
+            found = notes(browser)
+            check(found == {id: message if id == field else "" for id in FIELD_IDS}, f"{query}: the notes {found}")
+            check(browser.evaluate("window.Module") is None, f"{query}: a run was started")
+        for field, value in (("width", "640"), ("grid", "32")):
+            browser.evaluate(f"document.getElementById('{field}').value = '{value}'")
+            browser.evaluate(f"document.getElementById('{field}').dispatchEvent(new Event('input'))")
+        restarted(browser, lambda: browser.click("#apply"), "Apply of a good value did not start the demo")
+        check_settings(args, browser, "640 480 0 10 32\n", "put right")
+        check(notes(browser) == dict.fromkeys(FIELD_IDS, ""), f"notes left after Apply: {notes(browser)}")
+
+
+def case_page_apply_refused(args):
+    """Apply with a refused value in any field (beyond the limits, a control
+    character, a space, too long, empty): the message beside that field,
+    nothing written, the address kept, and the running demo goes on; two
+    refused fields both say so."""
+    with page_session(args) as (site, browser):
+        running(browser)
+        browser.evaluate("void (window.firstRun = window.Module)")
+        for field, value, message in REFUSED:
+            set_fields(browser, SHIPPED)
+            browser.evaluate(f"document.getElementById('{field}').value = {json.dumps(value)}")
+            browser.click("#apply")
+            found = notes(browser)
+            check(found == {id: message if id == field else "" for id in FIELD_IDS},
+                  f"{field} {value!r}: the notes {found}")
+            check(browser.evaluate("document.activeElement.id") == field, f"{field} {value!r}: the field lacks the focus")
+            running(browser, what=f"{field} {value!r}: the demo stopped")
+            check(browser.evaluate("window.Module === firstRun && Module.FS.readFile('options.txt').length") ==
+                  len(SHIPPED), f"{field} {value!r}: the demo was started again or its options.txt changed")
+            check(browser.evaluate("location.search") == "", f"{field} {value!r}: the address changed")
+        set_fields(browser, "640 480 0 5000000 40\n")
+        browser.evaluate("document.getElementById('width').value = '6\\x0340'")
+        browser.click("#apply")
+        found = notes(browser)
+        check(found["width"] and found["balls"] and not found["height"] and not found["grid"],
+              f"two refused fields: the notes {found}")
+        check(browser.evaluate("window.Module === firstRun"), "two refused fields: the demo was started again")
+
+
+def case_page_module_fails(args):
+    """A module that cannot start says what failed on the status line instead
+    of "Starting...": sorvel2.wasm missing, sorvel2.wasm that does not
+    validate (damaged, or a browser without WebAssembly SIMD), a module that
+    validates but is not the program's, sorvel2.js missing."""
+    for what, change, expected in [
+            ("no sorvel2.wasm", lambda d: os.remove(os.path.join(d, "sorvel2.wasm")),
+             r"Not started: sorvel2\.wasm could not be loaded\."),
+            ("a damaged sorvel2.wasm", lambda d: os.truncate(os.path.join(d, "sorvel2.wasm"), 1000),
+             r"Not started: this browser cannot run sorvel2\.wasm \(it needs WebAssembly SIMD.*"),
+            ("an empty module", lambda d: open(os.path.join(d, "sorvel2.wasm"), "wb").write(b"\0asm\1\0\0\0"),
+             r"The program could not start: .+"),
+            ("no sorvel2.js", lambda d: os.remove(os.path.join(d, "sorvel2.js")),
+             r"sorvel2\.js could not be loaded\.")]:
+        site = Site(args)
+        try:
+            change(site.dir)
+            dom, console = browse(site, 3000, "--dump-dom")
+            status = re.search(r'<div id="status"[^>]*>([^<]*)</div>', dom)
+            check(status and re.fullmatch(expected, status.group(1)),
+                  f"{what}: the status line says {status and status.group(1)!r}; console: {console}")
+            print(f"{what}: {status.group(1)}")
+        finally:
+            site.stop()
+
+
 def case_page_size(args):
     """The page's files (all but the two BMPs) stay under the limit."""
     names = [*PAGE_FILES, "options.txt"]

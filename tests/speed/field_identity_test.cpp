@@ -1,11 +1,13 @@
 // The fast field against ReferenceEvaluateBallField, bit for bit, on every
 // instruction level and thread count this machine can run.
 #include "grid/grid.h"
+#include "grid/surface_kernels.h"
 #include "scene/field_blocks.h"
 #include "speed_support.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -155,6 +157,73 @@ TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
     EXPECT_EQ(KernelLevel(kSurfaceKernels), lowest);
     EXPECT_FALSE(SetKernelLevel(kFieldKernels, static_cast<TSimdLevel>(kSimdLevelCount)));
     SetSimdLevel(SupportedSimdLevel());
+}
+
+// The choice of level from the probes' timings: a lower level wins only when
+// it is measurably faster; ties and timings that tell nothing (a stopped or
+// coarse clock reads 0, a broken one NaN or a negative span) leave the
+// highest level the processor has.
+double gTimes[kSimdLevelCount];
+double TableProbe(TSimdLevel Level) { return gTimes[Level]; }
+double gStoppedAt = 0.0;
+double StoppedClock() { return gStoppedAt; }
+// Ticks of 10 ms, far longer than a probe's job.
+double CoarseClock() {
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::floor(now * 100.0) / 100.0;
+}
+
+TEST(FastField, TiesAndUntrustedTimingsChooseTheHighestLevel) {
+    const int lowest = LowestSimdLevel(), highest = SupportedSimdLevel();
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    struct TRow {
+        const char* Name;
+        double Highest, Others;  // the highest level's time, every other level's
+        bool LowestWins;         // the expectation when there is more than one level
+    } rows[] = {
+        {"all equal", 1e-4, 1e-4, false},
+        {"all zero", 0.0, 0.0, false},
+        {"zero on the others", 1e-4, 0.0, false},
+        {"zero on the highest", 0.0, 1e-4, false},
+        {"NaN", nan, 1e-5, false},
+        {"a negative span", -1e-4, 1e-4, false},
+        {"infinite", inf, 1e-4, false},
+        {"the others faster", 2e-4, 1e-4, true},
+        {"the highest faster", 1e-4, 2e-4, false},
+    };
+    for (const TRow& row : rows) {
+        for (int level = 0; level < kSimdLevelCount; ++level) gTimes[level] = level == highest ? row.Highest : row.Others;
+        // Among the faster ones that tie, the highest of them.
+        const int expected = row.LowestWins && lowest < highest ? highest - 1 : highest;
+        EXPECT_EQ(FastestLevel(TableProbe), expected) << row.Name;
+    }
+    // A middle level that is fastest wins over both ends.
+    if (highest - lowest >= 2) {
+        for (int level = 0; level < kSimdLevelCount; ++level) gTimes[level] = level == lowest + 1 ? 1e-4 : 3e-4;
+        EXPECT_EQ(FastestLevel(TableProbe), lowest + 1);
+    }
+
+    // The program's own probes on clocks that cannot time them.
+    for (const TProbeClock clock : {StoppedClock, CoarseClock}) {
+        SetProbeClock(clock);
+        EXPECT_EQ(FastestLevel(ProbeFieldKernels), highest) << (clock == StoppedClock ? "stopped" : "coarse");
+        EXPECT_EQ(FastestLevel(ProbeSurfaceKernels), highest) << (clock == StoppedClock ? "stopped" : "coarse");
+    }
+    SetProbeClock(nullptr);
+    EXPECT_GT(ProbeClockNow(), 0.0);
+}
+
+// The start-up calibration itself, on a stopped clock. It runs once per
+// process and only when no level was set, as in a fresh test process (ctest
+// runs each test in its own).
+TEST(FastField, StartUpCalibrationOnAStoppedClockKeepsTheHighestLevel) {
+    if (KernelLevelsSet()) GTEST_SKIP() << "a level was set earlier in this process";
+    gStoppedAt = 12345.0;
+    SetProbeClock(StoppedClock);
+    ChooseKernelLevels(ProbeFieldKernels);
+    SetProbeClock(nullptr);
+    EXPECT_EQ(KernelLevel(kFieldKernels), SupportedSimdLevel());
+    EXPECT_EQ(KernelLevel(kSurfaceKernels), SupportedSimdLevel());
 }
 
 } // namespace

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 // One way of running the fast paths: an instruction level and a thread count.
@@ -20,11 +22,14 @@ struct TSpeedConfig {
     std::string Name() const { return std::string(SimdLevelName(Level)) + "/" + std::to_string(Threads) + "t"; }
 };
 
-// Every level this machine can run, each with 1, 2 and 3 threads.
+// Every level this machine can run, each with 1, 2 and 3 threads and a
+// count above the machine's cores (at least 4, at most kMaxThreads), where
+// threads wait for a core and parts finish out of order.
 inline std::vector<TSpeedConfig> AllConfigs() {
+    const int above = std::min(kMaxThreads, std::max(4, static_cast<int>(std::thread::hardware_concurrency()) + 1));
     std::vector<TSpeedConfig> all;
     for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
-        for (int threads : {1, 2, 3}) all.push_back({static_cast<TSimdLevel>(level), threads});
+        for (int threads : {1, 2, 3, above}) all.push_back({static_cast<TSimdLevel>(level), threads});
     return all;
 }
 

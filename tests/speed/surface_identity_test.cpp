@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -342,6 +343,32 @@ TEST(SparseSurface, GoesDenseWhereProvingCannotPay) {
     EXPECT_TRUE(tiny.LastStats().Sparse);
 }
 
+TEST(SparseSurface, AWriterOfInsideMustSaySo) {
+    // The sparse route writes only the flags that change from its last
+    // call. A caller that writes Inside and says so (InsideWritten) gets the
+    // reference's flags and triangles again; one that does not is caught in
+    // debug builds.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const int size = 24;
+    TGrid ref(size, size, size, 0.25f, 0, 0, 0, SourceField), grid(size, size, size, 0.25f, 0, 0, 0, SourceField);
+    grid.UseBlockField(std::make_unique<TSourceBlockField>());
+    grid.Route = TFieldRoute::SparseAlways;
+    gSource = Blob(size, size, size, 0.3f);
+    TRecorder a{&ref, {}}, b{&grid, {}};
+    grid.Polygonise(b);
+    std::fill(grid.Inside.begin(), grid.Inside.end(), std::uint8_t(1));
+    grid.InsideWritten();
+    b.Out.clear();
+    ReferencePolygonise(ref, a);
+    grid.Polygonise(b);
+    EXPECT_TRUE(grid.LastStats().Sparse);
+    EXPECT_EQ(std::memcmp(ref.Inside.Data(), grid.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
+    ASSERT_EQ(a.Out.size(), b.Out.size());
+    for (std::size_t v = 0; v < a.Out.size(); ++v) ASSERT_TRUE(SameVertex(a.Out[v].Value, b.Out[v].Value)) << v;
+    std::fill(grid.Inside.begin(), grid.Inside.end(), std::uint8_t(1));
+    EXPECT_DEBUG_DEATH(grid.Polygonise(b), "InsideWritten");
+}
+
 // One frame of the ball field: grid size, balls (from the scene's animation
 // unless given), scene time.
 struct TSparseCase {
@@ -356,7 +383,8 @@ const float kBlendZero = static_cast<float>(1.5 * std::numbers::pi / 0.01981);
 const float kBlendOne = static_cast<float>(0.5 * std::numbers::pi / 0.01981);
 
 // A grid of the scene's shape whose field is the ball field on the dense
-// route, or, with a block field attached, on the sparse one.
+// route, or, with a block field attached, on the sparse one; both read
+// the frame in hand (Source).
 struct TBallGrid {
     std::vector<TBall> Balls;
     float T = 20.0f;
@@ -365,37 +393,66 @@ struct TBallGrid {
 
     TBallGrid(int Size, int MaxBalls, bool Sparse) {
         Grid = std::make_unique<TGrid>(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f,
-                                       DenseBalls);
+                                       BallFieldFrom<Source>);
         if (Sparse) {
-            Blocks = UseBallBlockField(*Grid, MaxBalls);
+            Blocks = UseBallField<Source>(*Grid, MaxBalls);
             Grid->Route = TFieldRoute::SparseAlways;
         }
     }
-    // Polygonises the case's frame into Out.
-    void Frame(const TSparseCase& c, TRecorder& Out) {
+    // Polygonises the case's frame into Out. With Apart, FillSamples and
+    // PolygoniseSamples are called apart and, between them, every sample
+    // outside the exact set is poisoned (NaN): nothing after the samples'
+    // classification may read one.
+    void Frame(const TSparseCase& c, TRecorder& Out, bool Apart = false) {
         Balls = c.Given.empty() ? SceneBalls(c.Balls, c.T) : c.Given;
         T = c.T;
-        if (Blocks != nullptr) {
-            Blocks->T = T;
-            Blocks->Balls = Balls.data();
-            Blocks->Count = static_cast<std::int32_t>(Balls.size());
-        }
         gCurrent = this;
-        Grid->Polygonise(Out);
+        if (Apart) {
+            Grid->FillSamples();
+            const std::vector<bool> exact = ExactSet(*Grid);
+            for (std::size_t n = 0; n < exact.size(); ++n)
+                if (!exact[n]) Grid->Values[n] = std::numeric_limits<float>::quiet_NaN();
+            Grid->PolygoniseSamples(Out);
+        } else {
+            Grid->Polygonise(Out);
+        }
         gCurrent = nullptr;
     }
+    // The samples the triangles depend on: B, the classified samples with a
+    // classified face neighbour of the other class, and B moved one step
+    // along x, y and z (grid/sparse_surface.cpp), from Inside.
+    static std::vector<bool> ExactSet(const TGrid& g) {
+        const std::int64_t sx = g.SizeX, sy = g.SizeY, sz = g.SizeZ, vx = sx + 1, vy = sy + 1;
+        std::vector<bool> exact(static_cast<std::size_t>(g.Values.Count()));
+        auto flag = [&](std::int64_t i, std::int64_t j, std::int64_t k) {
+            return g.Inside[static_cast<std::size_t>(i + sx * (j + sy * k))];
+        };
+        for (std::int64_t k = 0; k < sz; ++k)
+            for (std::int64_t j = 0; j < sy; ++j)
+                for (std::int64_t i = 0; i < sx; ++i) {
+                    const std::uint8_t f = flag(i, j, k);
+                    if ((i > 0 && flag(i - 1, j, k) != f) || (i + 1 < sx && flag(i + 1, j, k) != f) ||
+                        (j > 0 && flag(i, j - 1, k) != f) || (j + 1 < sy && flag(i, j + 1, k) != f) ||
+                        (k > 0 && flag(i, j, k - 1) != f) || (k + 1 < sz && flag(i, j, k + 1) != f))
+                        for (std::int64_t step : {std::int64_t(0), std::int64_t(1), vx, vx * vy})
+                            exact[static_cast<std::size_t>(i + vx * (j + vy * k) + step)] = true;
+                }
+        return exact;
+    }
     static inline TBallGrid* gCurrent = nullptr;
-    static void DenseBalls(TGrid& g) {
-        EvaluateBallField(g, gCurrent->T, gCurrent->Balls.data(), static_cast<std::int32_t>(gCurrent->Balls.size()));
+    static TBallScene Source() {
+        return {gCurrent->T, gCurrent->Balls.data(), static_cast<std::int32_t>(gCurrent->Balls.size())};
     }
 };
 
 // The sparse route on every level and thread count against the dense one
 // on the default ones: same flags, same edge arrays (those not crossed keep
 // what earlier frames left, so the frames run in turn on both), same
-// vertices in the same order. With Poison, every sample it did not compute
-// is NaN before each call, and every one it did must have the dense bits.
-void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, bool Poison) {
+// vertices in the same order. Every sample it did not compute is NaN before
+// each call, and every one it did must have the dense bits; every other
+// frame takes its samples apart from the rest of the call, every sample
+// outside the exact set then poisoned too (TBallGrid::Frame).
+void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames) {
     const int size = Frames[0].Size;
     int most = 0;
     for (const TSparseCase& c : Frames) most = std::max<int>(most, c.Given.empty() ? c.Balls : int(c.Given.size()));
@@ -413,19 +470,19 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, bool Poiso
     for (const TSpeedConfig& config : AllConfigs()) {
         TBallGrid sparse(size, most, true);
         ASSERT_NE(sparse.Blocks, nullptr);
-        sparse.Grid->PoisonValues = Poison;
+        sparse.Grid->PoisonValues = true;
         TUseConfig use(config);
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             const TSparseCase& c = Frames[f];
             SCOPED_TRACE(testing::Message() << config.Name() << " grid " << size << " balls " << c.Balls
                                             << (c.Given.empty() ? "" : " (placed)") << " T " << c.T);
             TRecorder out{sparse.Grid.get(), {}};
-            sparse.Frame(c, out);
+            sparse.Frame(c, out, f % 2 == 1);
             ASSERT_TRUE(sparse.Grid->LastStats().Sparse);
             EXPECT_EQ(sparse.Grid->LastStats().Triangles * 3, static_cast<std::int64_t>(out.Out.size()));
             EXPECT_EQ(std::memcmp(inside[f].data(), sparse.Grid->Inside.Data(), inside[f].size()), 0);
             int wrong = 0;
-            for (std::size_t n = 0; Poison && n < values[f].size(); ++n) {
+            for (std::size_t n = 0; n < values[f].size(); ++n) {
                 const float v = sparse.Grid->Values[n];
                 if (!std::isnan(v) && !SameBits(v, values[f][n]) && ++wrong <= 3)
                     ADD_FAILURE() << "sample " << n << ": " << v << " vs " << values[f][n];
@@ -458,12 +515,12 @@ TEST(SparseSurface, MatchesTheDenseRouteOnSceneFrames) {
         std::vector<TSparseCase> frames;
         for (int balls : row.Balls)
             for (float t : times) frames.push_back({row.Size, balls, t});
-        ExpectSparseMatchesDense(frames, false);
+        ExpectSparseMatchesDense(frames);
     }
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteOnALargeGrid) {
-    ExpectSparseMatchesDense({{128, 10, 20.0f}, {128, 50, 150.0f}, {128, 50, kBlendZero}}, false);
+    ExpectSparseMatchesDense({{128, 10, 20.0f}, {128, 50, 150.0f}, {128, 50, kBlendZero}});
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) {
@@ -476,9 +533,9 @@ TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) 
                                        {0.25f, 0, -1.1f, 0.0f, 0.0f, 0}};
     std::vector<TSparseCase> frames;
     for (float t : {20.0f, kBlendZero, kBlendOne, 150.0f}) frames.push_back({8, 7, t, placed});
-    ExpectSparseMatchesDense(frames, false);
+    ExpectSparseMatchesDense(frames);
     for (TSparseCase& f : frames) f.Size = 16;
-    ExpectSparseMatchesDense(frames, false);
+    ExpectSparseMatchesDense(frames);
 }
 
 TEST(SparseSurface, ReadsNoSampleOutsideWhatItEvaluated) {
@@ -486,9 +543,9 @@ TEST(SparseSurface, ReadsNoSampleOutsideWhatItEvaluated) {
     // one would show in a normal or an edge point.
     std::vector<TSparseCase> frames;
     for (float t : {20.0f, 40.0f, kBlendZero, kBlendOne}) frames.push_back({33, 50, t});
-    ExpectSparseMatchesDense(frames, true);
+    ExpectSparseMatchesDense(frames);
     for (TSparseCase& f : frames) f.Size = 64;
-    ExpectSparseMatchesDense(frames, true);
+    ExpectSparseMatchesDense(frames);
 }
 
 TEST(SparseSurface, EveryProvenBlockHasTheProvenClass) {
