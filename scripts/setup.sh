@@ -51,7 +51,10 @@ test=(
   # the Windows build run by Wine in tests; window names and display modes read back
   wine wine64 x11-utils x11-xserver-utils
   # display mode switches in tests: Xorg with the dummy driver, which offers several modes
+  # (and two monitors under Xinerama for the Windows saver)
   xserver-xorg-core xserver-xorg-video-dummy
+  # the pointer's cursor read back in the saver cases (XFixes, through ctypes)
+  libxfixes3
   # the screen saver hack under the real daemon (stage 58 installs it in a fresh
   # Debian root; here for the case run by hand, tests/app/saver_cases.py)
   xscreensaver

@@ -6,7 +6,8 @@
 # Xorg's dummy driver it switches the display to 640 x 480 and back, and
 # stays windowed at a size the display does not offer. Then the screen saver
 # sorvel2.scr from the same zip (tests/app/scr_cases.py, with scr_probe.exe,
-# built here, as Windows' settings page): full screen and its ends, the
+# built here, as Windows' settings page): full screen (the hidden cursor,
+# SC_SCREENSAVE) and its ends, every monitor of a two-monitor Xorg, the
 # preview in a window of the probe's, the settings dialog and the registry.
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
@@ -32,7 +33,7 @@ x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra $werror -static -I"$SORVEL2_
 passed=0 failed=0 skipped=0
 saver_start=
 for case in draws_frames escape_ends_within_a_second missing_options missing_reflect negative_ball_count \
-            mode_switch mode_not_offered scr_full_screen scr_preview scr_settings scr_bad_argument; do
+            mode_switch mode_not_offered scr_full_screen scr_every_monitor scr_preview scr_settings scr_bad_argument; do
   program=$folder/sorvel2.exe
   case $case in scr_*) program=$folder/sorvel2.scr; saver_start=${saver_start:-$(date +%s)} ;; esac
   set +e

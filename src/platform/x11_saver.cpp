@@ -121,6 +121,15 @@ bool TX11SaverWindow::TakeWindow(unsigned long Window) {
         Close();
         return false;
     }
+    // NOTE: an InputOnly window reports its parent's visual, which may well
+    // have OpenGL: only its class tells that nothing can be drawn in it (the
+    // context is made, then every draw fails, and the saver would end as if
+    // the window had gone).
+    if (attributes.c_class == InputOnly) {
+        std::snprintf(Error_, sizeof Error_, "window 0x%lx is InputOnly: nothing can be drawn in it", Window);
+        Close();
+        return false;
+    }
     XVisualInfo wanted{};
     wanted.visualid = XVisualIDFromVisual(attributes.visual);
     wanted.screen = XScreenNumberOfScreen(attributes.screen);

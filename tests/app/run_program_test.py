@@ -71,10 +71,12 @@ class Run:
     count) pairs set in the program's process before it starts (as ulimit
     does); with as_nobody it runs as the user nobody (root only), for a
     process-count limit, which root's own processes are exempt from.
+    wine_channels are Wine debug channels logged to stderr besides the
+    message boxes' (e.g. "+win").
     """
 
     def __init__(self, args, options="640 480 0 10 40\n", files=("reflect.bmp", "background.bmp"),
-                 display=None, boxes=False, limits=(), as_nobody=False, arguments=()):
+                 display=None, boxes=False, limits=(), as_nobody=False, arguments=(), wine_channels=()):
         self.dir = tempfile.mkdtemp(prefix="sorvel2-run-")
         if options is not None:
             with open(os.path.join(self.dir, "options.txt"), "w") as f:
@@ -89,7 +91,7 @@ class Run:
             env["WINEPREFIX"] = os.path.abspath(self.wine_prefix)
             # Wine's own logging off, except the message box channel: it logs
             # each box's text as the box opens, which is how a test reads it.
-            env["WINEDEBUG"] = "-all,+msgbox"
+            env["WINEDEBUG"] = ",".join(["-all", "+msgbox", *wine_channels])
             # No offer to install Mono or Gecko when the prefix is made.
             env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
         elif not boxes:

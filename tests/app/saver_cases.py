@@ -3,8 +3,10 @@ XScreenSaver hack (--program is sorvel2-saver): on a private Xvfb, in a
 window the case makes as the daemon or the settings' preview would
 (--window-helper, x11_test_window), it draws the surface into that window
 and nowhere else, grabs neither keyboard nor pointer, follows the window's
-resizes, ends with 0 within a second of SIGTERM and when the window is
-destroyed; --root draws on the
+resizes, leaves the pointer's cursor over it as it was, ends with 0 within
+a second of SIGTERM and when the window is destroyed; a window it cannot
+draw in (InputOnly, a visual without a depth buffer) or a display with no
+GLX is one line on stderr and exit 1; --root draws on the
 root window, or on $XSCREENSAVER_WINDOW's window when that is set; --window
 draws in a window of its own that a close request ends; frames are paced
 (near 60 a second, or --delay); a bad argument or value is one line on
@@ -28,7 +30,7 @@ import tempfile
 import time
 
 from checks import WAIT_LIMIT, Failure, Skip, check, spread
-from xserver import Screenshot, XServer
+from xserver import Screenshot, XServer, cursor_pixels
 
 # The screen every case starts, and the helper's window on it.
 SCREEN = (640, 480)
@@ -107,10 +109,10 @@ class TestWindow:
     """A window made by the helper, as a host makes one; resized and
     destroyed on command."""
 
-    def __init__(self, args, display, at=WINDOW_AT, size=WINDOW_SIZE):
+    def __init__(self, args, display, at=WINDOW_AT, size=WINDOW_SIZE, kind=None):
         check(args.window_helper is not None, "this case needs --window-helper")
-        self.process = subprocess.Popen([args.window_helper, str(at[0]), str(at[1]), str(size[0]), str(size[1])],
-                                        env=dict(os.environ, DISPLAY=display), stdin=subprocess.PIPE,
+        words = [args.window_helper, str(at[0]), str(at[1]), str(size[0]), str(size[1])] + ([kind] if kind else [])
+        self.process = subprocess.Popen(words, env=dict(os.environ, DISPLAY=display), stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         check(line.strip().isdigit(), f"the window helper said {line!r}")
@@ -168,13 +170,14 @@ def outside_is_black(shot, window_box):
     return seen == {(0, 0, 0)}
 
 
-def on_screen(args, *words, env=None):
-    """An Xvfb of SCREEN with the helper's window on it and the saver run
-    with words (each {id} replaced by the window's id): (server, window, run)."""
-    server = XServer(*SCREEN)
+def on_screen(args, *words, env=None, depth=24, kind=None):
+    """An Xvfb of SCREEN (and depth) with the helper's window (of kind) on
+    it and the saver run with words (each {id} replaced by the window's id):
+    (server, window, run)."""
+    server = XServer(*SCREEN, depth=depth)
     window = run = None
     try:
-        window = TestWindow(args, server.display)
+        window = TestWindow(args, server.display, kind=kind)
         words = [w.replace("{id}", str(window.id)) for w in words]
         env = {k: v.replace("{id}", hex(window.id)) for k, v in (env or {}).items()}
         run = SaverRun(args, words, server.display, env=env)
@@ -206,8 +209,13 @@ def case_saver_window_id(args):
     # stays, it is not the saver's.
     server, window, run = on_screen(args, "--window-id", "{id}")
     try:
+        # The pointer over the window: its cursor is the window owner's
+        # business, not the saver's (the daemon hides it on its own window).
+        subprocess.run(["xdotool", "mousemove", str(WINDOW_AT[0] + 20), str(WINDOW_AT[1] + 20)],
+                       env=dict(os.environ, DISPLAY=server.display), check=True, timeout=WAIT_LIMIT)
         inside = lambda: Screenshot(server.display, window.id)
         wait_for_picture(run, inside, (0, 0, *WINDOW_SIZE), "in the window")
+        check(cursor_pixels(server.display) > 0, "the pointer shows no cursor over the window the saver draws in")
         check_moves(run, inside, (0, 0, *WINDOW_SIZE))
         shot = Screenshot(server.display)
         check(outside_is_black(shot, window_box()), "the saver drew outside its window")
@@ -245,6 +253,36 @@ def case_saver_window_destroyed(args):
             again.finish()
     finally:
         close_all(server, window, run)
+
+
+# Windows a GL saver cannot draw in, and a display with no GLX at all: exit
+# 1 and one line on stderr that says why (not a crash, not a quiet 0).
+# (what, the screen's depth, the helper's window kind, words, text the line
+# must hold)
+REFUSED_WINDOWS = (
+    ("an InputOnly window", 24, "input-only", ["--window-id", "{id}"], "is InputOnly"),
+    ("a visual without a depth buffer", 24, "no-depth-buffer", ["--window-id", "{id}"],
+     "without OpenGL, RGBA or a depth buffer"),
+    ("an InputOnly $XSCREENSAVER_WINDOW", 24, "input-only", ["--root"], "is InputOnly"),
+    # NOTE: Xvfb offers GLX only on a screen whose visuals all have OpenGL;
+    # at 8 bits a pixel it offers no GLX at all.
+    ("a display with no GLX", 8, None, ["--window-id", "{id}"], "the display has no GLX"),
+)
+
+
+def case_saver_refused_window(args):
+    for what, depth, kind, words, named in REFUSED_WINDOWS:
+        env = {"XSCREENSAVER_WINDOW": "{id}"} if words == ["--root"] else None
+        server, window, run = on_screen(args, *words, env=env, depth=depth, kind=kind)
+        try:
+            run.ended_with(1)
+            lines = run.stderr().splitlines()
+            # A window refused is named (the display's refusal has none to name).
+            wanted = [named] + ([hex(window.id)] if kind is not None else [])
+            check(len(lines) == 1 and all(w in lines[0] for w in wanted),
+                  f"{what}: stderr {run.stderr()!r}, expected one line holding {wanted}")
+        finally:
+            close_all(server, window, run)
 
 
 def case_saver_root(args):

@@ -6,10 +6,16 @@ beside it) playing the part of Windows' settings page.
         --scr-probe scr_probe.exe scr_CASE
 
   scr_full_screen  /s covers the display at its own size (not options.txt's,
-                   which lies beside it with no texture files); a second /s
-                   while it runs ends at once with 0 and the first stays; a
-                   move of the pointer within the slack leaves it running,
-                   20 pixels end it with 0
+                   which lies beside it with no texture files) and hides the
+                   cursor (ShowCursor's count, as Windows reports it to
+                   another program, and the cursor X shows); a second /s
+                   while it runs ends at once with 0 and the first stays, as
+                   does the window after SC_SCREENSAVE (answered by the
+                   saver itself, never passed to DefWindowProc); a move of
+                   the pointer within the slack leaves it running, 20 pixels
+                   end it with 0 and the cursor shows again
+  scr_every_monitor two monitors side by side (root only: Xorg): /s covers
+                   both, the whole virtual screen, and draws on each
   scr_preview      /p HWND of a window the probe made: a child window of the
                    saver's class fills its client area and draws a moving
                    picture; /c:HWND opens the dialog owned by that window,
@@ -39,7 +45,7 @@ import tempfile
 import time
 
 from checks import WAIT_LIMIT, Skip, check, spread
-from xserver import Screenshot, XServer
+from xserver import TWO_MONITORS, Screenshot, TwoMonitorXorg, XServer, cursor_pixels
 
 DIALOG_TITLE = "sorvel2 screen saver settings"
 BOX_CAPTION = "sorvel2"
@@ -204,13 +210,24 @@ def ends_within(run, limit=END_LIMIT, start=None):
     return time.monotonic() - start
 
 
+def probe_saver(args, display):
+    """What the probe sees of the running full-screen saver, {word: rest of
+    the line}: window, cursor, screensave, running (scr_probe.cpp)."""
+    rc, out, err = wine(args, display, os.path.abspath(args.scr_probe), "saver")
+    check(rc == 0, f"the probe found no saver window: {err.strip()}")
+    return dict(line.split(" ", 1) for line in out.splitlines() if " " in line)
+
+
 def case_scr_full_screen(args):
     needs_saver(args)
     h = harness()
     server = XServer(800, 600)
     run = second = None
     try:
-        run = start_saver(args, server)
+        check(cursor_pixels(server.display) > 0, "the pointer shows no cursor before the saver starts")
+        # Wine's window log shows whether DefWindowProc took a WM_SYSCOMMAND
+        # (handle_sys_command).
+        run = start_saver(args, server, wine_channels=("+win",))
         h.wait_for_frames(server, 800, 600, run)
         window, geometry = saver_window(server, run)
         check(geometry == (0, 0, 800, 600), f"the saver's window is at {geometry}, not over the 800 x 600 display")
@@ -218,6 +235,23 @@ def case_scr_full_screen(args):
         for x0, y0 in ((0, 0), (400, 0), (0, 300), (400, 300), (640, 480)):
             colours, _ = spread(shot.region(x0, y0, min(x0 + 400, 800), min(y0 + 300, 600), 2))
             check(colours > 100, f"the part at {x0},{y0} is flat: {colours} colours")
+        # The cursor: hidden by ShowCursor (the saver window has no cursor
+        # of its class, so Wine would blank the pointer over it anyway; the
+        # count is what Windows goes by), and blank on the X screen.
+        seen = probe_saver(args, server.display)
+        check(seen.get("window") == "0 0 800 600", f"the probe sees the saver's window at {seen.get('window')}")
+        check(seen.get("cursor", "").startswith("hidden "), f"the cursor is {seen.get('cursor')} while it runs")
+        check((shown := cursor_pixels(server.display)) == 0, f"the cursor shows {shown} pixels while it runs")
+        # SC_SCREENSAVE, which Windows sends to start a saver, to the running
+        # one: answered 0 by the saver and not handed on (on Windows,
+        # DefWindowProc would start the saver again).
+        check(seen.get("screensave") == "0" and seen.get("running") == "1",
+              f"after SC_SCREENSAVE: answer {seen.get('screensave')}, window there {seen.get('running')}")
+        log = run.stderr()
+        check(":trace:win:" in log, "Wine's window log is empty: SC_SCREENSAVE's way cannot be seen")
+        handed = re.findall(r".*WM_SYSCOMMAND f14[0-9a-f].*", log)
+        check(not handed, f"SC_SCREENSAVE reached DefWindowProc: {handed}")
+        check(run.process.poll() is None, f"SC_SCREENSAVE ended it ({run.process.returncode})")
         # Windows may start the saver again while it runs: the second ends
         # at once, the first stays.
         second = h.Run(args, options=None, files=(), display=server.display, arguments=("/s",))
@@ -229,11 +263,50 @@ def case_scr_full_screen(args):
         check(run.process.poll() is None, f"a move of 3 pixels ended it ({run.process.returncode})")
         h.xdotool(server.display, "mousemove_relative", "--sync", "--", "20", "0")
         print(f"a 20-pixel move ended it in {ends_within(run):.2f} s")
+        check(cursor_pixels(server.display) > 0, "the cursor stays hidden after the saver ended")
     finally:
         # The second's teardown stops the prefix's programs: the first goes first.
         for started in (run, second):
             if started is not None:
                 started.finish()
+        server.stop()
+
+
+def case_scr_every_monitor(args):
+    needs_saver(args)
+    h = harness()
+    server = TwoMonitorXorg()
+    run = None
+    driver = r"HKCU\Software\Wine\X11 Driver"
+    try:
+        # NOTE: Xorg hides RandR under Xinerama, so Wine 8 takes the
+        # monitors from Xinerama; with its XVidMode mode lister on as well it
+        # crashes listing the second monitor's modes ("free(): invalid
+        # pointer") and falls back to one monitor.
+        wine(args, server.display, "reg", "add", driver, "/v", "UseXVidMode", "/t", "REG_SZ", "/d", "N", "/f",
+             check_rc=True)
+        subprocess.run(["wineserver", "-k"], env=wine_env(args, None), timeout=WAIT_LIMIT, check=False)
+        _, out, _ = wine(args, server.display, os.path.abspath(args.scr_probe), "screen")
+        wanted = ["virtual 0 0 1440 600", *("monitor %d %d %d %d" % m for m in TWO_MONITORS)]
+        check(out.splitlines()[:3] == wanted, f"Wine sees {out!r}, not the two monitors")
+        run = start_saver(args, server)
+        h.wait_for_frames(server, 800, 600, run)
+        window, geometry = saver_window(server, run)
+        check(geometry == (0, 0, 1440, 600), f"the saver's window is at {geometry}, not over both monitors")
+        shot = Screenshot(server.display)
+        # Each monitor whole (a corner of the background alone may be
+        # nearly flat): where the saver does not draw, Xorg's screen is black.
+        counts = [spread(shot.region(*monitor, 4))[0] for monitor in TWO_MONITORS]
+        print(f"colours on the two monitors: {counts}")
+        check(min(counts) > 200, f"a monitor is flat: {counts} colours")
+        h.press(server, run, "a")
+        print(f"a key ended it in {ends_within(run):.2f} s")
+    finally:
+        if run is not None:
+            run.finish()
+        wine(args, server.display, "reg", "delete", driver, "/v", "UseXVidMode", "/f")
+        # The session's desktop program keeps this display: it goes before the server.
+        subprocess.run(["wineserver", "-k"], env=wine_env(args, None), timeout=WAIT_LIMIT, check=False)
         server.stop()
 
 

@@ -15,6 +15,19 @@
 //                            TITLE and prints its fields, one "name=value" a
 //                            line: title, owner (a handle, 0 for none),
 //                            balls, balls_limits, grid, grid_limits
+//   scr_probe screen         what a saver covers: "virtual X Y W H" (the
+//                            virtual screen's metrics), then a line
+//                            "monitor LEFT TOP RIGHT BOTTOM" for each monitor
+//   scr_probe saver          waits (10 s at most) for the full-screen
+//                            saver's window and prints "window LEFT TOP
+//                            RIGHT BOTTOM" (its place on the virtual
+//                            screen) and "cursor showing|hidden HANDLE"
+//                            (GetCursorInfo); then sends it WM_SYSCOMMAND
+//                            SC_SCREENSAVE, as Windows does to start a
+//                            saver, and prints "screensave R" (what the
+//                            window answered) and "running 1" or 0
+//                            (whether the window is still there a second
+//                            later)
 //
 // Exit code 0, or 1 with a line on stderr when something is not found.
 #include "app/scr_resources.h"
@@ -131,11 +144,57 @@ int Dialog(const char* Title) {
     return 0;
 }
 
+BOOL CALLBACK PrintMonitor(HMONITOR /*Monitor*/, HDC /*Context*/, LPRECT Place, LPARAM /*Data*/) {
+    std::printf("monitor %ld %ld %ld %ld\n", Place->left, Place->top, Place->right, Place->bottom);
+    return TRUE;
+}
+
+int Screen() {
+    std::printf("virtual %d %d %d %d\n", GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    EnumDisplayMonitors(nullptr, nullptr, PrintMonitor, 0);
+    std::fflush(stdout);
+    return 0;
+}
+
+int Saver() {
+    HWND saver = nullptr;
+    for (int tries = 0; tries < 100 && saver == nullptr; ++tries) {
+        saver = FindWindowA("sorvel2 saver", nullptr);
+        if (saver == nullptr) Sleep(100);
+    }
+    if (saver == nullptr) {
+        std::fprintf(stderr, "scr_probe: no saver window\n");
+        return 1;
+    }
+    RECT place{};
+    GetWindowRect(saver, &place);
+    std::printf("window %ld %ld %ld %ld\n", place.left, place.top, place.right, place.bottom);
+    // The cursor as the foreground window's thread has it: hidden by
+    // ShowCursor (no CURSOR_SHOWING), and the shape it set.
+    CURSORINFO cursor{};
+    cursor.cbSize = sizeof(cursor);
+    GetCursorInfo(&cursor);
+    std::printf("cursor %s %llu\n", (cursor.flags & CURSOR_SHOWING) != 0 ? "showing" : "hidden",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(cursor.hCursor)));
+    // 42: not what any window procedure answers to WM_SYSCOMMAND, so a
+    // message that was never answered shows.
+    DWORD_PTR answer = 42;
+    SendMessageTimeoutA(saver, WM_SYSCOMMAND, SC_SCREENSAVE, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    std::printf("screensave %llu\n", static_cast<unsigned long long>(answer));
+    Sleep(1000);
+    std::printf("running %d\n", IsWindow(saver) ? 1 : 0);
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "host") == 0) return Host(std::atoi(argv[2]), std::atoi(argv[3]));
     if (argc == 3 && std::strcmp(argv[1], "dialog") == 0) return Dialog(argv[2]);
-    std::fprintf(stderr, "usage: scr_probe host W H | scr_probe dialog TITLE\n");
+    if (argc == 2 && std::strcmp(argv[1], "screen") == 0) return Screen();
+    if (argc == 2 && std::strcmp(argv[1], "saver") == 0) return Saver();
+    std::fprintf(stderr, "usage: scr_probe host W H | scr_probe dialog TITLE | scr_probe screen | scr_probe saver\n");
     return 64;
 }

@@ -1,9 +1,11 @@
 """The X servers and the screen reader of the program harness: a private
-Xvfb (XServer) or Xorg on the dummy driver (DummyXorg), each on a display
-number it picks itself and stopped by its process id; the current display
-mode as xrandr reports it; and Screenshot, the root window or one window
-read back with xwd.
+Xvfb (XServer) or Xorg on the dummy driver (DummyXorg, or TwoMonitorXorg:
+two screens side by side under Xinerama), each on a display number it picks
+itself and stopped by its process id; the current display mode as xrandr
+reports it; Screenshot, the root window or one window read back with xwd;
+and cursor_pixels, the cursor the pointer shows now (XFixes).
 """
+import ctypes
 import os
 import re
 import shutil
@@ -16,10 +18,11 @@ from checks import WAIT_LIMIT, Failure, Skip, check
 
 
 class XServer:
-    """A private Xvfb with one screen of the given size, black background."""
+    """A private Xvfb with one screen of the given size and depth, black
+    background. (At depth 8 it has no GLX.)"""
 
-    def __init__(self, width, height):
-        self._start(["Xvfb", "-screen", "0", f"{width}x{height}x24", "-br"])
+    def __init__(self, width, height, depth=24):
+        self._start(["Xvfb", "-screen", "0", f"{width}x{height}x{depth}", "-br"])
 
     def _start(self, command):
         """Starts the server on a display number it picks itself and reads that number."""
@@ -85,8 +88,65 @@ EndSection
 DUMMY_DRIVER = "/usr/lib/xorg/modules/drivers/dummy_drv.so"
 
 
+# Two dummy screens, 800 x 600 and 640 x 480 to its right, made one
+# 1440 x 600 screen by Xinerama: two monitors to a client.
+TWO_MONITOR_CONFIG = """\
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "DontVTSwitch" "true"
+  Option "Xinerama" "true"
+EndSection
+Section "Device"
+  Identifier "dummy0"
+  Driver "dummy"
+  VideoRam 32768
+EndSection
+Section "Device"
+  Identifier "dummy1"
+  Driver "dummy"
+  VideoRam 32768
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+  Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
+  Modeline "640x480" 25.18 640 656 752 800 480 490 492 525 -hsync -vsync
+EndSection
+Section "Screen"
+  Identifier "left"
+  Device "dummy0"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Modes "800x600"
+  EndSubSection
+EndSection
+Section "Screen"
+  Identifier "right"
+  Device "dummy1"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Modes "640x480"
+  EndSubSection
+EndSection
+Section "ServerLayout"
+  Identifier "layout"
+  Screen 0 "left" 0 0
+  Screen 1 "right" RightOf "left"
+EndSection
+"""
+# What TwoMonitorXorg's monitors are, (left, top, right, bottom) each.
+TWO_MONITORS = ((0, 0, 800, 600), (800, 0, 1440, 480))
+
+
 class DummyXorg(XServer):
     """A private Xorg on the dummy driver, starting at 1280 x 1024 (as root only)."""
+
+    CONFIG = DUMMY_CONFIG
 
     def __init__(self):
         if os.geteuid() != 0 or shutil.which("Xorg") is None or not os.path.exists(DUMMY_DRIVER):
@@ -94,7 +154,7 @@ class DummyXorg(XServer):
         self.dir = tempfile.mkdtemp(prefix="sorvel2-xorg-")
         config = os.path.join(self.dir, "xorg.conf")
         with open(config, "w") as f:
-            f.write(DUMMY_CONFIG)
+            f.write(self.CONFIG)
         # An empty config folder: nothing of the machine's own X set-up applies.
         os.mkdir(os.path.join(self.dir, "conf.d"))
         try:
@@ -107,6 +167,48 @@ class DummyXorg(XServer):
     def stop(self):
         super().stop()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class TwoMonitorXorg(DummyXorg):
+    """A private Xorg with two monitors, TWO_MONITORS (as root only)."""
+
+    CONFIG = TWO_MONITOR_CONFIG
+
+
+class _CursorImage(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+
+
+def cursor_pixels(display):
+    """How many pixels of the cursor the pointer shows now are not fully
+    transparent (0: a hidden cursor), read with XFixesGetCursorImage."""
+    try:
+        xlib = ctypes.CDLL("libX11.so.6")
+        xfixes = ctypes.CDLL("libXfixes.so.3")
+    except OSError as e:
+        raise Skip(f"the cursor is read with libXfixes: {e}")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xlib.XFree.argtypes = [ctypes.c_void_p]
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_CursorImage)
+    xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+    connection = xlib.XOpenDisplay(display.encode())
+    check(connection, f"cannot open {display} to read the cursor")
+    try:
+        image = xfixes.XFixesGetCursorImage(connection)
+        check(bool(image), "XFixesGetCursorImage gave nothing")
+        try:
+            found = image.contents
+            # Each pixel is ARGB in an unsigned long; alpha 0 is transparent.
+            return sum(1 for i in range(found.width * found.height) if (found.pixels[i] >> 24) & 0xFF)
+        finally:
+            xlib.XFree(ctypes.cast(image, ctypes.c_void_p))
+    finally:
+        xlib.XCloseDisplay(connection)
 
 
 def current_mode(display):
