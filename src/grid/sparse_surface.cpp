@@ -73,10 +73,14 @@ std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     return n;
 }
 
-// The four flags of a nibble as bytes 0 or 1, lowest first.
+// The four flags of a nibble as bytes 0 or 1, lowest first, and a table
+// of them (one load for the four flags of a row of an unproven block).
 constexpr std::uint32_t Spread4(unsigned m) {
     return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
 }
+constexpr std::uint32_t kSpread4[16] = {Spread4(0),  Spread4(1),  Spread4(2),  Spread4(3), Spread4(4),  Spread4(5),
+                                        Spread4(6),  Spread4(7),  Spread4(8),  Spread4(9), Spread4(10), Spread4(11),
+                                        Spread4(12), Spread4(13), Spread4(14), Spread4(15)};
 
 } // namespace
 
@@ -185,16 +189,24 @@ private:
     static std::int64_t First(std::int64_t b) { return b * kBlockSize; }
     static std::int64_t Last(std::int64_t b, std::int64_t Size) { return std::min(b * kBlockSize + kBlockSize - 1, Size); }
 
-    // The samples of the block row's blocks of class Class (bits 0 .. Sx):
-    // a block's four samples are a nibble of a word.
-    void ClassMask(const std::uint8_t* Cls, std::uint8_t Class, std::uint64_t* Mask) const {
+    // The samples of the block row's unproven blocks (Mixed) and of those
+    // proven inside (Inside), bits 0 .. Sx: a block's four samples are a
+    // nibble of a word, sixteen blocks a word, built in a register.
+    void ClassMasks(const std::uint8_t* Cls, std::uint64_t* Mixed, std::uint64_t* Inside) const {
         static_assert(kBlockSize == 4, "a block's samples are a nibble of a mask word");
-        std::fill(Mask, Mask + SampleWords, 0ull);
-        for (std::int64_t bx = 0; bx < Nbx; ++bx)
-            Mask[bx / 16] |= static_cast<std::uint64_t>(Cls[bx] == Class ? 15u : 0u) << (4 * (bx % 16));
-        Mask[SampleWords - 1] &= LastSampleWord;
+        for (std::int64_t w = 0; w < SampleWords; ++w) {
+            std::uint64_t mixed = 0, inside = 0;
+            for (std::int64_t bx = 16 * w; bx < std::min(16 * w + 16, Nbx); ++bx) {
+                const unsigned shift = static_cast<unsigned>(4 * (bx % 16));
+                mixed |= static_cast<std::uint64_t>(Cls[bx] == kBlockMixed ? 15u : 0u) << shift;
+                inside |= static_cast<std::uint64_t>(Cls[bx] == kBlockInside ? 15u : 0u) << shift;
+            }
+            Mixed[w] = mixed;
+            if (Inside != nullptr) Inside[w] = inside;
+        }
+        Mixed[SampleWords - 1] &= LastSampleWord;
+        if (Inside != nullptr) Inside[SampleWords - 1] &= LastSampleWord;
     }
-    void MixedMask(const std::uint8_t* Cls, std::uint64_t* Mask) const { ClassMask(Cls, kBlockMixed, Mask); }
 
     // Pass 0 on block row (by, bz) of blocks twice the size: what can be
     // proven of eight blocks at once.
@@ -223,10 +235,10 @@ private:
             if (cls[bx] != uniform) uniform = kBlockMixed;
         G.RowClass_[static_cast<std::size_t>(by + Nby * bz)] = uniform;
         std::uint64_t mixed[kMaxWords], in[kMaxWords];
-        MixedMask(cls, mixed);
-        ClassMask(cls, kBlockInside, in);
+        ClassMasks(cls, mixed, in);
         in[Words - 1] &= LastWord;
-        const bool anyMixed = uniform == kBlockMixed && Any(mixed, SampleWords);
+        const std::int64_t mixedCount = uniform == kBlockMixed ? Count(mixed, SampleWords) : 0;
+        const bool anyMixed = mixedCount != 0;
         const std::int64_t j0 = First(by), rows = Last(by, Sy) - j0 + 1;
         std::int64_t evaluated = 0;
         for (std::int64_t k = First(bz); k <= Last(bz, Sz); ++k) {
@@ -237,7 +249,7 @@ private:
                 std::fill(measured, measured + rows * SampleWords, 0ull);
                 F.EvaluateSamples(G, static_cast<std::int32_t>(j0), static_cast<std::int32_t>(rows),
                                   static_cast<std::int32_t>(k), mixed, measured);
-                evaluated += rows * Count(mixed, SampleWords);
+                evaluated += rows * mixedCount;
             }
             if (k >= Sz) continue;
             for (std::int64_t r = 0; r < rows && j0 + r < Sy; ++r) {
@@ -275,8 +287,14 @@ private:
             if (c == kBlockMixed) {
                 for (std::int64_t k = k0; k <= k1; ++k)
                     for (std::int64_t j = j0; j <= j1; ++j) {
-                        const std::uint32_t flags = Spread4(static_cast<unsigned>(ClassRow(j, k)[a / 64] >> (a % 64)) & 15u);
-                        std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, static_cast<std::size_t>(n));
+                        const std::uint32_t flags = kSpread4[ClassRow(j, k)[a / 64] >> (a % 64) & 15u];
+                        // A whole block's four flags in one store; only the
+                        // last block of a row may have fewer.
+                        if (n == kBlockSize) {
+                            std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, kBlockSize);
+                        } else {
+                            std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, static_cast<std::size_t>(n));
+                        }
                     }
             } else if (known[bx] != c || !G.InsideKnown_) {
                 for (std::int64_t k = k0; k <= k1; ++k)
@@ -395,12 +413,13 @@ private:
     void Exact(std::int64_t by, std::int64_t bz) {
         if (!RowTouches(by, bz) && !(by > 0 && RowTouches(by - 1, bz)) && !(bz > 0 && RowTouches(by, bz - 1))) return;
         const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
-        // B of the rows j0-1 .. j1 and layers k0-1 .. k1.
+        // B of the rows j0-1 .. j1 and layers k0-1 .. k1 (row j0-1 of layer
+        // k0-1 is nobody's neighbour here).
         std::uint64_t b[kBlockSize + 1][kBlockSize + 1][kMaxWords];
         for (std::int64_t k = k0 - 1; k <= k1; ++k)
-            for (std::int64_t j = j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
+            for (std::int64_t j = k < k0 ? j0 : j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
         std::uint64_t mixed[kMaxWords];
-        MixedMask(Classes(by, bz), mixed);
+        ClassMasks(Classes(by, bz), mixed, nullptr);
         std::int64_t evaluated = 0;
         for (std::int64_t k = k0; k <= k1; ++k)
             for (std::int64_t j = j0; j <= j1; ++j) {

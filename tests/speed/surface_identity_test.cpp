@@ -538,6 +538,26 @@ TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) 
     ExpectSparseMatchesDense(frames);
 }
 
+TEST(SparseSurface, MatchesTheDenseRouteWhereABoundIsWithinRoundingOfZero) {
+    // Grid 16 at T 20 (blend b = 0x1.62cb5cp-1): both balls lie beyond the
+    // corner (8, 8, 3) of block (2, 2, 0), so every one of its least terms
+    // and its least G (largest x * x, least R) are those of the opposite
+    // corner, sample (11, 11, 0): the block's lower bound is that sample's
+    // own exact blend, (1 - b) H + b G = +2.1e-9 with H = 0x1.9f558ep+0 and
+    // G = -0x1.700f74p-1, while the field rounds it to 0.0, outside. Only the
+    // blend's error term keeps the block from being proven inside, and
+    // leaving either ball out of the bounds moves them by far more than it.
+    const std::vector<TBall> placed = {{0x1.1dfa76p+0f, 0, -0x1p-5f, -0x1p-5f, -0x1.3p-1f, 0},
+                                       {0x1.33334ap-2f, 0, -0x1.8p-3f, -0x1p-3f, -0x1.cp-2f, 0}};
+    const TSparseCase edge{16, 2, 20.0f, placed};
+    // The frame still sits on the edge: the dense route's value there is 0.
+    TBallGrid dense(16, 2, false);
+    TRecorder out{dense.Grid.get(), {}};
+    dense.Frame(edge, out);
+    ASSERT_TRUE(SameBits(dense.Grid->Values[11 + 17 * (11 + 17 * 0)], 0.0f));
+    ExpectSparseMatchesDense({edge, {16, 2, 21.5f, placed}, edge});
+}
+
 TEST(SparseSurface, ReadsNoSampleOutsideWhatItEvaluated) {
     // Every sample it did not compute is NaN before the call: any read of
     // one would show in a normal or an edge point.
