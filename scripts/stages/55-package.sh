@@ -247,29 +247,18 @@ set -e
 checked=$(date +%s)
 
 # --- installed into a fresh Debian 12 --------------------------------------
-cache=${SORVEL2_ROOT_CACHE:-/var/cache/sorvel2}
-bare=$cache/debian12-minbase.tar
-mkdir -p "$cache"
-if [ ! -f "$bare" ]; then
-  echo "package: making a minimal Debian 12 root (debootstrap; cached in $bare)"
-  made=$work/bare
-  debootstrap --variant=minbase bookworm "$made" http://deb.debian.org/debian > "$work/debootstrap.log" 2>&1 ||
-    { cat "$work/debootstrap.log"; fail "debootstrap"; }
-  tar -C "$made" -cf "$bare.part" . && mv "$bare.part" "$bare" && rm -rf "$made"
-fi
-rm -rf "$debian_root" && mkdir -p "$debian_root" && tar -C "$debian_root" -xf "$bare"
+bare_debian12 "$debian_root" || fail "no minimal Debian 12 root"
 cp /etc/resolv.conf "$debian_root/etc/resolv.conf"
 cp "$deb" "$debian_root/tmp/"
 # The dependencies' .deb files that an earlier run fetched are handed to
 # apt (it checks them against the archive's lists), so only new ones are
 # downloaded; they are kept for the next run.
-mkdir -p "$cache/archives"
-find "$cache/archives" -name '*.deb' -exec cp -t "$debian_root/var/cache/apt/archives/" {} +
+cached_debs_into "$debian_root"
 mount -t proc proc "$debian_root/proc"
 in_root() { chroot "$debian_root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
 in_root bash -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -q /tmp/$(basename "$deb")" \
   > "$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get install of the package in a fresh Debian 12"; }
-find "$debian_root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -nt "$cache/archives/" {} +
+cached_debs_from "$debian_root"
 echo "package: installed into a fresh Debian 12 with $(grep -c '^Setting up ' "$work/install.log") packages" \
      "($(sed -n 's/^Need to get \(.*\) of archives\.$/\1/p' "$work/install.log") to download)"
 in_root bash -c 'cd /usr/share/sorvel2/demo && sorvel2-tool render --time-ms 0 -o /tmp/frame.png' ||

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # The XScreenSaver hack as a user gets it: the .deb made by the package stage
 # (dist/sorvel2_<version>_amd64.deb) installed with apt-get, together with
-# Debian's xscreensaver, into a fresh minimal Debian 12 root (extracted from
-# the bare root the package stage cached in SORVEL2_ROOT_CACHE, default
-# /var/cache/sorvel2; the dependencies' .deb files are cached in archives/
-# there too). In that root the real daemon runs as an ordinary user the case
-# makes, with a HOME whose .xscreensaver lists only this hack, on a private
-# Xvfb of this machine (reached through its abstract socket):
-# `xscreensaver-command -activate` puts the surface on the screen,
+# Debian's xscreensaver, into a fresh minimal Debian 12 root (bare_debian12
+# and the .deb cache of common.inc). In that root the real daemon runs as an
+# ordinary user the case makes, with a HOME whose .xscreensaver lists only
+# this hack, on a private Xvfb of this machine (reached through its abstract
+# socket): `xscreensaver-command -activate` puts the surface on the screen,
 # `-deactivate` ends the hack within two seconds, no core file and no crash
 # (the xscreensaver_daemon case of tests/app/run_program_test.py).
 set -euo pipefail
@@ -17,9 +15,6 @@ fail() { echo "xscreensaver: FAILED: $*"; exit 1; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$SORVEL2_ROOT/build-package/linux/CMakeCache.txt")
 deb=$SORVEL2_ROOT/dist/sorvel2_${version}_amd64.deb
 [ -f "$deb" ] || fail "no $deb (the package stage makes it)"
-cache=${SORVEL2_ROOT_CACHE:-/var/cache/sorvel2}
-bare=$cache/debian12-minbase.tar
-[ -f "$bare" ] || fail "no bare Debian 12 root in $bare (the package stage makes it)"
 work=$(mktemp -d)
 root=$SORVEL2_CI_BUILD/xscreensaver/debian12
 # A root is removed only once its /proc is unmounted.
@@ -31,11 +26,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-rm -rf "$root" && mkdir -p "$root" && tar -C "$root" -xf "$bare"
+bare_debian12 "$root" || fail "no minimal Debian 12 root"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/"
-mkdir -p "$cache/archives"
-find "$cache/archives" -name '*.deb' -exec cp -t "$root/var/cache/apt/archives/" {} +
+cached_debs_into "$root"
 mount -t proc proc "$root/proc"
 # NOTE: the root is thrown away afterwards, so dpkg need not sync every
 # file it unpacks (half the install time on a busy machine).
@@ -47,7 +41,7 @@ in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root 
 in_root bash -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
   /tmp/$(basename "$deb") xscreensaver" > "$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "apt-get install of the package and xscreensaver in a fresh Debian 12"; }
-find "$root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -nt "$cache/archives/" {} +
+cached_debs_from "$root"
 installed=$(date +%s)
 echo "xscreensaver: the package and xscreensaver $(in_root dpkg-query -W -f='${Version}' xscreensaver) installed" \
      "into a fresh Debian 12 with $(grep -c '^Setting up ' "$work/install.log") packages" \

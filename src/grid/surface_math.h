@@ -3,22 +3,11 @@
 // lattice edge.
 #pragma once
 
+#include "grid/exact_float.h"
 #include "grid/vector.h"
 
 #include <cfloat>
 #include <cstdint>
-
-// The results are the same bit for bit on every route, level and thread
-// count, and the sparse route's bounds hold, only if every operation is
-// rounded once to its type as written: no fast-math, no wider intermediates.
-// NOTE: the build sets the flags (cmake/Sorvel2Defaults.cmake); this stops a
-// build that overrides them.
-#if defined(__FAST_MATH__)
-#error "sorvel2's field and polygoniser need IEEE arithmetic: build without -ffast-math"
-#endif
-#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
-#error "sorvel2's field and polygoniser need float and double evaluated in their own precision (FLT_EVAL_METHOD 0)"
-#endif
 
 // A sample coordinate: (n - Size/2) * CellSize + Center, with a real half,
 // evaluated in double and rounded once to 32 bits.
