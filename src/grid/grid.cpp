@@ -39,8 +39,14 @@ void AdviseHugePages([[maybe_unused]] TArray<T>& Array) {
 } // namespace
 
 std::int64_t SerialClockNs() {
+#ifdef __EMSCRIPTEN__
+    // NOTE: the page runs one thread and times no serial share: no clock
+    // (and no clock glue in its module).
+    return 0;
+#else
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+#endif
 }
 
 TGrid::TCounts TGrid::CountsFor(std::int32_t SX, std::int32_t SY, std::int32_t SZ) {
