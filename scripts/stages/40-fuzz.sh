@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Fuzz every reader that takes outside input, for a bounded time each
-# (SORVEL2_FUZZ_SECONDS, default 45), from its committed corpus and with its
+# (SORVEL2_FUZZ_SECONDS, default 30), from its committed corpus and with its
 # dictionary. The readers read from memory, so a run costs microseconds.
 # Any finding fails the stage.
 set -euo pipefail
 dir=$SORVEL2_CI_BUILD/fuzz
-seconds=${SORVEL2_FUZZ_SECONDS:-45}
+seconds=${SORVEL2_FUZZ_SECONDS:-30}
 CC=clang-14 CXX=clang++-14 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DSORVEL2_FUZZ=ON -DSORVEL2_ENGINE_ONLY=ON -DSORVEL2_BUILD_TESTS=OFF -DSORVEL2_BUILD_BENCH=OFF \
       -DSORVEL2_BUILD_TOOLS=OFF >/dev/null
