@@ -5,6 +5,7 @@
 #pragma once
 
 #include "grid/grid.h"
+#include "grid/surface_kernels.h"
 #include "grid/surface_math.h"
 
 #include <cstdint>
@@ -105,3 +106,49 @@ inline void CrossRow(const TSurfaceJob& Job, std::int64_t j, std::int64_t k, con
     if (RowAbove != nullptr) ForEachDifference(Row, RowAbove, words, [&](std::int64_t i) { cross.Y(i, j, k); });
     if (LayerAbove != nullptr) ForEachDifference(Row, LayerAbove, words, [&](std::int64_t i) { cross.Z(i, j, k); });
 }
+
+// The crossed edges of one axis waiting to be computed, a few hundred at a
+// time, so that the instruction level's kernel takes them many at once.
+// An edge writes only its own element, so the order they are computed in
+// does not matter.
+class TEdgeBatch {
+public:
+    TEdgeBatch(const TSurfaceJob& Job, int Axis) : Kernels_(*Job.Kernels) {
+        TGrid& g = *Job.Grid;
+        const std::int64_t vx = g.SizeX + 1, vxy = vx * (g.SizeY + 1);
+        Batch_ = {g.Values.Data(), vx, vxy, Axis == 0 ? 1 : Axis == 1 ? vx : vxy, Samples_, Elements_, Starts_, 0,
+                  g.CellSize, Axis == 0 ? g.EdgesX.Data() : Axis == 1 ? g.EdgesY.Data() : g.EdgesZ.Data(), Axis};
+    }
+    TEdgeBatch(const TEdgeBatch&) = delete;
+    TEdgeBatch& operator=(const TEdgeBatch&) = delete;
+    ~TEdgeBatch() { Flush(); }
+
+    // The edges of the set bits b of Bits: from sample Sample + b, with
+    // element Element + Stride * b and start Starts[StartStep * b].
+    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, const float* Starts,
+             std::int64_t StartStep) {
+        if (Bits == 0) return;
+        if (Batch_.Count > kCapacity - 64) Flush();
+        std::int32_t q = Batch_.Count;
+        for (; Bits != 0; Bits &= Bits - 1, ++q) {
+            const int b = __builtin_ctzll(Bits);
+            Samples_[q] = static_cast<std::int32_t>(Sample + b);
+            Elements_[q] = static_cast<std::int32_t>(Element + Stride * b);
+            Starts_[q] = Starts[StartStep * b];
+        }
+        Batch_.Count = q;
+    }
+
+    void Flush() {
+        if (Batch_.Count > 0) Kernels_.Crossings(Batch_);
+        Batch_.Count = 0;
+    }
+
+private:
+    static constexpr std::int32_t kCapacity = 256;
+    const TSurfaceKernels& Kernels_;
+    TCrossBatch Batch_;
+    std::int32_t Samples_[kCapacity];
+    std::int32_t Elements_[kCapacity];
+    float Starts_[kCapacity];
+};

@@ -1,6 +1,8 @@
 #include "grid/surface_kernels.h"
 
+#include "grid/grid.h"
 #include "grid/simd.h"
+#include "grid/surface_math.h"
 
 #include <cstring>
 
@@ -44,6 +46,24 @@ inline std::int32_t ActiveTail(const std::uint8_t* Row, std::int64_t sx, std::in
 }
 
 // --- Portable -----------------------------------------------------------------
+
+// The moving coordinate of an edge point along each axis.
+constexpr float TVector::*kMoving[3] = {&TVector::x, &TVector::y, &TVector::z};
+
+// Edges From .. Count-1 of a batch one at a time.
+inline void CrossingsTail(const TCrossBatch& B, std::int32_t From) {
+    const std::int64_t vx = B.RowStride, vxy = B.LayerStride;
+    for (std::int32_t q = From; q < B.Count; ++q) {
+        const float* p = B.Values + B.Samples[q];
+        const float* r = p + B.Step;
+        const TVector g0{p[1] - p[0], p[vx] - p[0], p[vxy] - p[0]};
+        const TVector g1{r[1] - r[0], r[vx] - r[0], r[vxy] - r[0]};
+        TEdgeVertex& e = B.Edges[B.Elements[q]];
+        Crossing(p[0], r[0], g0, g1, B.Starts[q], B.CellSize, e.Position.*kMoving[B.Axis], e.Normal);
+    }
+}
+
+void CrossingsPortable(const TCrossBatch& B) { CrossingsTail(B, 0); }
 
 void ClassifyRowPortable(const float* v, std::int64_t n, std::uint8_t* inside, std::uint64_t* bits) {
     for (std::int64_t w = 0; w * 64 < n; ++w) {
@@ -184,6 +204,64 @@ SORVEL2_TARGET_AVX2 std::int32_t ActiveCubesAvx2(const std::uint8_t* Row, std::i
     return ActiveTail(Row, sx, sxy, i, Count, Where, Cases, found);
 }
 
+// Eight edges at a time: the values gathered, Crossing's operations in the
+// same order on eight lanes (four for the double ones), so each lane rounds
+// as the scalar code does.
+template <bool AlongX>
+SORVEL2_TARGET_AVX2 void CrossingsAvx2Of(const TCrossBatch& B) {
+    const float* v = B.Values;
+    const std::int64_t vx = B.RowStride, vxy = B.LayerStride, step = B.Step;
+    const __m256d cell = _mm256_set1_pd(static_cast<double>(B.CellSize));
+    float TVector::*const moving = kMoving[B.Axis];
+    std::int32_t q = 0;
+    for (; q + 8 <= B.Count; q += 8) {
+        const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(B.Samples + q));
+        const __m256 a = _mm256_i32gather_ps(v, n, 4), ax = _mm256_i32gather_ps(v + 1, n, 4);
+        const __m256 ay = _mm256_i32gather_ps(v + vx, n, 4), az = _mm256_i32gather_ps(v + vxy, n, 4);
+        const __m256 b = AlongX ? ax : _mm256_i32gather_ps(v + step, n, 4);
+        const __m256 bx = _mm256_i32gather_ps(v + step + 1, n, 4);
+        const __m256 by = _mm256_i32gather_ps(v + step + vx, n, 4), bz = _mm256_i32gather_ps(v + step + vxy, n, 4);
+        // t = a / (a - b) in double, rounded to float.
+        const __m256d alo = _mm256_cvtps_pd(_mm256_castps256_ps128(a)), ahi = _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1));
+        const __m256d blo = _mm256_cvtps_pd(_mm256_castps256_ps128(b)), bhi = _mm256_cvtps_pd(_mm256_extractf128_ps(b, 1));
+        const __m128 tlo = _mm256_cvtpd_ps(_mm256_div_pd(alo, _mm256_sub_pd(alo, blo)));
+        const __m128 thi = _mm256_cvtpd_ps(_mm256_div_pd(ahi, _mm256_sub_pd(ahi, bhi)));
+        const __m256 t = _mm256_set_m128(thi, tlo);
+        // The moving coordinate: t * CellSize + Start in double.
+        const __m256 start = _mm256_loadu_ps(B.Starts + q);
+        const __m128 mlo = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(tlo), cell),
+                                                          _mm256_cvtps_pd(_mm256_castps256_ps128(start))));
+        const __m128 mhi = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(thi), cell),
+                                                          _mm256_cvtps_pd(_mm256_extractf128_ps(start, 1))));
+        // The normal: (G1 - G0) * t + G0, component by component.
+        const __m256 g0x = _mm256_sub_ps(ax, a), g0y = _mm256_sub_ps(ay, a), g0z = _mm256_sub_ps(az, a);
+        const __m256 g1x = _mm256_sub_ps(bx, b), g1y = _mm256_sub_ps(by, b), g1z = _mm256_sub_ps(bz, b);
+        const __m256 nx = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(g1x, g0x), t), g0x);
+        const __m256 ny = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(g1y, g0y), t), g0y);
+        const __m256 nz = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(g1z, g0z), t), g0z);
+        alignas(32) float m[8], x[8], y[8], z[8];
+        _mm_store_ps(m, mlo);
+        _mm_store_ps(m + 4, mhi);
+        _mm256_store_ps(x, nx);
+        _mm256_store_ps(y, ny);
+        _mm256_store_ps(z, nz);
+        for (int l = 0; l < 8; ++l) {
+            TEdgeVertex& e = B.Edges[B.Elements[q + l]];
+            e.Position.*moving = m[l];
+            e.Normal = TVector{x[l], y[l], z[l]};
+        }
+    }
+    CrossingsTail(B, q);
+}
+
+SORVEL2_TARGET_AVX2 void CrossingsAvx2(const TCrossBatch& B) {
+    if (B.Step == 1) {
+        CrossingsAvx2Of<true>(B);
+    } else {
+        CrossingsAvx2Of<false>(B);
+    }
+}
+
 // --- AVX-512 ------------------------------------------------------------------
 
 SORVEL2_TARGET_AVX512 void ClassifyRowAvx512(const float* v, std::int64_t n, std::uint8_t* inside,
@@ -253,24 +331,24 @@ SORVEL2_TARGET_AVX512 std::int32_t ActiveCubesAvx512(const std::uint8_t* Row, st
 // The table of each level, by TSimdLevel.
 #if SORVEL2_X86_SIMD
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
-    {ClassifyRowPortable, ActiveCubesPortable},
-    {ClassifyRowSse2, ActiveCubesSse2},
-    {ClassifyRowAvx2, ActiveCubesAvx2},
-    {ClassifyRowAvx512, ActiveCubesAvx512},
+    {ClassifyRowPortable, ActiveCubesPortable, CrossingsPortable},
+    {ClassifyRowSse2, ActiveCubesSse2, CrossingsPortable},
+    {ClassifyRowAvx2, ActiveCubesAvx2, CrossingsAvx2},
+    {ClassifyRowAvx512, ActiveCubesAvx512, CrossingsAvx2},
 };
 #elif SORVEL2_SIMD4
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
-    {ClassifyRowSse2, ActiveCubesSse2},
-    {ClassifyRowSse2, ActiveCubesSse2},
-    {ClassifyRowSse2, ActiveCubesSse2},
-    {ClassifyRowSse2, ActiveCubesSse2},
+    {ClassifyRowSse2, ActiveCubesSse2, CrossingsPortable},
+    {ClassifyRowSse2, ActiveCubesSse2, CrossingsPortable},
+    {ClassifyRowSse2, ActiveCubesSse2, CrossingsPortable},
+    {ClassifyRowSse2, ActiveCubesSse2, CrossingsPortable},
 };
 #else
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
-    {ClassifyRowPortable, ActiveCubesPortable},
-    {ClassifyRowPortable, ActiveCubesPortable},
-    {ClassifyRowPortable, ActiveCubesPortable},
-    {ClassifyRowPortable, ActiveCubesPortable},
+    {ClassifyRowPortable, ActiveCubesPortable, CrossingsPortable},
+    {ClassifyRowPortable, ActiveCubesPortable, CrossingsPortable},
+    {ClassifyRowPortable, ActiveCubesPortable, CrossingsPortable},
+    {ClassifyRowPortable, ActiveCubesPortable, CrossingsPortable},
 };
 #endif
 
