@@ -305,24 +305,11 @@ private:
         const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
         const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
         if (j0 > j1 || k0 > k1) return;
-        const std::int64_t vx = Sx + 1, vxy = vx * (Sy + 1);
-        // Element of the y- and z-edge from sample (i, j, k): j + yStride *
-        // i + (Sy - 1) * k and k + zStride * i + (Sz - 1) * Sx * j.
-        const std::int64_t yStride = (Sy - 1) * Sz, zStride = Sz - 1;
-        TEdgeBatch x(Job, 0), y(Job, 1), z(Job, 2);
+        TRowCrossings crossings(Job);
         for (std::int64_t k = k0; k <= k1; ++k)
-            for (std::int64_t j = j0; j <= j1; ++j) {
-                const std::uint64_t* row = ClassRow(j, k);
-                const std::uint64_t* nextY = j + 1 < Sy ? ClassRow(j + 1, k) : nullptr;
-                const std::uint64_t* nextZ = k + 1 < Sz ? ClassRow(j, k + 1) : nullptr;
-                const std::int64_t n = vx * j + vxy * k;
-                const std::int64_t ex = (Sx - 1) * (j + Sy * k), ey = j + (Sy - 1) * k, ez = k + zStride * Sx * j;
-                for (std::int64_t w = 0, i = 0; w < Words; ++w, i += 64) {
-                    x.Add(CrossedX(row, w, Words, Sx), n + i, ex + i, 1, Job.LineX + i, 1);
-                    if (nextY != nullptr) y.Add(row[w] ^ nextY[w], n + i, ey + yStride * i, yStride, Job.LineY + j, 0);
-                    if (nextZ != nullptr) z.Add(row[w] ^ nextZ[w], n + i, ez + zStride * i, zStride, Job.LineZ + k, 0);
-                }
-            }
+            for (std::int64_t j = j0; j <= j1; ++j)
+                crossings.Row(j, k, ClassRow(j, k), j + 1 < Sy ? ClassRow(j + 1, k) : nullptr,
+                              k + 1 < Sz ? ClassRow(j, k + 1) : nullptr);
     }
 
     // B of classified row (j, k) into Out (SampleWords words): the samples
