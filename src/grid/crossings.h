@@ -11,15 +11,6 @@
 
 #include <cstdint>
 
-// Word W of the crossed x-edges of a row of inside bits (Words words): bit
-// i set when flags i and i+1 differ, for i up to SizeX-2.
-inline std::uint64_t CrossedX(const std::uint64_t* Row, std::int64_t W, std::int64_t Words, std::int64_t SizeX) {
-    const std::uint64_t carry = W + 1 < Words ? Row[W + 1] << 63 : 0;
-    std::uint64_t d = Row[W] ^ (Row[W] >> 1 | carry);
-    if (W == Words - 1) d &= (SizeX - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (SizeX - 1) % 64);
-    return d;
-}
-
 // The crossed edges of one axis waiting to be computed, a few hundred at a
 // time, so that the instruction level's kernel takes them many at once.
 // An edge writes only its own element, so the order they are computed in
@@ -37,17 +28,25 @@ public:
     ~TEdgeBatch() { Flush(); }
 
     // The edges of the set bits b of Bits: from sample Sample + b, with
-    // element Element + Stride * b and start Starts[StartStep * b].
-    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, const float* Starts,
-             std::int64_t StartStep) {
-        if (Bits == 0) return;
-        if (Batch_.Count > kCapacity - 64) Flush();
-        std::int32_t q = Batch_.Count;
+    // element Element + Stride * b and start Starts[b] (along x, where each
+    // edge has its own) or Start.
+    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, const float* Starts) {
+        std::int32_t q = Reserve();
         for (; Bits != 0; Bits &= Bits - 1, ++q) {
             const int b = __builtin_ctzll(Bits);
             Samples_[q] = static_cast<std::int32_t>(Sample + b);
             Elements_[q] = static_cast<std::int32_t>(Element + Stride * b);
-            Starts_[q] = Starts[StartStep * b];
+            Starts_[q] = Starts[b];
+        }
+        Batch_.Count = q;
+    }
+    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, float Start) {
+        std::int32_t q = Reserve();
+        for (; Bits != 0; Bits &= Bits - 1, ++q) {
+            const int b = __builtin_ctzll(Bits);
+            Samples_[q] = static_cast<std::int32_t>(Sample + b);
+            Elements_[q] = static_cast<std::int32_t>(Element + Stride * b);
+            Starts_[q] = Start;
         }
         Batch_.Count = q;
     }
@@ -59,6 +58,11 @@ public:
 
 private:
     static constexpr std::int32_t kCapacity = 256;
+    // Where the next word's edges go, with room for all 64.
+    std::int32_t Reserve() {
+        if (Batch_.Count > kCapacity - 64) Flush();
+        return Batch_.Count;
+    }
     const TSurfaceKernels& Kernels_;
     TCrossBatch Batch_;
     std::int32_t Samples_[kCapacity];
@@ -72,7 +76,8 @@ class TRowCrossings {
 public:
     explicit TRowCrossings(const TSurfaceJob& Job)
         : Job_(Job), Sx_(Job.Grid->SizeX), Sy_(Job.Grid->SizeY), Sz_(Job.Grid->SizeZ), Vx_(Sx_ + 1),
-          Vxy_(Vx_ * (Sy_ + 1)), Words_((Sx_ + 63) / 64), X_(Job, 0), Y_(Job, 1), Z_(Job, 2) {}
+          Vxy_(Vx_ * (Sy_ + 1)), Words_((Sx_ + 63) / 64),
+          LastX_((Sx_ - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (Sx_ - 1) % 64)), X_(Job, 0), Y_(Job, 1), Z_(Job, 2) {}
 
     // Row (j, k), whose inside bits are Row (bit i for sample i, none past
     // SizeX - 1): its crossed x-edges, its y-edges to row j+1 (bits
@@ -85,16 +90,24 @@ public:
         // ey + (SizeY - 1) * SizeZ * i and ez + (SizeZ - 1) * i.
         const std::int64_t ex = (Sx_ - 1) * (j + Sy_ * k), ey = j + (Sy_ - 1) * k, ez = k + (Sz_ - 1) * Sx_ * j;
         const std::int64_t yStride = (Sy_ - 1) * Sz_, zStride = Sz_ - 1;
+        const float startY = Job_.LineY[j], startZ = Job_.LineZ[k];
         for (std::int64_t w = 0, i = 0; w < Words_; ++w, i += 64) {
-            X_.Add(CrossedX(Row, w, Words_, Sx_), n + i, ex + i, 1, Job_.LineX + i, 1);
-            if (RowAbove != nullptr) Y_.Add(Row[w] ^ RowAbove[w], n + i, ey + yStride * i, yStride, Job_.LineY + j, 0);
-            if (LayerAbove != nullptr)
-                Z_.Add(Row[w] ^ LayerAbove[w], n + i, ez + zStride * i, zStride, Job_.LineZ + k, 0);
+            // Bit b of x: flags i + b and i + b + 1 differ (the last sample
+            // has no x-edge).
+            const bool last = w + 1 == Words_;
+            const std::uint64_t x = (Row[w] ^ (Row[w] >> 1 | (last ? 0 : Row[w + 1] << 63))) & (last ? LastX_ : ~0ull);
+            const std::uint64_t y = RowAbove != nullptr ? Row[w] ^ RowAbove[w] : 0;
+            const std::uint64_t z = LayerAbove != nullptr ? Row[w] ^ LayerAbove[w] : 0;
+            if ((x | y | z) == 0) continue;
+            if (x != 0) X_.Add(x, n + i, ex + i, 1, Job_.LineX + i);
+            if (y != 0) Y_.Add(y, n + i, ey + yStride * i, yStride, startY);
+            if (z != 0) Z_.Add(z, n + i, ez + zStride * i, zStride, startZ);
         }
     }
 
 private:
     const TSurfaceJob& Job_;
     const std::int64_t Sx_, Sy_, Sz_, Vx_, Vxy_, Words_;
+    const std::uint64_t LastX_;  // the x-edges' bits in a row's last word
     TEdgeBatch X_, Y_, Z_;
 };
