@@ -77,7 +77,7 @@ public:
     explicit TRowCrossings(const TSurfaceJob& Job)
         : Job_(Job), Sx_(Job.Grid->SizeX), Sy_(Job.Grid->SizeY), Sz_(Job.Grid->SizeZ), Vx_(Sx_ + 1),
           Vxy_(Vx_ * (Sy_ + 1)), Words_((Sx_ + 63) / 64),
-          LastX_((Sx_ - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (Sx_ - 1) % 64)), X_(Job, 0), Y_(Job, 1), Z_(Job, 2) {}
+          LastX_((Sx_ - 1) % 64 <= 0 ? 0 : ~0ull >> (64 - (Sx_ - 1) % 64)), X_(Job, 0), Y_(Job, 1), Z_(Job, 2) {}
 
     // Row (j, k), whose inside bits are Row (bit i for sample i, none past
     // SizeX - 1): its crossed x-edges, its y-edges to row j+1 (bits
