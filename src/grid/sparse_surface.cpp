@@ -165,11 +165,19 @@ public:
     }
 
     // Block row by of step Step of the streamed call (TGrid::RunStreamRows).
-    void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step) {
+    // Part: the thread's own part of the step (its stage for the runs).
+    void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step, int Part) {
         if (Step < Nbz) Bound(by, Step);
         if (Step - 2 >= 0 && Step - 2 < Nbz) Touch(by, Step - 2);
         if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
-        if (Step - 5 >= 0 && Step - 5 < Nbz) CrossBlockRow(Job, by, Step - 5);
+        const std::int64_t crossed = Step - TGrid::kStreamCrossLag;
+        if (crossed >= 0 && crossed < Nbz) {
+            CrossBlockRow(Job, by, crossed);
+            // The row's cubes read the inside bits up to the first layer of
+            // the block layer above (pass 1, done four steps ago) and the
+            // touch of the block rows around (pass 2, two steps ago).
+            if (G.RecordRuns_) G.RecordBlockRow(by, crossed, Part);
+        }
     }
 
     // Pass 4 on block layer bz: the crossed edges of its touching block
@@ -448,6 +456,74 @@ private:
     const std::uint64_t LastSampleWord;  // all samples' bits in the last word
 };
 
+void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t StageRefs) {
+    if (BlockField_ == nullptr || ClassBits_.Count() == 0) return;
+    // A run's offsets are 32-bit and a cube has at most 15 refs.
+    RunSlotRefs_ = std::clamp<std::int64_t>(SlotRefs, 15, std::numeric_limits<std::int32_t>::max() / kRunSlots);
+    RunStageRefs_ = std::clamp<std::int64_t>(StageRefs, 15, std::numeric_limits<std::int32_t>::max() / kMaxThreads);
+    RunRefs_.Create(kRunSlots * RunSlotRefs_);
+    RunStage_.Create(kMaxThreads * RunStageRefs_);
+    Runs_.Create(kRunSlots * static_cast<std::int64_t>(BlocksY()));
+}
+
+// The runs of block row (BY, BZ): its cube rows' triangles as the
+// addresses of their vertices, in cube order, recorded on the thread's
+// stage and then copied into the slot of block layer BZ with one
+// reservation. A row that does not fit the stage or the slot is left to
+// the caller (Fits 0). The vertices are those EmitCube hands on: the case's
+// row of TriTable, each triangle reversed, slot s of cube (i, j, k) at its
+// axis's corner-0 element plus the slot's offset (the cube wiring).
+void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
+    const std::int64_t slot = BZ % kRunSlots;
+    TEmissionRun& run = Runs_[static_cast<std::size_t>(BY + BlocksY() * slot)];
+    const TEdgeVertex** stage = RunStage_.Data() + RunStageRefs_ * Part;
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ, ox = sx - 1, oy = sy - 1, oz = sz - 1;
+    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
+                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
+    const std::int64_t limit = RunStageRefs_ - 15;
+    // In locals: the stage's stores are of pointers to vertices, which as far
+    // as the compiler knows could be the arrays' own pointers.
+    const TEdgeVertex* const ex = EdgesX.Data();
+    const TEdgeVertex* const ey = EdgesY.Data();
+    const TEdgeVertex* const ez = EdgesZ.Data();
+    const std::int64_t yStep = oy * sz, zStep = oz;
+    std::int64_t n = 0, walked = 0;
+    bool fits = true;
+    std::uint32_t end[kBlockSize] = {};
+    for (std::int64_t q = 0; q < kBlockSize; ++q) {
+        const std::int64_t k = BZ * kBlockSize + q;
+        if (k + 1 < SizeZ && fits)
+            walked += ScanCubesSparse<false>(k, BY * kBlockSize, BY * kBlockSize + kBlockSize - 1,
+                                             [&](std::int64_t i, std::int64_t j, unsigned Case) {
+                                                 if (n > limit) {
+                                                     fits = false;
+                                                     return;
+                                                 }
+                                                 const TEdgeVertex* at[3] = {ex + (i + ox * (j + sy * k)),
+                                                                             ey + (j + oy * k + yStep * i),
+                                                                             ez + (k + oz * sx * j + zStep * i)};
+                                                 const std::int8_t* tri = TriTable[Case];
+                                                 for (; *tri != -1; tri += 3) {
+                                                     stage[n] = at[kEdgeAxis[tri[2]]] + offset[tri[2]];
+                                                     stage[n + 1] = at[kEdgeAxis[tri[1]]] + offset[tri[1]];
+                                                     stage[n + 2] = at[kEdgeAxis[tri[0]]] + offset[tri[0]];
+                                                     n += 3;
+                                                 }
+                                             });
+        end[q] = static_cast<std::uint32_t>(n);
+    }
+    const std::int64_t start = fits && n > 0 ? RunUsed_[slot].fetch_add(n, std::memory_order_relaxed) : 0;
+    if (!fits || start + n > RunSlotRefs_) {
+        run.Fits = 0;
+        return;
+    }
+    std::copy(stage, stage + n, RunRefs_.Data() + RunSlotRefs_ * slot + start);
+    run.Start = static_cast<std::uint32_t>(start);
+    for (std::int64_t q = 0; q < kBlockSize; ++q) run.End[q] = static_cast<std::uint32_t>(start) + end[q];
+    run.Walked = static_cast<std::uint32_t>(walked);
+    run.Fits = 1;
+}
+
 void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     BlockField_ = std::move(Field);
     InsideKnown_ = false;
@@ -458,6 +534,10 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
         for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_, &RowClass_, &RowInside_}) a->Release();
         TouchBits_.Release();
         ClassBits_.Release();
+        RunRefs_.Release();
+        RunStage_.Release();
+        Runs_.Release();
+        RunSlotRefs_ = RunStageRefs_ = 0;
         return;
     }
     // The sparse route writes a few samples here and there, a different few
@@ -476,6 +556,11 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     RowInside_.Create(rows);
     TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
+    // Room for the emission runs: a block layer of the shipped scenes leaves
+    // well under one vertex per cube column (about a third at grid 256 with
+    // 50 balls), a block row a few per cube of a row.
+    const std::int64_t sx = SizeX, sy = SizeY;
+    SizeEmissionRuns(2 * sx * sy + 64, 32 * sx + 64);
 }
 
 bool TGrid::SparseThisCall() {
@@ -508,7 +593,7 @@ bool TGrid::StartSparse() {
     assert((!InsideKnown_ || InsideHash() == InsideLeft_) && "Inside was written without TGrid::InsideWritten()");
     if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
     if (!BlockField_->Begin(*this)) return false;
-    Stats_ = {true, 0, 0, 0, 0};
+    Stats_ = {true, 0, 0, 0, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -530,7 +615,7 @@ void TGrid::FillDense() {
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
-    Stats_ = {false, Values.Count(), cubes, 0, 0};
+    Stats_ = {false, Values.Count(), cubes, 0, 0, 0, 0};
 }
 
 void TGrid::FillSamples() {
@@ -556,36 +641,32 @@ void TGrid::StartSparseStream() {
     TSparsePass(*this).Coarse();
     const int parts = PartsFor(static_cast<std::int64_t>(Values.Count()));
     Helpers_ = parts - 1;
+    // Alone, the caller emits as it goes: recording would only add work.
+    RecordRuns_ = Helpers_ > 0 && Runs_.Count() > 0;
 }
 
-void TGrid::RunStreamRows() {
+void TGrid::RunStreamRows(int Part) {
     TSparsePass pass(*this);
     const std::int64_t rows = BlocksY();
     for (std::int64_t by; (by = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < rows;)
-        pass.StreamRow(Job_, by, StreamStep_);
+        pass.StreamRow(Job_, by, StreamStep_, Part);
 }
 
 void TGrid::StartSparseStep(std::int64_t Step) {
     StreamStep_ = Step;
     StreamNext_.store(0, std::memory_order_relaxed);
-    WorkersDone_.store(0, std::memory_order_relaxed);
+    // The slot of the layer recorded in this step: the caller handed on the
+    // layer before in it a step or more ago.
+    if (RecordRuns_ && Step >= kStreamCrossLag)
+        RunUsed_[(Step - kStreamCrossLag) % kRunSlots].store(0, std::memory_order_relaxed);
     if (Helpers_ > 0)
         StartParts(
             Helpers_,
-            [](void* grid, int) {
-                TGrid& g = *static_cast<TGrid*>(grid);
-                g.RunStreamRows();
-                if (!g.TimeSerial) return;
-                // The latest finish of any worker: WaitParts orders it before the caller reads it.
-                const std::int64_t now = SerialClockNs();
-                std::int64_t seen = g.WorkersDone_.load(std::memory_order_relaxed);
-                while (seen < now && !g.WorkersDone_.compare_exchange_weak(seen, now, std::memory_order_relaxed)) {
-                }
-            },
+            [](void* grid, int part) { static_cast<TGrid*>(grid)->RunStreamRows(part); },
             this);
 }
 
 void TGrid::FinishSparseStep() {
-    RunStreamRows();
+    RunStreamRows(Helpers_);
     if (Helpers_ > 0) WaitParts();
 }
