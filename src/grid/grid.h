@@ -272,11 +272,12 @@ public:
     // route's arrays (run-time error 201 or 203 when they cannot be had).
     void UseBlockField(std::unique_ptr<TBlockField> Field);
     // Set-up: the room of the emission runs the workers record for the
-    // calling thread (refs per slot of a block layer, and per thread while
-    // a block row is recorded). UseBlockField sizes them for ordinary
-    // surfaces; a block row that does not fit is emitted by the calling
-    // thread itself, which gives the same calls. Tests make them small.
-    void SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t StageRefs);
+    // calling thread, in cubes per block layer in flight (SlotRefs), and
+    // the pieces of it a thread takes at a time (ChunkRefs). UseBlockField
+    // sizes them for ordinary surfaces; a block row that does not fit is
+    // emitted by the calling thread itself, which gives the same calls.
+    // Tests make them small.
+    void SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs);
     TBlockField* BlockField() const { return BlockField_.get(); }
     TFieldRoute Route = TFieldRoute::Sparse;
 
@@ -362,7 +363,7 @@ public:
                static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
                RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
                8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count()) +
-               8 * (static_cast<std::int64_t>(RunRefs_.Count()) + RunStage_.Count()) +
+               4 * static_cast<std::int64_t>(RunRefs_.Count()) +
                static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count();
     }
 
@@ -401,16 +402,18 @@ private:
     int CubeVertices(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Visit&& Fn) const;
 
     // Emission runs. With worker threads, the streamed call has the workers
-    // record each block row's triangles, as it crosses the row's edges,
-    // into a run of the vertices' addresses, a slot of runs per block layer
-    // in flight; the calling thread then only hands those vertices to the
-    // sink, in cube order. A layer is recorded in step
+    // find each block row's cubes with corners of both classes, as they
+    // cross the row's edges, and record them (a ref: i | row in the block
+    // row << 10 | case << 12) in a run, a slot of runs per block layer in
+    // flight (each thread filling a chunk of the slot it took, so that
+    // threads seldom meet); the calling thread then only emits those cubes,
+    // in cube order, without looking for them. A layer is recorded in step
     // (layer + kStreamCrossLag) and handed on in step (layer +
     // kStreamEmitLag); a slot is cleared when its next layer's step starts,
     // after the caller is done with the layer before.
     struct TEmissionRun {
         std::uint32_t Start;            // its first ref in the slot
-        std::uint32_t End[kBlockSize];  // the end of each cube layer's refs
+        std::uint32_t End[kBlockSize];  // the end of each cube layer's refs, from Start
         std::uint32_t Walked;           // cubes it looked at
         std::uint32_t Fits;             // 0: the caller emits the row itself
     };
@@ -419,12 +422,15 @@ private:
     void RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part);
     template <class Sink>
     std::int64_t ReplayBlockLayer(std::int64_t L, Sink&& Emit) const;
-    TArray<const TEdgeVertex*> RunRefs_;   // kRunSlots slots of RunSlotRefs_ refs
-    TArray<const TEdgeVertex*> RunStage_;  // a stage of RunStageRefs_ refs per thread
-    TArray<TEmissionRun> Runs_;       // kRunSlots slots of BlocksY() runs
+    TArray<std::uint32_t> RunRefs_;  // kRunSlots slots of RunSlotRefs_ refs
+    TArray<TEmissionRun> Runs_;           // kRunSlots slots of BlocksY() runs
     std::int64_t RunSlotRefs_ = 0;
-    std::int64_t RunStageRefs_ = 0;
-    std::atomic<std::int64_t> RunUsed_[kRunSlots] = {};  // refs taken in each slot
+    std::int64_t RunChunkRefs_ = 0;
+    std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks
+    struct TRunChunk {
+        std::int64_t At = 0, End = 0;  // a thread's next ref and the end of its chunk
+    };
+    TRunChunk RunChunks_[kRunSlots][kMaxThreads] = {};
     bool RecordRuns_ = false;  // this streamed call records runs
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
@@ -653,15 +659,14 @@ std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
     return EmitRowsSparse(k, 0, SizeY - 2, Emit);
 }
 
-// Block layer L's triangles from the runs its block rows left: the refs'
-// vertices to the sink, cube layer by cube layer, block row by block row
-// (cube order), and the rows that did not fit emitted here. Returns the
-// cubes visited.
+// Block layer L's triangles from the runs its block rows left: the cubes
+// recorded, cube layer by cube layer, block row by block row (cube order),
+// and the rows that did not fit emitted here. Returns the cubes visited.
 template <class Sink>
 std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
     const std::int64_t nby = BlocksY(), slot = L % kRunSlots;
     const TEmissionRun* runs = Runs_.Data() + nby * slot;
-    const TEdgeVertex* const* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
+    const std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
     std::int64_t walked = 0;
     for (std::int64_t by = 0; by < nby; ++by) {
         if (runs[by].Fits != 0) {
@@ -679,15 +684,12 @@ std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
                 walked += EmitRowsSparse(k, by * kBlockSize, by * kBlockSize + kBlockSize - 1, Emit);
                 continue;
             }
-            const std::uint32_t first = q == 0 ? run.Start : run.End[q - 1], last = run.End[q];
-            // The sink reads each vertex: the one a few on is fetched meanwhile.
-            std::uint32_t n = first;
-            for (; n + 8 < last; ++n) {
-                __builtin_prefetch(refs[n + 8]);
-                Emit(*refs[n]);
+            const std::uint32_t* ref = refs + run.Start + (q == 0 ? 0 : run.End[q - 1]);
+            const std::uint32_t* last = refs + run.Start + run.End[q];
+            for (; ref < last; ++ref) {
+                if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
+                EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
             }
-            for (; n < last; ++n) Emit(*refs[n]);
-            Stats_.Triangles += (last - first) / 3;
         }
     }
     return walked;

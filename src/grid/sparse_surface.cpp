@@ -456,70 +456,63 @@ private:
     const std::uint64_t LastSampleWord;  // all samples' bits in the last word
 };
 
-void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t StageRefs) {
+void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs) {
     if (BlockField_ == nullptr || ClassBits_.Count() == 0) return;
-    // A run's offsets are 32-bit and a cube has at most 15 refs.
-    RunSlotRefs_ = std::clamp<std::int64_t>(SlotRefs, 15, std::numeric_limits<std::int32_t>::max() / kRunSlots);
-    RunStageRefs_ = std::clamp<std::int64_t>(StageRefs, 15, std::numeric_limits<std::int32_t>::max() / kMaxThreads);
+    // A run's offsets are 32-bit.
+    RunSlotRefs_ = std::clamp<std::int64_t>(SlotRefs, 0, std::numeric_limits<std::int32_t>::max() / kRunSlots);
+    RunChunkRefs_ = std::max<std::int64_t>(ChunkRefs, 1);
     RunRefs_.Create(kRunSlots * RunSlotRefs_);
-    RunStage_.Create(kMaxThreads * RunStageRefs_);
     Runs_.Create(kRunSlots * static_cast<std::int64_t>(BlocksY()));
 }
 
-// The runs of block row (BY, BZ): its cube rows' triangles as the
-// addresses of their vertices, in cube order, recorded on the thread's
-// stage and then copied into the slot of block layer BZ with one
-// reservation. A row that does not fit the stage or the slot is left to
-// the caller (Fits 0). The vertices are those EmitCube hands on: the case's
-// row of TriTable, each triangle reversed, slot s of cube (i, j, k) at its
-// axis's corner-0 element plus the slot's offset (the cube wiring).
+// The runs of block row (BY, BZ): its cube rows' cubes with corners of
+// both classes, in cube order, written on into this thread's chunk of the
+// slot of block layer BZ; when the chunk runs out, the row so far moves to
+// a new chunk, at least twice its size, so that a row always lies in one
+// piece. A row the slot cannot hold is left to the caller (Fits 0) and its
+// refs given back.
 void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
+    static_assert(kMaxSparseSize <= 1024, "a cube's i takes 10 bits of its ref");
     const std::int64_t slot = BZ % kRunSlots;
     TEmissionRun& run = Runs_[static_cast<std::size_t>(BY + BlocksY() * slot)];
-    const TEdgeVertex** stage = RunStage_.Data() + RunStageRefs_ * Part;
-    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ, ox = sx - 1, oy = sy - 1, oz = sz - 1;
-    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
-                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
-    const std::int64_t limit = RunStageRefs_ - 15;
-    // In locals: the stage's stores are of pointers to vertices, which as far
-    // as the compiler knows could be the arrays' own pointers.
-    const TEdgeVertex* const ex = EdgesX.Data();
-    const TEdgeVertex* const ey = EdgesY.Data();
-    const TEdgeVertex* const ez = EdgesZ.Data();
-    const std::int64_t yStep = oy * sz, zStep = oz;
-    std::int64_t n = 0, walked = 0;
+    TRunChunk& chunk = RunChunks_[slot][Part];
+    std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
+    std::int64_t start = chunk.At, n = start, end = chunk.End, walked = 0;
     bool fits = true;
-    std::uint32_t end[kBlockSize] = {};
+    // A chunk with room for the row so far and a cube more, or false.
+    auto moveOn = [&] {
+        const std::int64_t row = n - start, size = std::max(RunChunkRefs_, 2 * row + 1);
+        const std::int64_t at = RunTaken_[slot].fetch_add(size, std::memory_order_relaxed);
+        if (at + size > RunSlotRefs_) return false;
+        std::copy(refs + start, refs + n, refs + at);
+        start = at;
+        n = at + row;
+        end = chunk.End = at + size;
+        return true;
+    };
+    std::uint32_t ends[kBlockSize] = {};
     for (std::int64_t q = 0; q < kBlockSize; ++q) {
         const std::int64_t k = BZ * kBlockSize + q;
         if (k + 1 < SizeZ && fits)
             walked += ScanCubesSparse<false>(k, BY * kBlockSize, BY * kBlockSize + kBlockSize - 1,
                                              [&](std::int64_t i, std::int64_t j, unsigned Case) {
-                                                 if (n > limit) {
+                                                 if (!fits || (n == end && !moveOn())) {
                                                      fits = false;
                                                      return;
                                                  }
-                                                 const TEdgeVertex* at[3] = {ex + (i + ox * (j + sy * k)),
-                                                                             ey + (j + oy * k + yStep * i),
-                                                                             ez + (k + oz * sx * j + zStep * i)};
-                                                 const std::int8_t* tri = TriTable[Case];
-                                                 for (; *tri != -1; tri += 3) {
-                                                     stage[n] = at[kEdgeAxis[tri[2]]] + offset[tri[2]];
-                                                     stage[n + 1] = at[kEdgeAxis[tri[1]]] + offset[tri[1]];
-                                                     stage[n + 2] = at[kEdgeAxis[tri[0]]] + offset[tri[0]];
-                                                     n += 3;
-                                                 }
+                                                 refs[n++] = static_cast<std::uint32_t>(i) |
+                                                             static_cast<std::uint32_t>(j - BY * kBlockSize) << 10 |
+                                                             Case << 12;
                                              });
-        end[q] = static_cast<std::uint32_t>(n);
+        ends[q] = static_cast<std::uint32_t>(n - start);
     }
-    const std::int64_t start = fits && n > 0 ? RunUsed_[slot].fetch_add(n, std::memory_order_relaxed) : 0;
-    if (!fits || start + n > RunSlotRefs_) {
+    if (!fits) {
         run.Fits = 0;
         return;
     }
-    std::copy(stage, stage + n, RunRefs_.Data() + RunSlotRefs_ * slot + start);
+    chunk.At = n;
     run.Start = static_cast<std::uint32_t>(start);
-    for (std::int64_t q = 0; q < kBlockSize; ++q) run.End[q] = static_cast<std::uint32_t>(start) + end[q];
+    for (std::int64_t q = 0; q < kBlockSize; ++q) run.End[q] = ends[q];
     run.Walked = static_cast<std::uint32_t>(walked);
     run.Fits = 1;
 }
@@ -535,9 +528,8 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
         TouchBits_.Release();
         ClassBits_.Release();
         RunRefs_.Release();
-        RunStage_.Release();
         Runs_.Release();
-        RunSlotRefs_ = RunStageRefs_ = 0;
+        RunSlotRefs_ = 0;
         return;
     }
     // The sparse route writes a few samples here and there, a different few
@@ -556,11 +548,12 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     RowInside_.Create(rows);
     TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
-    // Room for the emission runs: a block layer of the shipped scenes leaves
-    // well under one vertex per cube column (about a third at grid 256 with
-    // 50 balls), a block row a few per cube of a row.
-    const std::int64_t sx = SizeX, sy = SizeY;
-    SizeEmissionRuns(2 * sx * sy + 64, 32 * sx + 64);
+    // Room for the emission runs: a block layer of the shipped scenes has
+    // far fewer cubes with corners of both classes than a layer has cubes
+    // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and each
+    // thread may leave most of a chunk unused.
+    const std::int64_t sx = SizeX, sy = SizeY, chunk = 4 * sx + 64;
+    SizeEmissionRuns(sx * sy / 2 + kMaxThreads * chunk, chunk);
 }
 
 bool TGrid::SparseThisCall() {
@@ -657,8 +650,11 @@ void TGrid::StartSparseStep(std::int64_t Step) {
     StreamNext_.store(0, std::memory_order_relaxed);
     // The slot of the layer recorded in this step: the caller handed on the
     // layer before in it a step or more ago.
-    if (RecordRuns_ && Step >= kStreamCrossLag)
-        RunUsed_[(Step - kStreamCrossLag) % kRunSlots].store(0, std::memory_order_relaxed);
+    if (RecordRuns_ && Step >= kStreamCrossLag) {
+        const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
+        RunTaken_[slot].store(0, std::memory_order_relaxed);
+        std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
+    }
     if (Helpers_ > 0)
         StartParts(
             Helpers_,

@@ -456,7 +456,7 @@ struct TBallGrid {
 // (emission runs): Runs, when given, gets the block rows recorded and not
 // recorded over those frames; Room, when given, sizes the runs.
 struct TRunRoom {
-    std::int64_t SlotRefs, StageRefs;
+    std::int64_t SlotRefs, ChunkRefs;
 };
 void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceStats* Runs = nullptr,
                               const TRunRoom* Room = nullptr) {
@@ -478,7 +478,7 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
         TBallGrid sparse(size, most, true);
         ASSERT_NE(sparse.Blocks, nullptr);
         sparse.Grid->PoisonValues = true;
-        if (Room != nullptr) sparse.Grid->SizeEmissionRuns(Room->SlotRefs, Room->StageRefs);
+        if (Room != nullptr) sparse.Grid->SizeEmissionRuns(Room->SlotRefs, Room->ChunkRefs);
         TUseConfig use(config);
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             const TSparseCase& c = Frames[f];
@@ -544,11 +544,11 @@ TEST(SparseSurface, MatchesTheDenseRouteOnALargeGrid) {
 }
 
 TEST(SparseSurface, RowsTheRunsCannotHoldAreEmittedByTheCallingThread) {
-    // Room for three cubes of five triangles on a thread's stage and four in
-    // a layer's slot: small rows are recorded, larger ones overflow the
-    // stage, and later rows find their layer's slot full. Either way the
-    // calling thread emits them itself, in their place in the stream.
-    const TRunRoom room{60, 45};
+    // Room for a few dozen cubes in a layer's slot, taken one at a time:
+    // rows move to new chunks as they grow, and later rows find the slot
+    // full. The calling thread emits those itself, in their place in the
+    // stream.
+    const TRunRoom room{40, 1};
     TSurfaceStats runs;
     ExpectSparseMatchesDense({{40, 50, 20.0f}, {40, 1, 97.0f}, {40, 10, kBlendOne}}, &runs, &room);
     EXPECT_GT(runs.RowsRecorded, 0);
