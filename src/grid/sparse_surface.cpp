@@ -165,7 +165,7 @@ public:
     }
 
     // Block row by of step Step of the streamed call (TGrid::RunStreamRows).
-    // Part: the thread's own part of the step (its stage for the runs).
+    // Part: the thread's own part of the step (its chunks of the runs).
     void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step, int Part) {
         if (Step < Nbz) Bound(by, Step);
         if (Step - 2 >= 0 && Step - 2 < Nbz) Touch(by, Step - 2);
@@ -485,7 +485,7 @@ void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
         const std::int64_t at = RunTaken_[slot].fetch_add(size, std::memory_order_relaxed);
         if (at + size > RunSlotRefs_) return false;
         std::copy(refs + start, refs + n, refs + at);
-        start = at;
+        start = chunk.At = at;
         n = at + row;
         end = chunk.End = at + size;
         return true;
@@ -550,8 +550,8 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
     // Room for the emission runs: a block layer of the shipped scenes has
     // far fewer cubes with corners of both classes than a layer has cubes
-    // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and each
-    // thread may leave most of a chunk unused.
+    // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and
+    // each thread may leave most of a chunk unused.
     const std::int64_t sx = SizeX, sy = SizeY, chunk = 4 * sx + 64;
     SizeEmissionRuns(sx * sy / 2 + kMaxThreads * chunk, chunk);
 }
