@@ -418,6 +418,8 @@ private:
         std::uint32_t Fits;             // 0: the caller emits the row itself
     };
     static constexpr int kRunSlots = 4;
+    // A build without worker threads (the page) has no use for them.
+    static constexpr bool kEmissionRuns = SORVEL2_THREADS != 0;
     static constexpr std::int64_t kStreamCrossLag = 5;  // a layer is crossed (and recorded) in step (layer + this)
     void RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part);
     template <class Sink>
@@ -707,9 +709,11 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
     std::int64_t walked = 0;
     auto emitBlockLayer = [&](std::int64_t L) {
-        if (RecordRuns_) {
-            walked += ReplayBlockLayer(L, Emit);
-            return;
+        if constexpr (kEmissionRuns) {
+            if (RecordRuns_) {
+                walked += ReplayBlockLayer(L, Emit);
+                return;
+            }
         }
         for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k)
             walked += EmitLayerSparse(k, Emit);

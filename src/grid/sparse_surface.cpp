@@ -176,7 +176,7 @@ public:
             // The row's cubes read the inside bits up to the first layer of
             // the block layer above (pass 1, done four steps ago) and the
             // touch of the block rows around (pass 2, two steps ago).
-            if (G.RecordRuns_) G.RecordBlockRow(by, crossed, Part);
+            if (TGrid::kEmissionRuns && G.RecordRuns_) G.RecordBlockRow(by, crossed, Part);
         }
     }
 
@@ -457,7 +457,7 @@ private:
 };
 
 void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs) {
-    if (BlockField_ == nullptr || ClassBits_.Count() == 0) return;
+    if (!kEmissionRuns || BlockField_ == nullptr || ClassBits_.Count() == 0) return;
     // A run's offsets are 32-bit.
     RunSlotRefs_ = std::clamp<std::int64_t>(SlotRefs, 0, std::numeric_limits<std::int32_t>::max() / kRunSlots);
     RunChunkRefs_ = std::max<std::int64_t>(ChunkRefs, 1);
@@ -473,6 +473,7 @@ void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs) {
 // refs given back.
 void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
     static_assert(kMaxSparseSize <= 1024, "a cube's i takes 10 bits of its ref");
+    if constexpr (!kEmissionRuns) return;
     const std::int64_t slot = BZ % kRunSlots;
     TEmissionRun& run = Runs_[static_cast<std::size_t>(BY + BlocksY() * slot)];
     TRunChunk& chunk = RunChunks_[slot][Part];
