@@ -134,13 +134,13 @@ struct TSurfaceStats {
     // With TGrid::TimeSerial, on the sparse route within Polygonise: the
     // nanoseconds of work only the calling thread can do, whether or not
     // workers ran meanwhile: the field's set-up and close, and the emission
-    // (with workers, handing their runs to the sink; alone, all of it).
+    // (with workers, of the cubes they found; alone, all of it).
     // What more threads cannot shorten.
     std::int64_t SerialNs = 0;
     // With worker threads, on the sparse route within Polygonise: the block
-    // rows whose triangles a worker recorded for the calling thread to hand
-    // on, and those that did not fit the runs' room (the calling thread
-    // emitted them itself, with the same result).
+    // rows whose cubes to emit a worker recorded for the calling thread,
+    // and those that did not fit the runs' room (the calling thread found
+    // their cubes itself, with the same result).
     std::int64_t RowsRecorded = 0;
     std::int64_t RowsNotRecorded = 0;
 };
@@ -398,8 +398,6 @@ private:
     std::int64_t ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const;
     template <class Sink>
     void EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
-    template <class Visit>
-    int CubeVertices(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Visit&& Fn) const;
 
     // Emission runs. With worker threads, the streamed call has the workers
     // find each block row's cubes with corners of both classes, as they
@@ -425,7 +423,7 @@ private:
     template <class Sink>
     std::int64_t ReplayBlockLayer(std::int64_t L, Sink&& Emit) const;
     TArray<std::uint32_t> RunRefs_;  // kRunSlots slots of RunSlotRefs_ refs
-    TArray<TEmissionRun> Runs_;           // kRunSlots slots of BlocksY() runs
+    TArray<TEmissionRun> Runs_;      // kRunSlots slots of BlocksY() runs
     std::int64_t RunSlotRefs_ = 0;
     std::int64_t RunChunkRefs_ = 0;
     std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks
@@ -528,12 +526,11 @@ inline void TGrid::PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) 
     __builtin_prefetch(z + (k + oz * (i + sx * (j + 1))));
 }
 
-// The vertices of cube (i, j, k), whose case index is Case (neither 0 nor
-// 255): Fn(Axis, Element) for each, the case's row of TriTable three
-// entries at a time until -1, each triangle's vertices in reverse order.
-// Returns the triangles.
-template <class Visit>
-int TGrid::CubeVertices(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Visit&& Fn) const {
+// The triangles of cube (i, j, k), whose case index is Case (neither 0 nor
+// 255): the case's row of TriTable three entries at a time until -1, each
+// triangle's vertices in reverse order.
+template <class Sink>
+void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     // The edge point of slot s of cube (i, j, k) is element
     // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
@@ -542,22 +539,16 @@ int TGrid::CubeVertices(std::int64_t i, std::int64_t j, std::int64_t k, unsigned
     const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
     const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
                                      ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
-    const std::int64_t base[3] = {i + ox * (j + sy * k), j + oy * (k + sz * i), k + oz * (i + sx * j)};
+    const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
+                                  EdgesZ.Data() + (k + oz * (i + sx * j))};
     const std::int8_t* tri = TriTable[Case];
     int m = 0;
     for (; tri[m] != -1; m += 3) {
-        Fn(kEdgeAxis[tri[m + 2]], base[kEdgeAxis[tri[m + 2]]] + offset[tri[m + 2]]);
-        Fn(kEdgeAxis[tri[m + 1]], base[kEdgeAxis[tri[m + 1]]] + offset[tri[m + 1]]);
-        Fn(kEdgeAxis[tri[m]], base[kEdgeAxis[tri[m]]] + offset[tri[m]]);
+        Emit(base[kEdgeAxis[tri[m + 2]]][offset[tri[m + 2]]]);
+        Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
+        Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
     }
-    return m / 3;
-}
-
-// The triangles of cube (i, j, k) to the sink.
-template <class Sink>
-void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const {
-    const TEdgeVertex* arrays[3] = {EdgesX.Data(), EdgesY.Data(), EdgesZ.Data()};
-    Stats_.Triangles += CubeVertices(i, j, k, Case, [&](int Axis, std::int64_t Element) { Emit(arrays[Axis][Element]); });
+    Stats_.Triangles += m / 3;
 }
 
 // Layer k: each row's active cubes found in their flags many at a time,
