@@ -420,21 +420,33 @@ private:
             for (std::int64_t j = k < k0 ? j0 : j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
         std::uint64_t mixed[kMaxWords];
         ClassMasks(Classes(by, bz), mixed, nullptr);
+        // The rows of two layers at a time, each with its own samples, in
+        // one call: few samples a row, many rows with some.
+        static_assert(kRowSetRows == 2 * kBlockSize, "a row set is two layers of a block row");
+        std::uint64_t wanted[kRowSetRows * kMaxWords];
         std::int64_t evaluated = 0;
-        for (std::int64_t k = k0; k <= k1; ++k)
-            for (std::int64_t j = j0; j <= j1; ++j) {
+        for (std::int64_t kA = k0; kA <= k1; kA += 2) {
+            std::int64_t found = 0;
+            for (std::int32_t r = 0; r < kRowSetRows; ++r) {
+                std::uint64_t* row = wanted + r * SampleWords;
+                const std::int64_t j = j0 + r % kBlockSize, k = kA + r / kBlockSize;
+                if (j > j1 || k > k1) {
+                    std::fill(row, row + SampleWords, 0ull);
+                    continue;
+                }
                 const std::uint64_t* here = b[k - k0 + 1][j - j0 + 1];
                 const std::uint64_t* back_y = b[k - k0 + 1][j - j0];
                 const std::uint64_t* back_z = b[k - k0][j - j0 + 1];
-                std::uint64_t wanted[kMaxWords];
                 for (std::int64_t w = 0; w < SampleWords; ++w) {
                     const std::uint64_t shifted = here[w] << 1 | (w > 0 ? here[w - 1] >> 63 : 0);
-                    wanted[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
+                    row[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
                 }
-                if (!Any(wanted, SampleWords)) continue;
-                F.EvaluateSamples(G, static_cast<std::int32_t>(j), 1, static_cast<std::int32_t>(k), wanted, nullptr);
-                evaluated += Count(wanted, SampleWords);
+                found += Count(row, SampleWords);
             }
+            if (found == 0) continue;
+            F.EvaluateRowSet(G, static_cast<std::int32_t>(j0), static_cast<std::int32_t>(kA), wanted);
+            evaluated += found;
+        }
         G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
     }
 
@@ -447,6 +459,13 @@ private:
     const std::uint64_t LastWord;   // the classified samples' bits in the last word
     const std::uint64_t LastSampleWord;  // all samples' bits in the last word
 };
+
+void TBlockField::EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Masks) {
+    const std::int64_t words = (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64;
+    for (std::int32_t r = 0; r < kRowSetRows; ++r)
+        if (Any(Masks + r * words, words))
+            EvaluateSamples(Grid, J + r % kBlockSize, 1, K + r / kBlockSize, Masks + r * words, nullptr);
+}
 
 void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     BlockField_ = std::move(Field);

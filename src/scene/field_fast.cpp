@@ -145,20 +145,20 @@ constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, portable:
 
 // The block field's kernels of each level, by TSimdLevel.
 #if SORVEL2_X86_SIMD
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
-                                                          {sse2::BoundRow, sse2::Samples},
-                                                          {avx2::BoundRow, avx2::Samples},
-                                                          {avx512::BoundRow, avx512::Samples}};
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {sse2::BoundRow, sse2::Samples, sse2::RowSet},
+                                                          {avx2::BoundRow, avx2::Samples, avx2::RowSet},
+                                                          {avx512::BoundRow, avx512::Samples, avx512::RowSet}};
 #elif SORVEL2_SIMD4
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples},
-                                                          {sse2::BoundRow, sse2::Samples},
-                                                          {sse2::BoundRow, sse2::Samples},
-                                                          {sse2::BoundRow, sse2::Samples}};
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples, sse2::RowSet},
+                                                          {sse2::BoundRow, sse2::Samples, sse2::RowSet},
+                                                          {sse2::BoundRow, sse2::Samples, sse2::RowSet},
+                                                          {sse2::BoundRow, sse2::Samples, sse2::RowSet}};
 #else
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
-                                                          {portable::BoundRow, portable::Samples},
-                                                          {portable::BoundRow, portable::Samples},
-                                                          {portable::BoundRow, portable::Samples}};
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {portable::BoundRow, portable::Samples, portable::RowSet}};
 #endif
 
 } // namespace
