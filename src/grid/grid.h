@@ -439,8 +439,8 @@ private:
                                         // may hold the end of a crossed edge
     TArray<std::uint8_t> RowTouch_;     // per block row: any such block
     TArray<std::uint8_t> RowClass_;     // per block row: the class of all its blocks, or mixed
-    TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside holds that
-                                        // throughout, otherwise 2
+    TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside and ClassBits_
+                                        // hold that throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it

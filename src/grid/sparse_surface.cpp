@@ -223,19 +223,26 @@ private:
         // What the coarse blocks proved; the rest bounded block by block.
         const std::int64_t cbx = Sx / (2 * kBlockSize) + 1, cby = Sy / (2 * kBlockSize) + 1;
         const std::uint8_t* coarse = G.CoarseClass_.Data() + cbx * (by / 2 + cby * (bz / 2));
-        bool open = false;
-        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
-            cls[bx] = coarse[bx / 2];
-            open = open || cls[bx] == kBlockMixed;
-        }
-        if (open) F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+        for (std::int64_t bx = 0; bx < Nbx; ++bx) cls[bx] = coarse[bx / 2];
+        if (std::memchr(cls, kBlockMixed, static_cast<std::size_t>(Nbx)) != nullptr)
+            F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
         // The row's summary: one proven class for all its blocks, or mixed.
-        std::uint8_t uniform = cls[0];
-        for (std::int64_t bx = 1; bx < Nbx; ++bx)
-            if (cls[bx] != uniform) uniform = kBlockMixed;
-        G.RowClass_[static_cast<std::size_t>(by + Nby * bz)] = uniform;
+        unsigned differ = 0;
+        for (std::int64_t bx = 1; bx < Nbx; ++bx) differ |= cls[bx] ^ cls[0];
+        const std::uint8_t uniform = differ == 0 ? cls[0] : static_cast<std::uint8_t>(kBlockMixed);
+        const std::size_t at = static_cast<std::size_t>(by + Nby * bz);
+        G.RowClass_[at] = uniform;
+        // Of one proven class, as last call: its rows' inside bits and its
+        // Inside flags hold that already (StoreInside sets RowInside_ only
+        // once both are written).
+        if (uniform != kBlockMixed && G.InsideKnown_ && G.RowInside_[at] == uniform) return;
         std::uint64_t mixed[kMaxWords], in[kMaxWords];
-        ClassMasks(cls, mixed, in);
+        if (uniform == kBlockMixed) {
+            ClassMasks(cls, mixed, in);
+        } else {
+            std::fill(mixed, mixed + SampleWords, 0ull);
+            std::fill(in, in + Words, uniform == kBlockInside ? ~0ull : 0ull);
+        }
         in[Words - 1] &= LastWord;
         const std::int64_t mixedCount = uniform == kBlockMixed ? Count(mixed, SampleWords) : 0;
         const bool anyMixed = mixedCount != 0;
