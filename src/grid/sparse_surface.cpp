@@ -67,9 +67,11 @@ bool Any(const std::uint64_t* Mask, std::int64_t Words) {
     return false;
 }
 
+// Most words of the masks counted are 0.
 std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     std::int64_t n = 0;
-    for (std::int64_t w = 0; w < Words; ++w) n += BitCount(Mask[w]);
+    for (std::int64_t w = 0; w < Words; ++w)
+        if (Mask[w] != 0) n += BitCount(Mask[w]);
     return n;
 }
 
