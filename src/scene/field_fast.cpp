@@ -174,7 +174,8 @@ TBallScene ProbeBalls() { return {20.0f, gProbeBalls, 16}; }
 // The sparse route's kernels, which a frame runs most: every block row of a
 // thin grid bounded at both scales with nothing known before, then the
 // samples of four rows of each layer of its first block row evaluated,
-// inside bits and all (TBlockField's passes 0, 1 and 3).
+// inside bits and all, and a few samples of each row of its next one, as
+// the exact set's rows have them (TBlockField's passes 0, 1 and 3).
 double ProbeBlockKernels(TSimdLevel Level) {
     static TGrid grid(127, 15, 15, 2.0f / 127, 0.0f, 0.0f, 0.0f, nullptr);
     static TBallBlockField field(grid, 16, ProbeBalls);
@@ -193,6 +194,12 @@ double ProbeBlockKernels(TSimdLevel Level) {
                 k.BoundRow(job, scale, by, bz, classes);
             }
     for (std::int32_t kz = 0; kz < kBlockSize; ++kz) k.Samples(job, 0, kBlockSize, kz, mask, inside, 2);
+    std::uint64_t few[kRowSetRows * 2];
+    for (std::int32_t r = 0; r < kRowSetRows; ++r) {
+        few[2 * r] = 0x30000000c0ull << (3 * r);
+        few[2 * r + 1] = 0x1ull << (5 * r);
+    }
+    for (std::int32_t kz = 0; kz < kBlockSize; kz += 2) k.RowSet(job, kBlockSize, kz, few, 2);
     const double end = ProbeClockNow();
     return end - start;
 }
