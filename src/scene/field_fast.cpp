@@ -43,6 +43,10 @@ constexpr std::int32_t kBallChunk = 256;
 // might otherwise compare and blend.
 [[maybe_unused]] inline float MinLanes(float a, float b) { return a < b ? a : b; }
 
+// Bit l set where lane l is greater than 0.0 (NaN is not): an inside flag
+// per lane, as the grid classifies samples.
+[[maybe_unused]] inline std::uint64_t PositiveLanes(float a) { return a > 0.0f ? 1u : 0u; }
+
 } // namespace
 
 #if SORVEL2_PORTABLE_LEVEL
@@ -68,6 +72,9 @@ namespace {
 typedef float TFloat4 __attribute__((vector_size(16)));
 
 inline TFloat4 MinLanes(TFloat4 a, TFloat4 b) { return (TFloat4)_mm_min_ps((__m128)a, (__m128)b); }
+inline std::uint64_t PositiveLanes(TFloat4 a) {
+    return static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps((__m128)a, _mm_setzero_ps())));
+}
 } // namespace
 
 #define FIELD_NS sse2
@@ -92,6 +99,12 @@ typedef float TFloat16 __attribute__((vector_size(64)));
 
 SORVEL2_TARGET_AVX2 inline TFloat8 MinLanes(TFloat8 a, TFloat8 b) {
     return (TFloat8)_mm256_min_ps((__m256)a, (__m256)b);
+}
+SORVEL2_TARGET_AVX2 inline std::uint64_t PositiveLanes(TFloat8 a) {
+    return static_cast<std::uint64_t>(_mm256_movemask_ps(_mm256_cmp_ps((__m256)a, _mm256_setzero_ps(), _CMP_GT_OQ)));
+}
+SORVEL2_TARGET_AVX512 inline std::uint64_t PositiveLanes(TFloat16 a) {
+    return _mm512_cmp_ps_mask((__m512)a, _mm512_setzero_ps(), _CMP_GT_OQ);
 }
 SORVEL2_TARGET_AVX512 inline TFloat16 MinLanes(TFloat16 a, TFloat16 b) {
     // NOTE: the zero-masking form, because g++ 12 warns about the
