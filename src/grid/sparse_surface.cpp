@@ -26,7 +26,8 @@
 //     next to a block of another class. Every other block, and every row
 //     of only such blocks, has nothing to do with the surface.
 //  3. Exact set: in the rows of touching blocks, B from the inside bits,
-//     and the samples of the exact set that pass 1 left out evaluated.
+//     and the samples of the exact set that pass 1 left out evaluated, the
+//     rows of two layers in one call (a few samples a row).
 //  4. Crossings: the crossed edges of the rows of touching blocks, as the
 //     dense route computes them (grid/crossings.h).
 // The emission then finds the cubes with corners of both classes from the
