@@ -23,8 +23,9 @@
 // samples the triangles depend on: tools/route_table.py sets the field's
 // time against it), the polygoniser's time per triangle, grid bytes per
 // sample (the block field's tables included), and on the sparse RouteFrame
-// rows the serial share (TSurfaceStats::SerialNs over the frame) with the
-// speed-up it implies for 8 threads, 1 / (s + (1 - s) / 8).
+// rows the serial time (TSurfaceStats::SerialNs, ms a frame: the work only
+// the calling thread can do; tools/route_table.py sets it against the
+// one-thread frame).
 //
 //   sorvel2_speed_bench --benchmark_filter='Frame/.*/128/10/20$'
 //   sorvel2_speed_bench --benchmark_filter='Route.*/grid:128/balls:50/'
@@ -202,9 +203,8 @@ void RunRoute(benchmark::State& state, TJob job) {
     TCountSink sink;
     MoveBalls(gScene.Balls.data(), balls, T);
     grid->Polygonise(sink);  // the first call: Inside written whole, pages touched
-    double evaluated = 0.0, walked = 0.0, frames = 0.0, serialNs = 0.0, frameNs = 0.0;
+    double evaluated = 0.0, walked = 0.0, frames = 0.0, serialNs = 0.0;
     for (auto _ : state) {
-        const std::int64_t start = grid->TimeSerial ? SerialClockNs() : 0;
         sink.Vertices = 0;
         if (job == kSurface) {
             state.PauseTiming();
@@ -222,10 +222,7 @@ void RunRoute(benchmark::State& state, TJob job) {
         }
         benchmark::DoNotOptimize(sink.Vertices);
         benchmark::ClobberMemory();
-        if (grid->TimeSerial) {
-            frameNs += static_cast<double>(SerialClockNs() - start);
-            serialNs += static_cast<double>(grid->LastStats().SerialNs);
-        }
+        serialNs += static_cast<double>(grid->LastStats().SerialNs);
         evaluated += static_cast<double>(grid->LastStats().SamplesEvaluated);
         walked += static_cast<double>(grid->LastStats().CubesWalked);
         frames += 1.0;
@@ -238,11 +235,7 @@ void RunRoute(benchmark::State& state, TJob job) {
     state.counters["evaluated"] = evaluated / frames / static_cast<double>(grid->Values.Count());
     state.counters["exact"] = ExactShare(*grid);
     if (job != kField) state.counters["walked"] = walked / frames / (double(n - 1) * (n - 1) * (n - 1));
-    if (grid->TimeSerial && frameNs > 0.0) {
-        const double share = serialNs / frameNs;
-        state.counters["serial"] = share;
-        state.counters["8t speed-up"] = 1.0 / (share + (1.0 - share) / 8.0);
-    }
+    if (grid->TimeSerial && frames > 0.0) state.counters["serial ms"] = serialNs / frames / 1e6;
     state.counters["bytes/sample"] =
         (GridBytes(*grid) + static_cast<double>(blocks->Bytes())) / static_cast<double>(grid->Values.Count());
     state.SetLabel(std::string(sparse ? "sparse " : "dense ") + SimdLevelName(gFieldLevel) + "+" +

@@ -17,9 +17,12 @@ frame's ratio, and how far each part of the sparse route is from its floor:
                    sample (its field row of the same run), and the sparse
                    field's time over it;
   ns / triangle    the sparse polygoniser's time per triangle;
-  serial           the share of the sparse frame the calling thread worked
-                   while no worker had anything to do, and (one-thread rows)
-                   the speed-up it implies for 8 threads, 1 / (s + (1 - s) / 8);
+  serial           the work only the calling thread can do (the field's
+                   set-up and close and the emission: alone, all of it; with
+                   workers, handing the runs they recorded to the sink) as a
+                   share of the one-thread sparse frame, and the speed-up it
+                   implies for 8 threads, 1 / (s + (1 - s) / 8), on the rows
+                   with workers (alone, the emission is the caller's anyway);
   over 1 thread    the sparse frame at 1 thread over this row's."""
 import json
 import re
@@ -70,11 +73,12 @@ def main(path):
         over_floor = f"{field_sparse / floor:.2f}" if floor and field_sparse else "-"
         per_triangle = poly.get("s/triangle")
         per_triangle = f"{per_triangle * 1e9:.1f}" if per_triangle else "-"
-        serial = frame.get("serial")
-        # Amdahl's bound from the serial share of one thread's frame; a share
-        # measured with workers running says nothing about 8 of them.
-        speedup = frame.get("8t speed-up") if threads == 1 else None
         one = times.get(((grid, balls, 1), "Frame", 1))
+        serial_ms = frame.get("serial ms")
+        serial = serial_ms / one if serial_ms is not None and one else None
+        # Amdahl's bound: what stays on the caller when workers record the
+        # emission, against one thread's whole frame.
+        speedup = 1.0 / (serial + (1.0 - serial) / 8.0) if serial is not None and threads > 1 else None
         over_one = f"{one / sparse:.2f}" if one and sparse else "-"
         print(f"| {grid} | {balls} | {threads} | {triangles:.0f} | {100 * exact:.1f} % | {100 * evaluated:.1f} % "
               f"| {over_exact} | {100 * walked:.1f} % "

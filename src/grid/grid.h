@@ -68,7 +68,6 @@ enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMix
 // of a block row.
 inline constexpr std::int32_t kRowSetRows = 2 * kBlockSize;
 
-
 // A field that can also bound itself over blocks, so that the grid needs
 // its exact values only where the triangles depend on them (the sparse
 // route, grid/sparse_surface.cpp): the signs of the samples, which proven
@@ -145,10 +144,17 @@ struct TSurfaceStats {
     std::int64_t CubesWalked = 0;       // cubes whose case index was looked at
     std::int64_t Triangles = 0;         // triangles its emission handed to the sink
     // With TGrid::TimeSerial, on the sparse route within Polygonise: the
-    // nanoseconds the calling thread worked while no worker had anything to
-    // do (the field's set-up and close, the emission no worker overlapped;
-    // with one thread, all of those). What more threads cannot shorten.
+    // nanoseconds of work only the calling thread can do, whether or not
+    // workers ran meanwhile: the field's set-up and close, and the emission
+    // (with workers, of the cubes they found; alone, all of it).
+    // What more threads cannot shorten.
     std::int64_t SerialNs = 0;
+    // With worker threads, on the sparse route within Polygonise: the block
+    // rows whose cubes to emit a worker recorded for the calling thread,
+    // and those that did not fit the runs' room (the calling thread found
+    // their cubes itself, with the same result).
+    std::int64_t RowsRecorded = 0;
+    std::int64_t RowsNotRecorded = 0;
 };
 
 // A monotonic clock in nanoseconds (TGrid::TimeSerial).
@@ -277,6 +283,13 @@ public:
     // none, every call dense). Set-up, not per frame: sizes the sparse
     // route's arrays (run-time error 201 or 203 when they cannot be had).
     void UseBlockField(std::unique_ptr<TBlockField> Field);
+    // Set-up: the room of the emission runs the workers record for the
+    // calling thread, in cubes per block layer in flight (SlotRefs), and
+    // the pieces of it a thread takes at a time (ChunkRefs). UseBlockField
+    // sizes them for ordinary surfaces; a block row that does not fit is
+    // emitted by the calling thread itself, which gives the same calls.
+    // Tests make them small.
+    void SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs);
     TBlockField* BlockField() const { return BlockField_.get(); }
     TFieldRoute Route = TFieldRoute::Sparse;
 
@@ -361,7 +374,9 @@ public:
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
                static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
                RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
-               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count());
+               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count()) +
+               4 * static_cast<std::int64_t>(RunRefs_.Count()) +
+               static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count();
     }
 
 private:
@@ -381,7 +396,7 @@ private:
     void StartSparseStream();
     void StartSparseStep(std::int64_t Step);
     void FinishSparseStep();
-    void RunStreamRows();
+    void RunStreamRows(int Part);
     static constexpr std::int64_t kStreamSteps = 5;    // steps after the last layer's pass 1
     static constexpr std::int64_t kStreamEmitLag = 7;  // a layer is emitted in step (layer + this)
     // The crossed edges of the layers of block layer BZ after a sparse
@@ -390,7 +405,45 @@ private:
     template <class Sink>
     std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
     template <class Sink>
+    std::int64_t EmitRowsSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Sink&& Emit) const;
+    template <bool Prefetch, class Visit>
+    std::int64_t ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const;
+    template <class Sink>
     void EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+
+    // Emission runs. With worker threads, the streamed call has the workers
+    // find each block row's cubes with corners of both classes, as they
+    // cross the row's edges, and record them (a ref: i | row in the block
+    // row << 10 | case << 12) in a run, a slot of runs per block layer in
+    // flight (each thread filling a chunk of the slot it took, so that
+    // threads seldom meet); the calling thread then only emits those cubes,
+    // in cube order, without looking for them. A layer is recorded in step
+    // (layer + kStreamCrossLag) and handed on in step (layer +
+    // kStreamEmitLag); a slot is cleared when its next layer's step starts,
+    // after the caller is done with the layer before.
+    struct TEmissionRun {
+        std::uint32_t Start;            // its first ref in the slot
+        std::uint32_t End[kBlockSize];  // the end of each cube layer's refs, from Start
+        std::uint32_t Walked;           // cubes it looked at
+        std::uint32_t Fits;             // 0: the caller emits the row itself
+    };
+    static constexpr int kRunSlots = 4;
+    // A build without worker threads (the page) has no use for them.
+    static constexpr bool kEmissionRuns = SORVEL2_THREADS != 0;
+    static constexpr std::int64_t kStreamCrossLag = 5;  // a layer is crossed (and recorded) in step (layer + this)
+    void RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part);
+    template <class Sink>
+    std::int64_t ReplayBlockLayer(std::int64_t L, Sink&& Emit) const;
+    TArray<std::uint32_t> RunRefs_;  // kRunSlots slots of RunSlotRefs_ refs
+    TArray<TEmissionRun> Runs_;      // kRunSlots slots of BlocksY() runs
+    std::int64_t RunSlotRefs_ = 0;
+    std::int64_t RunChunkRefs_ = 0;
+    std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks
+    struct TRunChunk {
+        std::int64_t At = 0, End = 0;  // a thread's next ref and the end of its chunk
+    };
+    TRunChunk RunChunks_[kRunSlots][kMaxThreads] = {};
+    bool RecordRuns_ = false;  // this streamed call records runs
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
     // Scratch of PrepareSurface: the running coordinates of the three axes,
@@ -448,7 +501,6 @@ private:
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
     std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
     std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
-    std::atomic<std::int64_t> WorkersDone_{0};  // with TimeSerial: when the step's last worker finished
     int DenseFrames_ = 0;               // calls left that go dense without trying
     mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };
@@ -533,25 +585,24 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     }
 }
 
-// Layer k after a sparse call, from the inside bits of every classified
-// row rather than from Inside: for each cube row, the cubes whose eight
-// corners are neither all inside nor all outside are found a word of cubes
-// at a time, and only those are visited. Rows of block rows that touch no
-// surface have none (a cube with corners of both classes has a crossed
-// edge, whose ends lie in touching blocks). Same cubes, same order as
-// EmitLayer. Returns how many cubes it visited.
-// NOTE: not inlined: both ways of polygonising call it, and a copy of it in
-// each, for every kind of sink, only makes the program larger (it runs a
-// whole layer per call).
-template <class Sink>
-[[gnu::noinline]] std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
+// Rows First .. Last of cube layer k after a sparse call, from the inside
+// bits of every classified row rather than from Inside: for each cube row,
+// the cubes whose eight corners are neither all inside nor all outside are
+// found a word of cubes at a time, and Fn(i, j, Case) is called for each,
+// in order. Rows of block rows that touch no surface have none (a cube
+// with corners of both classes has a crossed edge, whose ends lie in
+// touching blocks). Same cubes, same order as EmitLayer. Returns how many
+// cubes it visited. Prefetch: start reading the next cube's edges (for a
+// sink that reads them).
+template <bool Prefetch, class Visit>
+std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     if (sx < 2 || sy < 2 || sz < 2) return 0;
     const std::int64_t words = (sx + 63) / 64, nby = BlocksY();
     const std::uint64_t* layer = ClassBits_.Data() + words * sy * k;
     const std::int64_t bz0 = k / kBlockSize, bz1 = (k + 1) / kBlockSize;
     std::int64_t visited = 0;
-    for (std::int64_t j = 0; j < sy - 1; ++j) {
+    for (std::int64_t j = First; j <= Last && j < sy - 1; ++j) {
         const std::int64_t by0 = j / kBlockSize, by1 = (j + 1) / kBlockSize;
         if (!(RowTouch_[by0 + nby * bz0] | RowTouch_[by1 + nby * bz0] | RowTouch_[by0 + nby * bz1] |
               RowTouch_[by1 + nby * bz1]))
@@ -568,30 +619,105 @@ template <class Sink>
             std::uint64_t active = ~((a & aNext) | ~(o | oNext));
             if (w == words - 1) active &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
             visited += BitCount(active);
+            // The flags of columns b and b + 1 of each corner row, as two bits.
+            std::uint64_t cur[4], next[4];
+            for (int r = 0; r < 4; ++r) {
+                cur[r] = c[r][w];
+                next[r] = w + 1 < words ? c[r][w + 1] : 0;
+            }
+            auto swapped = [](std::uint64_t p) { return (p >> 1 | p << 1) & 3; };
             for (; active != 0; active &= active - 1) {
-                const std::int64_t i = w * 64 + __builtin_ctzll(active);
-                if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
-                auto flag = [&](int Row, std::int64_t At) { return static_cast<unsigned>(c[Row][At >> 6] >> (At & 63) & 1); };
-                const unsigned cube = flag(0, i) | flag(0, i + 1) << 1 | flag(1, i + 1) << 2 | flag(1, i) << 3 |
-                                      flag(2, i) << 4 | flag(2, i + 1) << 5 | flag(3, i + 1) << 6 | flag(3, i) << 7;
-                EmitCube(i, j, k, cube, Emit);
+                const unsigned b = static_cast<unsigned>(__builtin_ctzll(active));
+                const std::int64_t i = w * 64 + b;
+                if constexpr (Prefetch) {
+                    if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+                }
+                // Corners 0, 1 are (i, j, k), (i+1, j, k); 2, 3 are (i+1, j+1, k),
+                // (i, j+1, k); 4 to 7 the same one layer up.
+                std::uint64_t p[4];
+                if (__builtin_expect(b < 63, 1)) {
+                    for (int r = 0; r < 4; ++r) p[r] = cur[r] >> b & 3;
+                } else {
+                    for (int r = 0; r < 4; ++r) p[r] = cur[r] >> 63 | (next[r] & 1) << 1;
+                }
+                const unsigned cube = static_cast<unsigned>(p[0] | swapped(p[1]) << 2 | p[2] << 4 | swapped(p[3]) << 6);
+                Fn(i, j, cube);
             }
         }
     }
     return visited;
 }
 
+// Rows First .. Last of cube layer k after a sparse call to the sink.
+// NOTE: not inlined: both ways of polygonising call it, and a copy of it in
+// each, for every kind of sink, only makes the program larger (it runs a
+// whole layer per call).
+template <class Sink>
+[[gnu::noinline]] std::int64_t TGrid::EmitRowsSparse(std::int64_t k, std::int64_t First, std::int64_t Last,
+                                                     Sink&& Emit) const {
+    return ScanCubesSparse<true>(k, First, Last,
+                                 [&](std::int64_t i, std::int64_t j, unsigned Case) { EmitCube(i, j, k, Case, Emit); });
+}
+
+template <class Sink>
+std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
+    return EmitRowsSparse(k, 0, SizeY - 2, Emit);
+}
+
+// Block layer L's triangles from the runs its block rows left: the cubes
+// recorded, cube layer by cube layer, block row by block row (cube order),
+// and the rows that did not fit emitted here. Returns the cubes visited.
+template <class Sink>
+std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
+    const std::int64_t nby = BlocksY(), slot = L % kRunSlots;
+    const TEmissionRun* runs = Runs_.Data() + nby * slot;
+    const std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
+    std::int64_t walked = 0;
+    for (std::int64_t by = 0; by < nby; ++by) {
+        if (runs[by].Fits != 0) {
+            walked += runs[by].Walked;
+            ++Stats_.RowsRecorded;
+        } else {
+            ++Stats_.RowsNotRecorded;
+        }
+    }
+    for (std::int64_t q = 0; q < kBlockSize && L * kBlockSize + q + 1 < SizeZ; ++q) {
+        const std::int64_t k = L * kBlockSize + q;
+        for (std::int64_t by = 0; by < nby; ++by) {
+            const TEmissionRun& run = runs[by];
+            if (run.Fits == 0) {
+                walked += EmitRowsSparse(k, by * kBlockSize, by * kBlockSize + kBlockSize - 1, Emit);
+                continue;
+            }
+            const std::uint32_t* ref = refs + run.Start + (q == 0 ? 0 : run.End[q - 1]);
+            const std::uint32_t* last = refs + run.Start + run.End[q];
+            for (; ref < last; ++ref) {
+                if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
+                EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
+            }
+        }
+    }
+    return walked;
+}
+
 template <class Sink>
 void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     Stats_.Triangles = 0;
-    // Serial time: from Start (Polygonise's, before Begin) to the first
-    // parallel pass; each step's emission as far as it outlasts the workers'
-    // block rows; the layers emitted after the last step; End.
+    // Serial time, the work only the caller can do: from Start
+    // (Polygonise's, before Begin) to the first parallel pass; each step's
+    // emission (whole, whether or not workers overlap it: with more of them
+    // they would not); the layers emitted after the last step; End.
     std::int64_t serial = TimeSerial ? SerialClockNs() - Start : 0;
     StartSparseStream();
     const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
     std::int64_t walked = 0;
     auto emitBlockLayer = [&](std::int64_t L) {
+        if constexpr (kEmissionRuns) {
+            if (RecordRuns_) {
+                walked += ReplayBlockLayer(L, Emit);
+                return;
+            }
+        }
         for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k)
             walked += EmitLayerSparse(k, Emit);
     };
@@ -602,13 +728,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
         if (step >= kStreamEmitLag) {
             const std::int64_t e0 = TimeSerial ? SerialClockNs() : 0;
             emitBlockLayer(step - kStreamEmitLag);
-            if (TimeSerial) {
-                const std::int64_t e1 = SerialClockNs();
-                FinishSparseStep();
-                const std::int64_t done = Helpers_ > 0 ? WorkersDone_.load(std::memory_order_relaxed) : e0;
-                serial += std::max<std::int64_t>(0, e1 - std::max(e0, done));
-                continue;
-            }
+            if (TimeSerial) serial += SerialClockNs() - e0;
         }
         FinishSparseStep();
     }

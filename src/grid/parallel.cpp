@@ -4,15 +4,7 @@
 #include <atomic>
 #include <chrono>
 
-// NOTE: mingw-w64 with the win32 thread model has no std::thread (the
-// Windows build uses the posix model, which has); such a build runs
-// everything on the calling thread.
-// Likewise a WebAssembly build without shared memory (the browser build:
-// a page needs no cross-origin isolation that way).
-#if (defined(__MINGW32__) && !defined(_GLIBCXX_HAS_GTHREADS)) || (defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__))
-#define SORVEL2_THREADS 0
-#else
-#define SORVEL2_THREADS 1
+#if SORVEL2_THREADS
 #include <condition_variable>
 #include <mutex>
 #include <system_error>

@@ -168,11 +168,19 @@ public:
     }
 
     // Block row by of step Step of the streamed call (TGrid::RunStreamRows).
-    void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step) {
+    // Part: the thread's own part of the step (its chunks of the runs).
+    void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step, int Part) {
         if (Step < Nbz) Bound(by, Step);
         if (Step - 2 >= 0 && Step - 2 < Nbz) Touch(by, Step - 2);
         if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
-        if (Step - 5 >= 0 && Step - 5 < Nbz) CrossBlockRow(Job, by, Step - 5);
+        const std::int64_t crossed = Step - TGrid::kStreamCrossLag;
+        if (crossed >= 0 && crossed < Nbz) {
+            CrossBlockRow(Job, by, crossed);
+            // The row's cubes read the inside bits up to the first layer of
+            // the block layer above (pass 1, done four steps ago) and the
+            // touch of the block rows around (pass 2, two steps ago).
+            if (TGrid::kEmissionRuns && G.RecordRuns_) G.RecordBlockRow(by, crossed, Part);
+        }
     }
 
     // Pass 4 on block layer bz: the crossed edges of its touching block
@@ -477,6 +485,68 @@ void TBlockField::EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, co
             EvaluateSamples(Grid, J + r % kBlockSize, 1, K + r / kBlockSize, Masks + r * words, nullptr);
 }
 
+void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs) {
+    if (!kEmissionRuns || BlockField_ == nullptr || ClassBits_.Count() == 0) return;
+    // A run's offsets are 32-bit.
+    RunSlotRefs_ = std::clamp<std::int64_t>(SlotRefs, 0, std::numeric_limits<std::int32_t>::max() / kRunSlots);
+    RunChunkRefs_ = std::max<std::int64_t>(ChunkRefs, 1);
+    RunRefs_.Create(kRunSlots * RunSlotRefs_);
+    Runs_.Create(kRunSlots * static_cast<std::int64_t>(BlocksY()));
+}
+
+// The runs of block row (BY, BZ): its cube rows' cubes with corners of
+// both classes, in cube order, written on into this thread's chunk of the
+// slot of block layer BZ; when the chunk runs out, the row so far moves to
+// a new chunk, at least twice its size, so that a row always lies in one
+// piece. A row the slot cannot hold is left to the caller (Fits 0) and its
+// refs given back.
+void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
+    static_assert(kMaxSparseSize <= 1024, "a cube's i takes 10 bits of its ref");
+    if constexpr (!kEmissionRuns) return;
+    const std::int64_t slot = BZ % kRunSlots;
+    TEmissionRun& run = Runs_[static_cast<std::size_t>(BY + BlocksY() * slot)];
+    TRunChunk& chunk = RunChunks_[slot][Part];
+    std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
+    std::int64_t start = chunk.At, n = start, end = chunk.End, walked = 0;
+    bool fits = true;
+    // A chunk with room for the row so far and a cube more, or false.
+    auto moveOn = [&] {
+        const std::int64_t row = n - start, size = std::max(RunChunkRefs_, 2 * row + 1);
+        const std::int64_t at = RunTaken_[slot].fetch_add(size, std::memory_order_relaxed);
+        if (at + size > RunSlotRefs_) return false;
+        std::copy(refs + start, refs + n, refs + at);
+        start = chunk.At = at;
+        n = at + row;
+        end = chunk.End = at + size;
+        return true;
+    };
+    std::uint32_t ends[kBlockSize] = {};
+    for (std::int64_t q = 0; q < kBlockSize; ++q) {
+        const std::int64_t k = BZ * kBlockSize + q;
+        if (k + 1 < SizeZ && fits)
+            walked += ScanCubesSparse<false>(k, BY * kBlockSize, BY * kBlockSize + kBlockSize - 1,
+                                             [&](std::int64_t i, std::int64_t j, unsigned Case) {
+                                                 if (!fits || (n == end && !moveOn())) {
+                                                     fits = false;
+                                                     return;
+                                                 }
+                                                 refs[n++] = static_cast<std::uint32_t>(i) |
+                                                             static_cast<std::uint32_t>(j - BY * kBlockSize) << 10 |
+                                                             Case << 12;
+                                             });
+        ends[q] = static_cast<std::uint32_t>(n - start);
+    }
+    if (!fits) {
+        run.Fits = 0;
+        return;
+    }
+    chunk.At = n;
+    run.Start = static_cast<std::uint32_t>(start);
+    for (std::int64_t q = 0; q < kBlockSize; ++q) run.End[q] = ends[q];
+    run.Walked = static_cast<std::uint32_t>(walked);
+    run.Fits = 1;
+}
+
 void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     BlockField_ = std::move(Field);
     InsideKnown_ = false;
@@ -487,6 +557,9 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
         for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_, &RowClass_, &RowInside_}) a->Release();
         TouchBits_.Release();
         ClassBits_.Release();
+        RunRefs_.Release();
+        Runs_.Release();
+        RunSlotRefs_ = 0;
         return;
     }
     // The sparse route writes a few samples here and there, a different few
@@ -505,6 +578,12 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     RowInside_.Create(rows);
     TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
+    // Room for the emission runs: a block layer of the shipped scenes has
+    // far fewer cubes with corners of both classes than a layer has cubes
+    // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and
+    // each thread may leave most of a chunk unused.
+    const std::int64_t sx = SizeX, sy = SizeY, chunk = 4 * sx + 64;
+    SizeEmissionRuns(sx * sy / 2 + kMaxThreads * chunk, chunk);
 }
 
 bool TGrid::SparseThisCall() {
@@ -537,7 +616,7 @@ bool TGrid::StartSparse() {
     assert((!InsideKnown_ || InsideHash() == InsideLeft_) && "Inside was written without TGrid::InsideWritten()");
     if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
     if (!BlockField_->Begin(*this)) return false;
-    Stats_ = {true, 0, 0, 0, 0};
+    Stats_ = {true, 0, 0, 0, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -559,7 +638,7 @@ void TGrid::FillDense() {
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
-    Stats_ = {false, Values.Count(), cubes, 0, 0};
+    Stats_ = {false, Values.Count(), cubes, 0, 0, 0, 0};
 }
 
 void TGrid::FillSamples() {
@@ -585,36 +664,35 @@ void TGrid::StartSparseStream() {
     TSparsePass(*this).Coarse();
     const int parts = PartsFor(static_cast<std::int64_t>(Values.Count()));
     Helpers_ = parts - 1;
+    // Alone, the caller emits as it goes: recording would only add work.
+    RecordRuns_ = Helpers_ > 0 && Runs_.Count() > 0;
 }
 
-void TGrid::RunStreamRows() {
+void TGrid::RunStreamRows(int Part) {
     TSparsePass pass(*this);
     const std::int64_t rows = BlocksY();
     for (std::int64_t by; (by = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < rows;)
-        pass.StreamRow(Job_, by, StreamStep_);
+        pass.StreamRow(Job_, by, StreamStep_, Part);
 }
 
 void TGrid::StartSparseStep(std::int64_t Step) {
     StreamStep_ = Step;
     StreamNext_.store(0, std::memory_order_relaxed);
-    WorkersDone_.store(0, std::memory_order_relaxed);
+    // The slot of the layer recorded in this step: the caller handed on the
+    // layer before in it a step or more ago.
+    if (RecordRuns_ && Step >= kStreamCrossLag) {
+        const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
+        RunTaken_[slot].store(0, std::memory_order_relaxed);
+        std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
+    }
     if (Helpers_ > 0)
         StartParts(
             Helpers_,
-            [](void* grid, int) {
-                TGrid& g = *static_cast<TGrid*>(grid);
-                g.RunStreamRows();
-                if (!g.TimeSerial) return;
-                // The latest finish of any worker: WaitParts orders it before the caller reads it.
-                const std::int64_t now = SerialClockNs();
-                std::int64_t seen = g.WorkersDone_.load(std::memory_order_relaxed);
-                while (seen < now && !g.WorkersDone_.compare_exchange_weak(seen, now, std::memory_order_relaxed)) {
-                }
-            },
+            [](void* grid, int part) { static_cast<TGrid*>(grid)->RunStreamRows(part); },
             this);
 }
 
 void TGrid::FinishSparseStep() {
-    RunStreamRows();
+    RunStreamRows(Helpers_);
     if (Helpers_ > 0) WaitParts();
 }

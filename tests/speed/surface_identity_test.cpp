@@ -451,8 +451,15 @@ struct TBallGrid {
 // vertices in the same order. Every sample it did not compute is NaN before
 // each call, and every one it did must have the dense bits; every other
 // frame takes its samples apart from the rest of the call, every sample
-// outside the exact set then poisoned too (TBallGrid::Frame).
-void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames) {
+// outside the exact set then poisoned too (TBallGrid::Frame). With worker
+// threads the streamed frames hand the sink what the workers recorded
+// (emission runs): Runs, when given, gets the block rows recorded and not
+// recorded over those frames; Room, when given, sizes the runs.
+struct TRunRoom {
+    std::int64_t SlotRefs, ChunkRefs;
+};
+void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceStats* Runs = nullptr,
+                              const TRunRoom* Room = nullptr) {
     const int size = Frames[0].Size;
     int most = 0;
     for (const TSparseCase& c : Frames) most = std::max<int>(most, c.Given.empty() ? c.Balls : int(c.Given.size()));
@@ -471,6 +478,7 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames) {
         TBallGrid sparse(size, most, true);
         ASSERT_NE(sparse.Blocks, nullptr);
         sparse.Grid->PoisonValues = true;
+        if (Room != nullptr) sparse.Grid->SizeEmissionRuns(Room->SlotRefs, Room->ChunkRefs);
         TUseConfig use(config);
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             const TSparseCase& c = Frames[f];
@@ -479,7 +487,15 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames) {
             TRecorder out{sparse.Grid.get(), {}};
             sparse.Frame(c, out, f % 2 == 1);
             ASSERT_TRUE(sparse.Grid->LastStats().Sparse);
-            EXPECT_EQ(sparse.Grid->LastStats().Triangles * 3, static_cast<std::int64_t>(out.Out.size()));
+            const TSurfaceStats& stats = sparse.Grid->LastStats();
+            EXPECT_EQ(stats.Triangles * 3, static_cast<std::int64_t>(out.Out.size()));
+            if (f % 2 == 1 || config.Threads == 1) {
+                EXPECT_EQ(stats.RowsRecorded + stats.RowsNotRecorded, 0) << "runs only where workers stream";
+            }
+            if (Runs != nullptr) {
+                Runs->RowsRecorded += stats.RowsRecorded;
+                Runs->RowsNotRecorded += stats.RowsNotRecorded;
+            }
             EXPECT_EQ(std::memcmp(inside[f].data(), sparse.Grid->Inside.Data(), inside[f].size()), 0);
             int wrong = 0;
             for (std::size_t n = 0; n < values[f].size(); ++n) {
@@ -520,7 +536,23 @@ TEST(SparseSurface, MatchesTheDenseRouteOnSceneFrames) {
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteOnALargeGrid) {
-    ExpectSparseMatchesDense({{128, 10, 20.0f}, {128, 50, 150.0f}, {128, 50, kBlendZero}});
+    TSurfaceStats runs;
+    ExpectSparseMatchesDense({{128, 10, 20.0f}, {128, 50, 150.0f}, {128, 50, kBlendZero}}, &runs);
+    // The runs' room holds the shipped scene's rows: the workers record them all.
+    EXPECT_GT(runs.RowsRecorded, 0);
+    EXPECT_EQ(runs.RowsNotRecorded, 0);
+}
+
+TEST(SparseSurface, RowsTheRunsCannotHoldAreEmittedByTheCallingThread) {
+    // Room for a few dozen cubes in a layer's slot, taken one at a time:
+    // rows move to new chunks as they grow, and later rows find the slot
+    // full. The calling thread emits those itself, in their place in the
+    // stream.
+    const TRunRoom room{40, 1};
+    TSurfaceStats runs;
+    ExpectSparseMatchesDense({{40, 50, 20.0f}, {40, 1, 97.0f}, {40, 10, kBlendOne}}, &runs, &room);
+    EXPECT_GT(runs.RowsRecorded, 0);
+    EXPECT_GT(runs.RowsNotRecorded, 0);
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) {
