@@ -64,6 +64,10 @@ inline constexpr std::int32_t kBlockSize = 4;
 // would be 0.0 or less), every sample inside (greater than 0.0), or nothing.
 enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMixed = 2 };
 
+// Rows of samples in one TBlockField::EvaluateRowSet: those of two layers
+// of a block row.
+inline constexpr std::int32_t kRowSetRows = 2 * kBlockSize;
+
 // A field that can also bound itself over blocks, so that the grid needs
 // its exact values only where the triangles depend on them (the sparse
 // route, grid/sparse_surface.cpp): the signs of the samples, which proven
@@ -98,10 +102,17 @@ enum TBlockClass : std::uint8_t { kBlockOutside = 0, kBlockInside = 1, kBlockMix
 //    after the other, (SizeX + 64) / 64 words each, their bits clear to
 //    begin with). Only once every block row of Scale 2 has been bounded;
 //    never twice for one sample.
-//  * End(Grid), once, on the calling thread, after the last EvaluateSamples.
-// BoundRow and EvaluateSamples run on the grid's worker threads
+//  * EvaluateRowSet(Grid, J, K, Masks): the same as EvaluateSamples
+//    without Inside, for the kRowSetRows rows j = J .. J + kBlockSize - 1
+//    of layers K and K + 1, each with its own samples: row r is
+//    (J + r % kBlockSize, K + r / kBlockSize), its mask at
+//    Masks + r * ((SizeX + 64) / 64); a row outside the lattice has no bit
+//    set. The exact set's rows have a few samples each, too few to fill a
+//    vector alone. The default asks EvaluateSamples row by row.
+//  * End(Grid), once, on the calling thread, after the last evaluation.
+// BoundRow and the evaluations run on the grid's worker threads
 // (grid/parallel.h), concurrently for different block rows and rows; they
-// start no parallel work of their own. None of the four makes OpenGL calls
+// start no parallel work of their own. None of them makes OpenGL calls
 // or touches anything of the grid but Values and FieldScratch.
 // The passes that rely on this: grid/sparse_surface.cpp; the ball field's
 // bounds: scene/field_kernel.inc (BoundRow), its error term: BlockClassOf
@@ -114,6 +125,7 @@ public:
                           std::uint8_t* Classes) = 0;
     virtual void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K,
                                  const std::uint64_t* Mask, std::uint64_t* Inside) = 0;
+    virtual void EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Masks);
     virtual void End(TGrid& Grid) = 0;
 };
 
@@ -480,8 +492,8 @@ private:
                                         // may hold the end of a crossed edge
     TArray<std::uint8_t> RowTouch_;     // per block row: any such block
     TArray<std::uint8_t> RowClass_;     // per block row: the class of all its blocks, or mixed
-    TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside holds that
-                                        // throughout, otherwise 2
+    TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside and ClassBits_
+                                        // hold that throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it

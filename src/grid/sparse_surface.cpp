@@ -26,7 +26,8 @@
 //     next to a block of another class. Every other block, and every row
 //     of only such blocks, has nothing to do with the surface.
 //  3. Exact set: in the rows of touching blocks, B from the inside bits,
-//     and the samples of the exact set that pass 1 left out evaluated.
+//     and the samples of the exact set that pass 1 left out evaluated, the
+//     rows of two layers in one call (a few samples a row).
 //  4. Crossings: the crossed edges of the rows of touching blocks, as the
 //     dense route computes them (grid/crossings.h).
 // The emission then finds the cubes with corners of both classes from the
@@ -67,9 +68,11 @@ bool Any(const std::uint64_t* Mask, std::int64_t Words) {
     return false;
 }
 
+// Most words of the masks counted are 0.
 std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     std::int64_t n = 0;
-    for (std::int64_t w = 0; w < Words; ++w) n += BitCount(Mask[w]);
+    for (std::int64_t w = 0; w < Words; ++w)
+        if (Mask[w] != 0) n += BitCount(Mask[w]);
     return n;
 }
 
@@ -189,19 +192,26 @@ private:
         // What the coarse blocks proved; the rest bounded block by block.
         const std::int64_t cbx = Sx / (2 * kBlockSize) + 1, cby = Sy / (2 * kBlockSize) + 1;
         const std::uint8_t* coarse = G.CoarseClass_.Data() + cbx * (by / 2 + cby * (bz / 2));
-        bool open = false;
-        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
-            cls[bx] = coarse[bx / 2];
-            open = open || cls[bx] == kBlockMixed;
-        }
-        if (open) F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
+        for (std::int64_t bx = 0; bx < Nbx; ++bx) cls[bx] = coarse[bx / 2];
+        if (std::memchr(cls, kBlockMixed, static_cast<std::size_t>(Nbx)) != nullptr)
+            F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
         // The row's summary: one proven class for all its blocks, or mixed.
-        std::uint8_t uniform = cls[0];
-        for (std::int64_t bx = 1; bx < Nbx; ++bx)
-            if (cls[bx] != uniform) uniform = kBlockMixed;
-        G.RowClass_[static_cast<std::size_t>(by + Nby * bz)] = uniform;
+        unsigned differ = 0;
+        for (std::int64_t bx = 1; bx < Nbx; ++bx) differ |= cls[bx] ^ cls[0];
+        const std::uint8_t uniform = differ == 0 ? cls[0] : static_cast<std::uint8_t>(kBlockMixed);
+        const std::size_t at = static_cast<std::size_t>(by + Nby * bz);
+        G.RowClass_[at] = uniform;
+        // Of one proven class, as last call: its rows' inside bits and its
+        // Inside flags hold that already (StoreInside sets RowInside_ only
+        // once both are written).
+        if (uniform != kBlockMixed && G.InsideKnown_ && G.RowInside_[at] == uniform) return;
         std::uint64_t mixed[kMaxWords], in[kMaxWords];
-        ClassMasks(cls, mixed, in);
+        if (uniform == kBlockMixed) {
+            ClassMasks(cls, mixed, in);
+        } else {
+            std::fill(mixed, mixed + SampleWords, 0ull);
+            std::fill(in, in + Words, uniform == kBlockInside ? ~0ull : 0ull);
+        }
         in[Words - 1] &= LastWord;
         const std::int64_t mixedCount = uniform == kBlockMixed ? Count(mixed, SampleWords) : 0;
         const bool anyMixed = mixedCount != 0;
@@ -361,21 +371,33 @@ private:
             for (std::int64_t j = k < k0 ? j0 : j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
         std::uint64_t mixed[kMaxWords];
         ClassMasks(Classes(by, bz), mixed, nullptr);
+        // The rows of two layers at a time, each with its own samples, in
+        // one call: few samples a row, many rows with some.
+        static_assert(kRowSetRows == 2 * kBlockSize, "a row set is two layers of a block row");
+        std::uint64_t wanted[kRowSetRows * kMaxWords];
         std::int64_t evaluated = 0;
-        for (std::int64_t k = k0; k <= k1; ++k)
-            for (std::int64_t j = j0; j <= j1; ++j) {
+        for (std::int64_t kA = k0; kA <= k1; kA += 2) {
+            std::int64_t found = 0;
+            for (std::int32_t r = 0; r < kRowSetRows; ++r) {
+                std::uint64_t* row = wanted + r * SampleWords;
+                const std::int64_t j = j0 + r % kBlockSize, k = kA + r / kBlockSize;
+                if (j > j1 || k > k1) {
+                    std::fill(row, row + SampleWords, 0ull);
+                    continue;
+                }
                 const std::uint64_t* here = b[k - k0 + 1][j - j0 + 1];
                 const std::uint64_t* back_y = b[k - k0 + 1][j - j0];
                 const std::uint64_t* back_z = b[k - k0][j - j0 + 1];
-                std::uint64_t wanted[kMaxWords];
                 for (std::int64_t w = 0; w < SampleWords; ++w) {
                     const std::uint64_t shifted = here[w] << 1 | (w > 0 ? here[w - 1] >> 63 : 0);
-                    wanted[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
+                    row[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
                 }
-                if (!Any(wanted, SampleWords)) continue;
-                F.EvaluateSamples(G, static_cast<std::int32_t>(j), 1, static_cast<std::int32_t>(k), wanted, nullptr);
-                evaluated += Count(wanted, SampleWords);
+                found += Count(row, SampleWords);
             }
+            if (found == 0) continue;
+            F.EvaluateRowSet(G, static_cast<std::int32_t>(j0), static_cast<std::int32_t>(kA), wanted);
+            evaluated += found;
+        }
         G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
     }
 
@@ -388,6 +410,13 @@ private:
     const std::uint64_t LastWord;   // the classified samples' bits in the last word
     const std::uint64_t LastSampleWord;  // all samples' bits in the last word
 };
+
+void TBlockField::EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Masks) {
+    const std::int64_t words = (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64;
+    for (std::int32_t r = 0; r < kRowSetRows; ++r)
+        if (Any(Masks + r * words, words))
+            EvaluateSamples(Grid, J + r % kBlockSize, 1, K + r / kBlockSize, Masks + r * words, nullptr);
+}
 
 void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs) {
     if (!kEmissionRuns || BlockField_ == nullptr || ClassBits_.Count() == 0) return;

@@ -114,7 +114,12 @@ DWORD GetTickCount() { return static_cast<DWORD>(static_cast<unsigned long long>
 int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT /*uType*/) {
     const char* text = lpText != nullptr ? lpText : "";
     const char* caption = lpCaption != nullptr ? lpCaption : "";
-    std::fprintf(stderr, "%s: %s\n", caption, text);
+    // NOTE: pieces rather than a format: printf's machinery is a few KB of
+    // the page's module, which has a size limit.
+    std::fputs(caption, stderr);
+    std::fputs(": ", stderr);
+    std::fputs(text, stderr);
+    std::fputs("\n", stderr);
     std::fflush(stderr);
     WebShowMessageBox(caption, text);
     return IDOK;

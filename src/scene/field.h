@@ -80,6 +80,7 @@ public:
                   std::uint8_t* Classes) override;
     void EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
                          std::uint64_t* Inside) override;
+    void EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Masks) override;
     void End(TGrid& Grid) override;
 
 private:
@@ -89,7 +90,7 @@ private:
     TBallScene Scene_{};  // this call's, read by Begin
     TBlockJob Job_{};     // this call's, made by Begin
     TArray<float> RowR_, S_, BallX_;
-    TArray<double> Dy2_, Dz2_;
+    TArray<double> Dy2_, Dz2_, Dy2T_, Dz2T_;
     // The block tables of each scale (TBlockJob::TScale).
     struct TScaleTables {
         TArray<double> Dy2Lo, Dy2Hi, Dz2Lo, Dz2Hi;

@@ -26,7 +26,7 @@ std::int64_t BlocksAlong(std::int32_t Size, int Scale) { return Size / (kBlockSi
 std::int64_t TableBytes(const TGrid& Grid, std::int32_t MaxBalls) {
     const std::int64_t balls = std::max<std::int32_t>(MaxBalls, 0);
     const std::int64_t ys = static_cast<std::int64_t>(Grid.SizeY) + 1, zs = static_cast<std::int64_t>(Grid.SizeZ) + 1;
-    std::int64_t bytes = 4 * ys * zs + balls * (8 * (ys + zs) + 8);
+    std::int64_t bytes = 4 * ys * zs + balls * (8 * (ys + zs) + 8) + balls * 8 * (ys + kBlockSize + zs + 1);
     for (int scale = 0; scale < 2; ++scale) {
         const std::int64_t stride = (BlocksAlong(Grid.SizeX, scale) + kLanes - 1) / kLanes * kLanes;
         bytes += balls * (16 * (BlocksAlong(Grid.SizeY, scale) + BlocksAlong(Grid.SizeZ, scale)) + 8 * stride) + 8 * stride;
@@ -79,6 +79,14 @@ template <class T, class F>
     }
 }
 
+// Out[n * Stride + i] = In[i * Count + n] for the samples i of an axis of
+// Size cells, and 0 for i past Size up to Stride.
+[[gnu::noinline]] void Transpose(std::int32_t Size, std::int64_t Count, const double* In, std::int64_t Stride,
+                                 double* Out) {
+    for (std::int64_t n = 0; n < Count; ++n)
+        for (std::int64_t i = 0; i < Stride; ++i) Out[n * Stride + i] = i <= Size ? In[i * Count + n] : 0.0;
+}
+
 bool Finite(const TBall& B) {
     return std::isfinite(B.X) && std::isfinite(B.Y) && std::isfinite(B.Z) && std::isfinite(B.Strength);
 }
@@ -100,6 +108,8 @@ TBallBlockField::TBallBlockField(const TGrid& Grid, std::int32_t MaxBalls, TBall
     BallX_.Create(balls);
     Dy2_.Create(balls * ys);
     Dz2_.Create(balls * zs);
+    Dy2T_.Create(balls * (ys + kBlockSize));
+    Dz2T_.Create(balls * (zs + 1));
     for (int scale = 0; scale < 2; ++scale) {
         TScaleTables& t = Scales_[scale];
         t.Nbx = static_cast<std::int32_t>(BlocksAlong(Grid.SizeX, scale));
@@ -152,8 +162,15 @@ bool TBallBlockField::Begin(TGrid& Grid) {
         centres[n] = Balls[n].X;
     }
 
+    // The same by ball, for the exact set's row sets (rows up to three past
+    // nY and a layer past nZ read as 0).
+    const std::int64_t yStride = static_cast<std::int64_t>(nY) + 1 + kBlockSize;
+    const std::int64_t zStride = static_cast<std::int64_t>(nZ) + 2;
+    Transpose(nY, count, Dy2_.Data(), yStride, Dy2T_.Data());
+    Transpose(nZ, count, Dz2_.Data(), zStride, Dz2T_.Data());
     Job_ = TBlockJob{FieldFrameAt(Scene_.T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
-                     S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), {}};
+                     S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), Dy2T_.Data(), Dz2T_.Data(), yStride,
+                     zStride, {}};
     for (int scale = 0; scale < 2; ++scale) {
         TScaleTables& t = Scales_[scale];
         const std::int32_t side = kBlockSize << scale;
@@ -182,6 +199,10 @@ void TBallBlockField::BoundRow(const TGrid&, std::int32_t Scale, std::int32_t BY
 void TBallBlockField::EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t Rows, std::int32_t K,
                                       const std::uint64_t* Mask, std::uint64_t* Inside) {
     BlockKernels().Samples(Job_, J, Rows, K, Mask, Inside, (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64);
+}
+
+void TBallBlockField::EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Masks) {
+    BlockKernels().RowSet(Job_, J, K, Masks, (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64);
 }
 
 void TBallBlockField::End(TGrid& Grid) {

@@ -28,6 +28,12 @@ struct TBlockJob {
     // and (z - Z)^2 for layer iz at Dz2[iz * Count + n].
     const double* Dy2;
     const double* Dz2;
+    // The same ball by ball: (y - Y)^2 of ball n for row iy at
+    // Dy2T[n * Dy2TStride + iy], rows past nY padded to whole row sets with
+    // 0, and (z - Z)^2 at Dz2T[n * Dz2TStride + iz] likewise.
+    const double* Dy2T;
+    const double* Dz2T;
+    std::int64_t Dy2TStride, Dz2TStride;
     // The tables of the blocks of each scale (TBlockField::BoundRow): [0]
     // for blocks of kBlockSize samples a side, [1] for twice that.
     struct TScale {
@@ -102,6 +108,11 @@ struct TBlockKernels {
     // (TBlockField::EvaluateSamples).
     void (*Samples)(const TBlockJob& Job, std::int32_t J, std::int32_t Rows, std::int32_t K,
                     const std::uint64_t* Mask, std::uint64_t* Inside, std::int64_t InsideStride);
+    // The exact values of the masked samples of rows J .. J + kBlockSize - 1
+    // of layers K and K + 1, each row's mask MaskWords words after the one
+    // before (TBlockField::EvaluateRowSet).
+    void (*RowSet)(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Masks,
+                   std::int64_t MaskWords);
 };
 
 // The kernels of the level the field uses (grid/simd.h).

@@ -43,6 +43,10 @@ constexpr std::int32_t kBallChunk = 256;
 // might otherwise compare and blend.
 [[maybe_unused]] inline float MinLanes(float a, float b) { return a < b ? a : b; }
 
+// Bit l set where lane l is greater than 0.0 (NaN is not): an inside flag
+// per lane, as the grid classifies samples.
+[[maybe_unused]] inline std::uint64_t PositiveLanes(float a) { return a > 0.0f ? 1u : 0u; }
+
 } // namespace
 
 #if SORVEL2_PORTABLE_LEVEL
@@ -68,6 +72,9 @@ namespace {
 typedef float TFloat4 __attribute__((vector_size(16)));
 
 inline TFloat4 MinLanes(TFloat4 a, TFloat4 b) { return (TFloat4)_mm_min_ps((__m128)a, (__m128)b); }
+inline std::uint64_t PositiveLanes(TFloat4 a) {
+    return static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps((__m128)a, _mm_setzero_ps())));
+}
 } // namespace
 
 #define FIELD_NS sse2
@@ -92,6 +99,12 @@ typedef float TFloat16 __attribute__((vector_size(64)));
 
 SORVEL2_TARGET_AVX2 inline TFloat8 MinLanes(TFloat8 a, TFloat8 b) {
     return (TFloat8)_mm256_min_ps((__m256)a, (__m256)b);
+}
+SORVEL2_TARGET_AVX2 inline std::uint64_t PositiveLanes(TFloat8 a) {
+    return static_cast<std::uint64_t>(_mm256_movemask_ps(_mm256_cmp_ps((__m256)a, _mm256_setzero_ps(), _CMP_GT_OQ)));
+}
+SORVEL2_TARGET_AVX512 inline std::uint64_t PositiveLanes(TFloat16 a) {
+    return _mm512_cmp_ps_mask((__m512)a, _mm512_setzero_ps(), _CMP_GT_OQ);
 }
 SORVEL2_TARGET_AVX512 inline TFloat16 MinLanes(TFloat16 a, TFloat16 b) {
     // NOTE: the zero-masking form, because g++ 12 warns about the
@@ -145,20 +158,30 @@ constexpr TRowsKernel kRowsKernels[kSimdLevelCount] = {portable::Rows, portable:
 
 // The block field's kernels of each level, by TSimdLevel.
 #if SORVEL2_X86_SIMD
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
-                                                          {sse2::BoundRow, sse2::Samples},
-                                                          {avx2::BoundRow, avx2::Samples},
-                                                          {avx512::BoundRow, avx512::Samples}};
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {sse2::BoundRow, sse2::Samples, sse2::RowSet},
+                                                          {avx2::BoundRow, avx2::Samples, avx2::RowSet},
+                                                          {avx512::BoundRow, avx512::Samples, avx512::RowSet}};
 #elif SORVEL2_SIMD4
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples},
-                                                          {sse2::BoundRow, sse2::Samples},
-                                                          {sse2::BoundRow, sse2::Samples},
-                                                          {sse2::BoundRow, sse2::Samples}};
+// NOTE: the page's module asks for the exact set's rows one by one: the
+// kernel that packs them is 4 KB, and the page has a size limit.
+void RowSetByRows(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Masks,
+                  std::int64_t MaskWords) {
+    for (std::int32_t r = 0; r < kRowSetRows; ++r) {
+        const std::uint64_t* mask = Masks + r * MaskWords;
+        if (std::any_of(mask, mask + MaskWords, [](std::uint64_t w) { return w != 0; }))
+            sse2::Samples(Job, J + r % kBlockSize, 1, K + r / kBlockSize, mask, nullptr, MaskWords);
+    }
+}
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples, RowSetByRows},
+                                                          {sse2::BoundRow, sse2::Samples, RowSetByRows},
+                                                          {sse2::BoundRow, sse2::Samples, RowSetByRows},
+                                                          {sse2::BoundRow, sse2::Samples, RowSetByRows}};
 #else
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples},
-                                                          {portable::BoundRow, portable::Samples},
-                                                          {portable::BoundRow, portable::Samples},
-                                                          {portable::BoundRow, portable::Samples}};
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {portable::BoundRow, portable::Samples, portable::RowSet},
+                                                          {portable::BoundRow, portable::Samples, portable::RowSet}};
 #endif
 
 } // namespace
@@ -174,7 +197,8 @@ TBallScene ProbeBalls() { return {20.0f, gProbeBalls, 16}; }
 // The sparse route's kernels, which a frame runs most: every block row of a
 // thin grid bounded at both scales with nothing known before, then the
 // samples of four rows of each layer of its first block row evaluated,
-// inside bits and all (TBlockField's passes 0, 1 and 3).
+// inside bits and all, and a few samples of each row of its next one, as
+// the exact set's rows have them (TBlockField's passes 0, 1 and 3).
 double ProbeBlockKernels(TSimdLevel Level) {
     static TGrid grid(127, 15, 15, 2.0f / 127, 0.0f, 0.0f, 0.0f, nullptr);
     static TBallBlockField field(grid, 16, ProbeBalls);
@@ -193,6 +217,12 @@ double ProbeBlockKernels(TSimdLevel Level) {
                 k.BoundRow(job, scale, by, bz, classes);
             }
     for (std::int32_t kz = 0; kz < kBlockSize; ++kz) k.Samples(job, 0, kBlockSize, kz, mask, inside, 2);
+    std::uint64_t few[kRowSetRows * 2];
+    for (std::int32_t r = 0; r < kRowSetRows; ++r) {
+        few[2 * r] = 0x30000000c0ull << (3 * r);
+        few[2 * r + 1] = 0x1ull << (5 * r);
+    }
+    for (std::int32_t kz = 0; kz < kBlockSize; kz += 2) k.RowSet(job, kBlockSize, kz, few, 2);
     const double end = ProbeClockNow();
     return end - start;
 }

@@ -570,6 +570,20 @@ TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) 
     ExpectSparseMatchesDense(frames);
 }
 
+TEST(SparseSurface, MatchesTheDenseRouteAlongAChainOfBalls) {
+    // Balls in a line along x: the block rows along the chain hold an
+    // unproven block in nearly every column, so a row's packed samples run
+    // on past a word of their inside flags.
+    std::vector<TBall> chain;
+    for (int n = 0; n < 24; ++n)
+        chain.push_back({0.09f, 0, -0.92f + 0.08f * static_cast<float>(n), 0.013f, -0.021f, 0});
+    std::vector<TSparseCase> frames;
+    for (float t : {20.0f, kBlendZero, kBlendOne}) frames.push_back({64, 24, t, chain});
+    ExpectSparseMatchesDense(frames);
+    for (TSparseCase& f : frames) f.Size = 127;
+    ExpectSparseMatchesDense(frames);
+}
+
 TEST(SparseSurface, MatchesTheDenseRouteWhereABoundIsWithinRoundingOfZero) {
     // Grid 16 at T 20 (blend b = 0x1.62cb5cp-1): both balls lie beyond the
     // corner (8, 8, 3) of block (2, 2, 0), so every one of its least terms
