@@ -87,48 +87,6 @@ constexpr std::uint32_t kSpread4[16] = {Spread4(0),  Spread4(1),  Spread4(2),  S
 
 } // namespace
 
-// Crossed edges waiting to be computed, a few hundred at a time, so that
-// what each edge reads and writes (its element, far from the last one's,
-// and the values around its ends, seldom in any cache on a large grid) is
-// fetched while the edges before it are computed.
-class TEdgeList {
-public:
-    explicit TEdgeList(const TCrossing& Cross) : Cross_(Cross) {}
-
-    void Add(int Axis, std::int64_t i, std::int64_t j, std::int64_t k) {
-        Edges_[Count_++] = {Axis, static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), static_cast<std::int32_t>(k)};
-        if (Count_ == kCapacity) Flush();
-    }
-
-    void Flush() {
-        for (int m = 0; m < Count_ && m < kAhead; ++m) Fetch(Edges_[m]);
-        for (int m = 0; m < Count_; ++m) {
-            if (m + kAhead < Count_) Fetch(Edges_[m + kAhead]);
-            const TEdge& e = Edges_[m];
-            if (e.Axis == 0) {
-                Cross_.X(e.I, e.J, e.K);
-            } else if (e.Axis == 1) {
-                Cross_.Y(e.I, e.J, e.K);
-            } else {
-                Cross_.Z(e.I, e.J, e.K);
-            }
-        }
-        Count_ = 0;
-    }
-
-private:
-    struct TEdge {
-        int Axis;
-        std::int32_t I, J, K;
-    };
-    static constexpr int kCapacity = 512, kAhead = 16;
-    void Fetch(const TEdge& E) const { Cross_.Fetch(E.Axis, E.I, E.J, E.K); }
-
-    const TCrossing& Cross_;
-    TEdge Edges_[kCapacity];
-    int Count_ = 0;
-};
-
 // The passes of one sparse call. A friend of TGrid.
 class TSparsePass {
 public:
@@ -356,45 +314,20 @@ private:
         G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = any ? 1 : 0;
     }
 
-    // The crossed edges of the rows of block row (by, bz). Their elements lie
-    // far apart in the edge arrays (a y-edge's next to those of the same
-    // column in the rows above and below, a z-edge's next to those in the
-    // layers above and below), so they are first listed, the block row's
-    // rows (or layers) taken together for each column, and then computed
-    // with the elements of the edges a few places on fetched ahead.
+    // The crossed edges of the rows of block row (by, bz), row by row as the
+    // values lie (a row's x-edges, its y-edges to the next row and z-edges
+    // to the next layer), so the rows of values they read stay in the
+    // nearest caches; each axis's edges are computed in batches.
     void CrossBlockRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t bz) const {
         if (!RowTouches(by, bz)) return;
         const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
         const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
         if (j0 > j1 || k0 > k1) return;
-        const TCrossing cross(Job);
-        TEdgeList list(cross);
+        TRowCrossings crossings(Job);
         for (std::int64_t k = k0; k <= k1; ++k)
             for (std::int64_t j = j0; j <= j1; ++j)
-                for (std::int64_t w = 0; w < Words; ++w)
-                    ForEachBit(CrossedX(ClassRow(j, k), w, Words, Sx), w * 64, [&](std::int64_t i) { list.Add(0, i, j, k); });
-        std::uint64_t d[kBlockSize];
-        for (std::int64_t k = k0; k <= k1; ++k)
-            for (std::int64_t w = 0; w < Words; ++w) {
-                std::uint64_t any = 0;
-                for (std::int64_t j = j0; j <= j1; ++j)
-                    any |= d[j - j0] = j + 1 < Sy ? ClassRow(j, k)[w] ^ ClassRow(j + 1, k)[w] : 0;
-                ForEachBit(any, w * 64, [&](std::int64_t i) {
-                    for (std::int64_t j = j0; j <= j1; ++j)
-                        if (d[j - j0] >> (i % 64) & 1) list.Add(1, i, j, k);
-                });
-            }
-        for (std::int64_t j = j0; j <= j1; ++j)
-            for (std::int64_t w = 0; w < Words; ++w) {
-                std::uint64_t any = 0;
-                for (std::int64_t k = k0; k <= k1; ++k)
-                    any |= d[k - k0] = k + 1 < Sz ? ClassRow(j, k)[w] ^ ClassRow(j, k + 1)[w] : 0;
-                ForEachBit(any, w * 64, [&](std::int64_t i) {
-                    for (std::int64_t k = k0; k <= k1; ++k)
-                        if (d[k - k0] >> (i % 64) & 1) list.Add(2, i, j, k);
-                });
-            }
-        list.Flush();
+                crossings.Row(j, k, ClassRow(j, k), j + 1 < Sy ? ClassRow(j + 1, k) : nullptr,
+                              k + 1 < Sz ? ClassRow(j, k + 1) : nullptr);
     }
 
     // B of classified row (j, k) into Out (SampleWords words): the samples

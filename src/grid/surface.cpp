@@ -40,6 +40,7 @@ public:
     void Step(std::int64_t k, bool OwnNext) {
         const bool zEdges = k + 1 < Sz_;
         if (zEdges) Classify(k + 1, Next_, OwnNext);
+        TRowCrossings crossings(Job_);
         for (std::int64_t j = 0; j < Sy_; ++j) {
             // The gradients of the z-edges read two layers up, where nothing
             // has looked yet: fetch that row ahead of them.
@@ -48,7 +49,7 @@ public:
                 for (std::int64_t i = 0; i < Vx_; i += 16) __builtin_prefetch(ahead + i);
             }
             const std::uint64_t* row = Cur_ + Words_ * j;
-            CrossRow(Job_, j, k, row, j + 1 < Sy_ ? row + Words_ : nullptr, zEdges ? Next_ + Words_ * j : nullptr);
+            crossings.Row(j, k, row, j + 1 < Sy_ ? row + Words_ : nullptr, zEdges ? Next_ + Words_ * j : nullptr);
         }
         std::swap(Cur_, Next_);
     }

@@ -7,6 +7,26 @@
 
 #include <cstdint>
 
+struct TEdgeVertex;
+
+// Crossed edges of one axis to compute (grid/crossings.h): edge q runs from
+// sample Samples[q] (an index into Values) to the sample Step further on,
+// its element is Edges[Elements[q]], whose coordinate Axis moves from the
+// running coordinate Starts[q].
+struct TCrossBatch {
+    const float* Values;
+    std::int64_t RowStride;    // from a sample to the next along y
+    std::int64_t LayerStride;  // and along z
+    std::int64_t Step;         // 1, RowStride or LayerStride: the edge's axis
+    const std::int32_t* Samples;
+    const std::int32_t* Elements;
+    const float* Starts;
+    std::int32_t Count;
+    float CellSize;
+    TEdgeVertex* Edges;
+    int Axis;
+};
+
 struct TSurfaceKernels {
     // Classifies Count samples (Values[i] > 0.0f): bit i % 64 of
     // Bits[i / 64] is set for an inside sample, and the bits of the last
@@ -21,6 +41,11 @@ struct TSurfaceKernels {
     // nor 255, in order, and returns how many there are.
     std::int32_t (*ActiveCubes)(const std::uint8_t* Row, std::int64_t RowStride, std::int64_t LayerStride,
                                 std::int32_t Count, std::uint16_t* Where, std::uint8_t* Cases);
+
+    // The point and normal of every edge of Batch, as Crossing (in
+    // grid/surface_math.h) computes them from the values at its ends and
+    // the forward differences there.
+    void (*Crossings)(const TCrossBatch& Batch);
 };
 
 // The kernels of the polygoniser's level (KernelLevel(kSurfaceKernels)).
