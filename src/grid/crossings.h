@@ -28,25 +28,16 @@ public:
     ~TEdgeBatch() { Flush(); }
 
     // The edges of the set bits b of Bits: from sample Sample + b, with
-    // element Element + Stride * b and start Starts[b] (along x, where each
-    // edge has its own) or Start.
-    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, const float* Starts) {
+    // element Element + Stride * b and start Starts[StartStep * b] (along
+    // x each edge has its own start, along y and z a row's edges share one).
+    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, const float* Starts,
+             std::int64_t StartStep) {
         std::int32_t q = Reserve();
         for (; Bits != 0; Bits &= Bits - 1, ++q) {
             const int b = __builtin_ctzll(Bits);
             Samples_[q] = static_cast<std::int32_t>(Sample + b);
             Elements_[q] = static_cast<std::int32_t>(Element + Stride * b);
-            Starts_[q] = Starts[b];
-        }
-        Batch_.Count = q;
-    }
-    void Add(std::uint64_t Bits, std::int64_t Sample, std::int64_t Element, std::int64_t Stride, float Start) {
-        std::int32_t q = Reserve();
-        for (; Bits != 0; Bits &= Bits - 1, ++q) {
-            const int b = __builtin_ctzll(Bits);
-            Samples_[q] = static_cast<std::int32_t>(Sample + b);
-            Elements_[q] = static_cast<std::int32_t>(Element + Stride * b);
-            Starts_[q] = Start;
+            Starts_[q] = Starts[StartStep * b];
         }
         Batch_.Count = q;
     }
@@ -99,9 +90,9 @@ public:
             const std::uint64_t y = RowAbove != nullptr ? Row[w] ^ RowAbove[w] : 0;
             const std::uint64_t z = LayerAbove != nullptr ? Row[w] ^ LayerAbove[w] : 0;
             if ((x | y | z) == 0) continue;
-            if (x != 0) X_.Add(x, n + i, ex + i, 1, Job_.LineX + i);
-            if (y != 0) Y_.Add(y, n + i, ey + yStride * i, yStride, startY);
-            if (z != 0) Z_.Add(z, n + i, ez + zStride * i, zStride, startZ);
+            if (x != 0) X_.Add(x, n + i, ex + i, 1, Job_.LineX + i, 1);
+            if (y != 0) Y_.Add(y, n + i, ey + yStride * i, yStride, &startY, 0);
+            if (z != 0) Z_.Add(z, n + i, ez + zStride * i, zStride, &startZ, 0);
         }
     }
 

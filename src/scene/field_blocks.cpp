@@ -202,6 +202,7 @@ void TBallBlockField::EvaluateSamples(TGrid& Grid, std::int32_t J, std::int32_t 
 }
 
 void TBallBlockField::EvaluateRowSet(TGrid& Grid, std::int32_t J, std::int32_t K, const std::uint64_t* Masks) {
+    if (BlockKernels().RowSet == nullptr) return TBlockField::EvaluateRowSet(Grid, J, K, Masks);
     BlockKernels().RowSet(Job_, J, K, Masks, (static_cast<std::int64_t>(Grid.SizeX) + 64) / 64);
 }
 

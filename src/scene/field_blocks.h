@@ -110,7 +110,8 @@ struct TBlockKernels {
                     const std::uint64_t* Mask, std::uint64_t* Inside, std::int64_t InsideStride);
     // The exact values of the masked samples of rows J .. J + kBlockSize - 1
     // of layers K and K + 1, each row's mask MaskWords words after the one
-    // before (TBlockField::EvaluateRowSet).
+    // before (TBlockField::EvaluateRowSet; null: row by row, as its
+    // default does).
     void (*RowSet)(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Masks,
                    std::int64_t MaskWords);
 };

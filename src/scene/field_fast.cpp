@@ -163,20 +163,13 @@ constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, p
                                                           {avx2::BoundRow, avx2::Samples, avx2::RowSet},
                                                           {avx512::BoundRow, avx512::Samples, avx512::RowSet}};
 #elif SORVEL2_SIMD4
-// NOTE: the page's module asks for the exact set's rows one by one: the
-// kernel that packs them is 4 KB, and the page has a size limit.
-void RowSetByRows(const TBlockJob& Job, std::int32_t J, std::int32_t K, const std::uint64_t* Masks,
-                  std::int64_t MaskWords) {
-    for (std::int32_t r = 0; r < kRowSetRows; ++r) {
-        const std::uint64_t* mask = Masks + r * MaskWords;
-        if (std::any_of(mask, mask + MaskWords, [](std::uint64_t w) { return w != 0; }))
-            sse2::Samples(Job, J + r % kBlockSize, 1, K + r / kBlockSize, mask, nullptr, MaskWords);
-    }
-}
-constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples, RowSetByRows},
-                                                          {sse2::BoundRow, sse2::Samples, RowSetByRows},
-                                                          {sse2::BoundRow, sse2::Samples, RowSetByRows},
-                                                          {sse2::BoundRow, sse2::Samples, RowSetByRows}};
+// NOTE: no packing kernel for the exact set's rows in the page's module
+// (4 KB, and the page has a size limit): the block field asks for them
+// one by one (TBlockField::EvaluateRowSet's own way).
+constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{sse2::BoundRow, sse2::Samples, nullptr},
+                                                          {sse2::BoundRow, sse2::Samples, nullptr},
+                                                          {sse2::BoundRow, sse2::Samples, nullptr},
+                                                          {sse2::BoundRow, sse2::Samples, nullptr}};
 #else
 constexpr TBlockKernels kBlockKernels[kSimdLevelCount] = {{portable::BoundRow, portable::Samples, portable::RowSet},
                                                           {portable::BoundRow, portable::Samples, portable::RowSet},
