@@ -374,7 +374,7 @@ public:
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
                static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
                RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
-               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count()) +
+               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count() + BoundaryBits_.Count()) +
                4 * static_cast<std::int64_t>(RunRefs_.Count()) +
                static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count();
     }
@@ -495,6 +495,9 @@ private:
     TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside and ClassBits_
                                         // hold that throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
+    TArray<std::uint64_t> BoundaryBits_;  // per classified row of a touching block row:
+                                          // its samples with a face neighbour of the
+                                          // other class, (SizeX + 64) / 64 words
     bool InsideKnown_ = false;          // BlockInside_ is to be trusted
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
     std::uint64_t InsideHash() const;
