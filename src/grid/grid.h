@@ -499,7 +499,8 @@ private:
     TArray<std::uint64_t> BoundaryBits_;  // per classified row of a touching block row:
                                           // its samples with a face neighbour of the
                                           // other class, (SizeX + 64) / 64 words
-    bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    bool InsideKnown_ = false;          // BlockInside_, RowInside_ and ClassBits_ agree with
+                                        // Inside (the last call was sparse, and nobody wrote it since)
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
     std::uint64_t InsideHash() const;
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call

@@ -223,10 +223,18 @@ private:
         for (std::int64_t bx = 0; bx < Nbx; bx += 8) {
             const std::int64_t n = std::min<std::int64_t>(Nbx - bx, 8), from = std::min<std::int64_t>(cbx - bx / 2, 4);
             std::uint64_t c = 0;
-            std::memcpy(&c, coarse + bx / 2, static_cast<std::size_t>(from));
+            if (from == 4) {
+                std::memcpy(&c, coarse + bx / 2, 4);
+            } else {
+                std::memcpy(&c, coarse + bx / 2, static_cast<std::size_t>(from));
+            }
             c = (c | c << 16) & 0x0000FFFF0000FFFFull;
             c = ((c | c << 8) & 0x00FF00FF00FF00FFull) * 0x0101;
-            std::memcpy(cls + bx, &c, static_cast<std::size_t>(n));
+            if (n == 8) {
+                std::memcpy(cls + bx, &c, 8);
+            } else {
+                std::memcpy(cls + bx, &c, static_cast<std::size_t>(n));
+            }
         }
         if (std::memchr(cls, kBlockMixed, static_cast<std::size_t>(Nbx)) != nullptr)
             F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
@@ -278,27 +286,32 @@ private:
                     std::copy(in, in + Words, bits);
                     continue;
                 }
-                for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[r * SampleWords + w];
-                bits[Words - 1] &= LastWord;
                 // The unproven blocks' Inside flags from the bits, eight a
-                // store; a proven block sharing the eight gets its own class,
-                // which Inside must hold anyway (StoreInside sees to the rest).
+                // store, where they differ from what the last call left: the
+                // row's bits then, which Inside holds (see InsideKnown_). A
+                // proven block sharing the eight gets its own class, which
+                // Inside must hold anyway (StoreInside sees to the rest).
                 std::uint8_t* flags = G.Inside.Data() + Sx * (j0 + r) + Sx * Sy * k;
-                for (std::int64_t w = 0; w < Words; ++w)
-                    for (std::uint64_t m = mixed[w] & (w == Words - 1 ? LastWord : ~0ull); m != 0;) {
-                        const unsigned shift = static_cast<unsigned>(__builtin_ctzll(m)) & ~7u;
+                for (std::int64_t w = 0; w < Words; ++w) {
+                    const std::uint64_t now = (in[w] | measured[r * SampleWords + w]) & (w == Words - 1 ? LastWord : ~0ull);
+                    std::uint64_t changed = (G.InsideKnown_ ? bits[w] ^ now : ~0ull) & mixed[w];
+                    if (w == Words - 1) changed &= LastWord;
+                    bits[w] = now;
+                    while (changed != 0) {
+                        const unsigned shift = static_cast<unsigned>(__builtin_ctzll(changed)) & ~7u;
                         const std::int64_t first = 64 * w + shift;
-                        const std::uint64_t eight = kSpread8[bits[w] >> shift & 255];
+                        const std::uint64_t eight = kSpread8[now >> shift & 255];
                         if (first + 8 <= Sx) {
                             std::memcpy(flags + first, &eight, 8);
                         } else {
                             std::memcpy(flags + first, &eight, static_cast<std::size_t>(Sx - first));
                         }
-                        m &= ~(0xFFull << shift);
+                        changed &= ~(0xFFull << shift);
                     }
+                }
             }
         }
-        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
+        if (evaluated != 0) G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
         StoreInside(by, bz, cls, uniform);
     }
 
