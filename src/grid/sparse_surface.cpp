@@ -469,10 +469,14 @@ private:
         static constexpr std::uint64_t kNone[kMaxWords] = {};
         const bool here = RowTouches(by, bz), before_y = by > 0 && RowTouches(by - 1, bz),
                    before_z = bz > 0 && RowTouches(by, bz - 1);
-        auto boundaryOf = [&](std::int64_t j, std::int64_t k) {
-            const bool touches = j < j0 ? before_y : k < k0 ? before_z : here;
-            return touches && j < Sy && k < Sz ? BoundaryRow(j, k) : kNone;
-        };
+        // b[k - k0 + 1][j - j0 + 1]: B of row (j, k) (row j0 - 1 of layer
+        // k0 - 1 is nobody's neighbour here).
+        const std::uint64_t* b[kBlockSize + 1][kBlockSize + 1];
+        for (std::int64_t k = k0 - 1; k <= k1; ++k)
+            for (std::int64_t j = j0 - 1; j <= j1; ++j) {
+                const bool touches = j < j0 ? before_y && k >= k0 : k < k0 ? before_z : here;
+                b[k - k0 + 1][j - j0 + 1] = touches && j < Sy && k < Sz ? BoundaryRow(j, k) : kNone;
+            }
         // The rows of two layers at a time, each with its own samples, in
         // one call: few samples a row, many rows with some.
         static_assert(kRowSetRows == 2 * kBlockSize, "a row set is two layers of a block row");
@@ -487,12 +491,16 @@ private:
                     std::fill(row, row + SampleWords, 0ull);
                     continue;
                 }
-                const std::uint64_t* b = boundaryOf(j, k);
-                const std::uint64_t* back_y = boundaryOf(j - 1, k);
-                const std::uint64_t* back_z = boundaryOf(j, k - 1);
+                const std::uint64_t* at = b[k - k0 + 1][j - j0 + 1];
+                const std::uint64_t* back_y = b[k - k0 + 1][j - j0];
+                const std::uint64_t* back_z = b[k - k0][j - j0 + 1];
+                if (at == kNone && back_y == kNone && back_z == kNone) {
+                    std::fill(row, row + SampleWords, 0ull);
+                    continue;
+                }
                 for (std::int64_t w = 0; w < SampleWords; ++w) {
-                    const std::uint64_t shifted = b[w] << 1 | (w > 0 ? b[w - 1] >> 63 : 0);
-                    row[w] = (b[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
+                    const std::uint64_t shifted = at[w] << 1 | (w > 0 ? at[w - 1] >> 63 : 0);
+                    row[w] = (at[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
                 }
                 found += Count(row, SampleWords);
             }
