@@ -503,6 +503,7 @@ private:
                                         // Inside (the last call was sparse, and nobody wrote it since)
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
     std::uint64_t InsideHash() const;
+    bool ClassBitsMatchInside() const;  // debug builds: what the next call trusts
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
     std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
     std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take

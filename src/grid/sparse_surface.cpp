@@ -20,8 +20,10 @@
 //  1. Bound: the field proves the other blocks where it can; the samples
 //     of the blocks it cannot prove are evaluated, and every classified row
 //     gets its inside bits (proven blocks wholesale, the rest as the field
-//     found them) and its Inside flags (a proven block's only when they
-//     differ from what Inside holds already).
+//     found them) and its Inside flags, only where they differ from what
+//     Inside holds already: a proven block's when its class changed, an
+//     unproven block's where its bits did (the last call's bits are what
+//     Inside holds).
 //  2. Touch: the blocks that may hold samples of B, those not proven or
 //     next to a block of another class. Every other block, and every row
 //     of only such blocks, has nothing to do with the surface.
@@ -654,6 +656,18 @@ std::uint64_t TGrid::InsideHash() const {
     return h;
 }
 
+bool TGrid::ClassBitsMatchInside() const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ, words = (sx + 63) / 64;
+    for (std::int64_t k = 0; k < sz; ++k)
+        for (std::int64_t j = 0; j < sy; ++j) {
+            const std::uint64_t* bits = ClassBits_.Data() + words * (j + sy * k);
+            const std::uint8_t* flags = Inside.Data() + sx * (j + sy * k);
+            for (std::int64_t i = 0; i < sx; ++i)
+                if ((bits[i / 64] >> (i % 64) & 1) != flags[i]) return false;
+        }
+    return true;
+}
+
 bool TGrid::StartSparse() {
     if (!SparseThisCall()) return false;
     // The sparse route writes only the flags that change: it trusts Inside
@@ -672,6 +686,8 @@ void TGrid::EndSparse() {
     InsideKnown_ = true;
 #ifndef NDEBUG
     InsideLeft_ = InsideHash();
+    // The next call writes only the flags whose bits change from these.
+    assert(ClassBitsMatchInside() && "Inside and the inside bits disagree after a sparse call");
 #endif
     if (Route == TFieldRoute::Sparse &&
         static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
