@@ -646,26 +646,29 @@ std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int
             // Cube i takes columns i and i + 1.
             std::uint64_t active = ~((a & (a >> 1 | aN << 63)) | ~(o | o >> 1 | oN << 63));
             if (w == words - 1) active &= lastCubes;
-            if (active != 0) visited += BitCount(active);
-            for (; active != 0; active &= active - 1) {
-                const unsigned b = static_cast<unsigned>(__builtin_ctzll(active));
-                const std::int64_t i = w * 64 + b;
-                if constexpr (Prefetch) {
-                    if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+            if (active != 0) {
+                visited += BitCount(active);
+                // The flag pairs of the word's last cube, whose second column
+                // is the next word's first (worked out here only when needed:
+                // it is seldom).
+                unsigned last = 0;
+                if (active >> 63 != 0)
+                    for (int r = 0; r < 4; ++r) last |= static_cast<unsigned>(cur[r] >> 63 | (next[r] & 1) << 1) << (2 * r);
+                for (; active != 0; active &= active - 1) {
+                    const unsigned b = static_cast<unsigned>(__builtin_ctzll(active));
+                    const std::int64_t i = w * 64 + b;
+                    if constexpr (Prefetch) {
+                        if ((active & (active - 1)) != 0)
+                            PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+                    }
+                    // The flags of columns b and b + 1 of each corner row, as
+                    // two bits, four rows in a byte, which kCornerCase turns
+                    // into the case index.
+                    const unsigned pairs = b < 63 ? static_cast<unsigned>((cur[0] >> b & 3) | (cur[1] >> b & 3) << 2 |
+                                                                          (cur[2] >> b & 3) << 4 | (cur[3] >> b & 3) << 6)
+                                                  : last;
+                    Fn(i, j, static_cast<unsigned>(kCornerCase[pairs]));
                 }
-                // The flags of columns b and b + 1 of each corner row, as two
-                // bits, four rows in a byte, which kCornerCase turns into the
-                // case index.
-                unsigned pairs;
-                if (__builtin_expect(b < 63, 1)) {
-                    pairs = static_cast<unsigned>((cur[0] >> b & 3) | (cur[1] >> b & 3) << 2 | (cur[2] >> b & 3) << 4 |
-                                                  (cur[3] >> b & 3) << 6);
-                } else {
-                    pairs = 0;
-                    for (int r = 0; r < 4; ++r)
-                        pairs |= static_cast<unsigned>(cur[r] >> 63 | (next[r] & 1) << 1) << (2 * r);
-                }
-                Fn(i, j, static_cast<unsigned>(kCornerCase[pairs]));
             }
             for (int r = 0; r < 4; ++r) cur[r] = next[r];
             a = aN;
