@@ -33,6 +33,8 @@
 // --surface_level=NAME (a SimdLevelName) runs the Route rows' polygoniser at
 // that level instead of the one the start-up timing picks, so that runs
 // under callgrind, where timings mean little, compare levels as chosen.
+// SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
+// (ProbeSurfaceKernels), which runs 9 times per level at start-up.
 #include "grid/grid.h"
 #include "grid/parallel.h"
 #include "grid/reference.h"

@@ -1,7 +1,8 @@
 // The fast polygoniser (TGrid::PrepareSurface + EmitTriangles) against
 // ReferencePolygonise: same Inside flags, same edge arrays bit for bit and
 // the same vertices in the same order, on every instruction level and
-// thread count this machine can run.
+// thread count this machine can run; and each level's crossings kernel
+// against Crossing, edge by edge.
 #include "grid/grid.h"
 #include "grid/reference.h"
 #include "grid/surface_kernels.h"
