@@ -29,15 +29,24 @@
 //
 //   sorvel2_speed_bench --benchmark_filter='Frame/.*/128/10/20$'
 //   sorvel2_speed_bench --benchmark_filter='Route.*/grid:128/balls:50/'
+//
+// --surface_level=NAME (a SimdLevelName) runs the Route rows' polygoniser at
+// that level instead of the one the start-up timing picks, so that runs
+// under callgrind, where timings mean little, compare levels as chosen.
+// SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
+// (ProbeSurfaceKernels), which runs 9 times per level at start-up.
 #include "grid/grid.h"
 #include "grid/parallel.h"
 #include "grid/reference.h"
 #include "grid/simd.h"
+#include "grid/surface_kernels.h"
 #include "scene/field.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -261,6 +270,18 @@ BENCHMARK(RouteField)->Apply(Routes);
 BENCHMARK(RoutePolygonise)->Apply(Routes);
 BENCHMARK(RouteFrame)->Apply(Routes);
 
+// The polygoniser's start-up probe, one call, at each level.
+void SurfaceProbe(benchmark::State& state) {
+    const TSimdLevel level = static_cast<TSimdLevel>(state.range(0));
+    if (level < LowestSimdLevel() || level > SupportedSimdLevel()) {
+        state.SkipWithError("level not supported here");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(ProbeSurfaceKernels(level));
+    state.SetLabel(SimdLevelName(level));
+}
+BENCHMARK(SurfaceProbe)->DenseRange(kSimdPortable, kSimdLevelCount - 1)->Unit(benchmark::kMicrosecond);
+
 void Field(benchmark::State& s) { Run(s, kField); }
 void Surface(benchmark::State& s) { Run(s, kSurface); }
 void Frame(benchmark::State& s) { Run(s, kFrame); }
@@ -274,6 +295,23 @@ int main(int argc, char** argv) {
     ChooseKernelLevels(ProbeFieldKernels);
     gFieldLevel = KernelLevel(kFieldKernels);
     gSurfaceLevel = KernelLevel(kSurfaceKernels);
+    constexpr char kSurfaceFlag[] = "--surface_level=";
+    for (int a = 1; a < argc; ++a) {
+        if (std::strncmp(argv[a], kSurfaceFlag, sizeof kSurfaceFlag - 1) != 0) continue;
+        bool known = false;
+        for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
+            if (std::strcmp(argv[a] + sizeof kSurfaceFlag - 1, SimdLevelName(static_cast<TSimdLevel>(level))) == 0) {
+                gSurfaceLevel = static_cast<TSimdLevel>(level);
+                known = true;
+            }
+        if (!known) {
+            std::fprintf(stderr, "%s: no such level here\n", argv[a]);
+            return 1;
+        }
+        for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
+        --argc;
+        --a;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -27,7 +27,7 @@ TSimdLevel LowestSimdLevel();
 // AVX2, while its polygoniser still gains from AVX-512).
 enum TKernelFamily : int {
     kFieldKernels = 0,    // the field: its rows, its block bounds, its samples
-    kSurfaceKernels = 1,  // the polygoniser: classification and the cube scan
+    kSurfaceKernels = 1,  // the polygoniser: classification, the cube scan, the crossings
 };
 inline constexpr int kKernelFamilyCount = 2;
 

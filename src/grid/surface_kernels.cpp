@@ -204,6 +204,49 @@ SORVEL2_TARGET_AVX2 std::int32_t ActiveCubesAvx2(const std::uint8_t* Row, std::i
     return ActiveTail(Row, sx, sxy, i, Count, Where, Cases, found);
 }
 
+// --- Crossings ----------------------------------------------------------------
+// One body (crossings_kernel.inc) for both levels: SSE2 does Crossing's
+// double part two lanes at a time, AVX2 four in one __m256d.
+
+namespace crossings_sse2 {
+
+// Four floats, one from each address.
+inline __m128 Load4(const float* const* P, std::int64_t Offset) {
+    const __m128 lo = _mm_unpacklo_ps(_mm_load_ss(P[0] + Offset), _mm_load_ss(P[1] + Offset));
+    const __m128 hi = _mm_unpacklo_ps(_mm_load_ss(P[2] + Offset), _mm_load_ss(P[3] + Offset));
+    return _mm_movelh_ps(lo, hi);
+}
+
+using TCell = __m128d;
+inline TCell MakeCell(float CellSize) { return _mm_set1_pd(static_cast<double>(CellSize)); }
+
+// Lanes 0-1 of v in Low, 2-3 in High, widened to double.
+inline void Widen(__m128 v, __m128d& Low, __m128d& High) {
+    Low = _mm_cvtps_pd(v);
+    High = _mm_cvtps_pd(_mm_movehl_ps(v, v));
+}
+inline __m128 Narrow(__m128d Low, __m128d High) { return _mm_movelh_ps(_mm_cvtpd_ps(Low), _mm_cvtpd_ps(High)); }
+
+inline void Divide(__m128 a, __m128 b, __m128 Starts, TCell Cell, __m128& t, __m128& m) {
+    __m128d a0, a1, b0, b1, t0, t1, s0, s1;
+    Widen(a, a0, a1);
+    Widen(b, b0, b1);
+    t = Narrow(_mm_div_pd(a0, _mm_sub_pd(a0, b0)), _mm_div_pd(a1, _mm_sub_pd(a1, b1)));
+    Widen(t, t0, t1);
+    Widen(Starts, s0, s1);
+    m = Narrow(_mm_add_pd(_mm_mul_pd(t0, Cell), s0), _mm_add_pd(_mm_mul_pd(t1, Cell), s1));
+}
+
+} // namespace crossings_sse2
+
+#define CROSS_NS crossings_sse2
+#define CROSS_TARGET
+#include "grid/crossings_kernel.inc"
+#undef CROSS_NS
+#undef CROSS_TARGET
+
+namespace crossings_avx2 {
+
 // Four floats, one from each address.
 SORVEL2_TARGET_AVX2 inline __m128 Load4(const float* const* P, std::int64_t Offset) {
     __m128 r = _mm_load_ss(P[0] + Offset);
@@ -212,89 +255,22 @@ SORVEL2_TARGET_AVX2 inline __m128 Load4(const float* const* P, std::int64_t Offs
     return _mm_insert_ps(r, _mm_load_ss(P[3] + Offset), 0x30);
 }
 
-// The two neighbouring floats at each of four addresses: the first of each
-// pair into First, the second into Second.
-SORVEL2_TARGET_AVX2 inline void LoadPairs(const float* const* P, std::int64_t Offset, __m128& First, __m128& Second) {
-    const __m128 lo = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(P[0] + Offset)),
-                                   reinterpret_cast<const __m64*>(P[1] + Offset));
-    const __m128 hi = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(P[2] + Offset)),
-                                   reinterpret_cast<const __m64*>(P[3] + Offset));
-    First = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-    Second = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+using TCell = __m256d;
+SORVEL2_TARGET_AVX2 inline TCell MakeCell(float CellSize) { return _mm256_set1_pd(static_cast<double>(CellSize)); }
+
+SORVEL2_TARGET_AVX2 inline void Divide(__m128 a, __m128 b, __m128 Starts, TCell Cell, __m128& t, __m128& m) {
+    const __m256d ad = _mm256_cvtps_pd(a);
+    t = _mm256_cvtpd_ps(_mm256_div_pd(ad, _mm256_sub_pd(ad, _mm256_cvtps_pd(b))));
+    m = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(t), Cell), _mm256_cvtps_pd(Starts)));
 }
 
-// Four edges at a time: the values they read loaded by pairs where they lie
-// side by side (the edge's own pair along x, the first end's x-neighbour),
-// then Crossing's operations in the same order on four lanes, so each lane
-// rounds as the scalar code does.
-// NOTE: no gathers: on the processors this was measured on (Zen 3) a
-// gather costs more than the loads it stands for.
-template <int Axis>
-SORVEL2_TARGET_AVX2 void CrossingsAvx2Along(const TCrossBatch& B) {
-    const std::int64_t vx = B.RowStride, vxy = B.LayerStride;
-    const __m256d cell = _mm256_set1_pd(static_cast<double>(B.CellSize));
-    std::int32_t q = 0;
-    for (; q + 4 <= B.Count; q += 4) {
-        const float* p[4] = {B.Values + B.Samples[q], B.Values + B.Samples[q + 1], B.Values + B.Samples[q + 2],
-                             B.Values + B.Samples[q + 3]};
-        // a, ax, ay, az: the first end and its forward neighbours; b, bx,
-        // by, bz: the second end's.
-        __m128 a, ax, ay, az, b, bx, by, bz;
-        if (Axis == 0) {
-            LoadPairs(p, 0, a, b);
-            ax = b;
-            bx = Load4(p, 2);
-            LoadPairs(p, vx, ay, by);
-            LoadPairs(p, vxy, az, bz);
-        } else if (Axis == 1) {
-            LoadPairs(p, 0, a, ax);
-            LoadPairs(p, vx, b, bx);
-            ay = b;
-            az = Load4(p, vxy);
-            by = Load4(p, 2 * vx);
-            bz = Load4(p, vx + vxy);
-        } else {
-            LoadPairs(p, 0, a, ax);
-            LoadPairs(p, vxy, b, bx);
-            az = b;
-            ay = Load4(p, vx);
-            by = Load4(p, vxy + vx);
-            bz = Load4(p, 2 * vxy);
-        }
-        // t = a / (a - b) in double, rounded to float; the moving
-        // coordinate t * CellSize + Start in double.
-        const __m256d ad = _mm256_cvtps_pd(a);
-        const __m128 t = _mm256_cvtpd_ps(_mm256_div_pd(ad, _mm256_sub_pd(ad, _mm256_cvtps_pd(b))));
-        __m128 m = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(t), cell),
-                                                 _mm256_cvtps_pd(_mm_loadu_ps(B.Starts + q))));
-        // The normal: (G1 - G0) * t + G0, component by component.
-        const __m128 g0x = _mm_sub_ps(ax, a), g0y = _mm_sub_ps(ay, a), g0z = _mm_sub_ps(az, a);
-        const __m128 g1x = _mm_sub_ps(bx, b), g1y = _mm_sub_ps(by, b), g1z = _mm_sub_ps(bz, b);
-        __m128 nx = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(g1x, g0x), t), g0x);
-        __m128 ny = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(g1y, g0y), t), g0y);
-        __m128 nz = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(g1z, g0z), t), g0z);
-        // Edge l's (nx, ny, nz, moving) in lanes 0-3 of the l-th vector.
-        _MM_TRANSPOSE4_PS(nx, ny, nz, m);
-        const __m128 edge[4] = {nx, ny, nz, m};
-        for (int l = 0; l < 4; ++l) {
-            TEdgeVertex& e = B.Edges[B.Elements[q + l]];
-            _mm_storel_pi(reinterpret_cast<__m64*>(&e.Normal.x), edge[l]);
-            _mm_store_ss(&e.Normal.z, _mm_movehl_ps(edge[l], edge[l]));
-            _mm_store_ss(&(e.Position.*kMoving[Axis]), _mm_shuffle_ps(edge[l], edge[l], _MM_SHUFFLE(3, 3, 3, 3)));
-        }
-    }
-    CrossingsTail(B, q);
-}
+} // namespace crossings_avx2
 
-SORVEL2_TARGET_AVX2 void CrossingsAvx2(const TCrossBatch& B) {
-    if (B.Axis == 0) {
-        CrossingsAvx2Along<0>(B);
-    } else if (B.Axis == 1) {
-        CrossingsAvx2Along<1>(B);
-    } else {
-        CrossingsAvx2Along<2>(B);
-    }
-}
+#define CROSS_NS crossings_avx2
+#define CROSS_TARGET SORVEL2_TARGET_AVX2
+#include "grid/crossings_kernel.inc"
+#undef CROSS_NS
+#undef CROSS_TARGET
 
 // --- AVX-512 ------------------------------------------------------------------
 
@@ -366,9 +342,9 @@ SORVEL2_TARGET_AVX512 std::int32_t ActiveCubesAvx512(const std::uint8_t* Row, st
 #if SORVEL2_X86_SIMD
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
     {ClassifyRowPortable, ActiveCubesPortable, CrossingsPortable},
-    {ClassifyRowSse2, ActiveCubesSse2, CrossingsPortable},
-    {ClassifyRowAvx2, ActiveCubesAvx2, CrossingsAvx2},
-    {ClassifyRowAvx512, ActiveCubesAvx512, CrossingsAvx2},
+    {ClassifyRowSse2, ActiveCubesSse2, crossings_sse2::Crossings},
+    {ClassifyRowAvx2, ActiveCubesAvx2, crossings_avx2::Crossings},
+    {ClassifyRowAvx512, ActiveCubesAvx512, crossings_avx2::Crossings},
 };
 #elif SORVEL2_SIMD4
 const TSurfaceKernels kKernels[kSimdLevelCount] = {
@@ -386,6 +362,53 @@ const TSurfaceKernels kKernels[kSimdLevelCount] = {
 };
 #endif
 
+#if SORVEL2_X86_SIMD
+
+// A frame's crossings in small: the crossed edges of each axis among a few
+// rows of samples around tilted planes, listed in the values' order as a
+// frame lists them, in batches of at most a frame's 256, with the y- and
+// z-edges' elements spread over an edge array as the lattice-wide arrays
+// spread a row's edges (the x-edges' lie side by side there too).
+struct TCrossProbe {
+    static constexpr int kX = 32, kY = 8, kZ = 5, kRoom = 4096, kMost = 256;
+    float Values[kX * kY * kZ];
+    std::int32_t Samples[3][kMost], Elements[3][kMost];
+    float Starts[3][kMost];
+    std::int32_t Count[3] = {0, 0, 0};
+    TEdgeVertex Edges[kRoom];
+
+    TCrossProbe() : Values(), Samples(), Elements(), Starts(), Edges() {
+        // Planes i * 7 + j * 5 + k * 3 = 11 m + 5.3, several in a row of
+        // samples, so that a few rows hold a frame's batch.
+        for (int k = 0; k < kZ; ++k)
+            for (int j = 0; j < kY; ++j)
+                for (int i = 0; i < kX; ++i)
+                    Values[i + kX * (j + kY * k)] = static_cast<float>((7 * i + 5 * j + 3 * k) % 11) - 5.3f;
+        for (int axis = 0; axis < 3; ++axis) {
+            const int step = axis == 0 ? 1 : axis == 1 ? kX : kX * kY;
+            // Both ends and their forward neighbours stay inside the values.
+            for (int k = 0; k + 1 + (axis == 2) < kZ; ++k)
+                for (int j = 0; j + 1 + (axis == 1) < kY; ++j)
+                    for (int i = 0; i + 1 + (axis == 0) < kX; ++i) {
+                        const int n = i + kX * (j + kY * k), q = Count[axis];
+                        if (q == kMost || (Values[n] > 0.0f) == (Values[n + step] > 0.0f)) continue;
+                        Samples[axis][q] = n;
+                        Elements[axis][q] = axis == 0 ? q : q * 1031 % kRoom;
+                        Starts[axis][q] = static_cast<float>(axis == 0 ? i : axis == 1 ? j : k) * 0.0625f - 1.0f;
+                        ++Count[axis];
+                    }
+        }
+    }
+
+    void Run(const TSurfaceKernels& Kernels) {
+        for (int axis = 0; axis < 3; ++axis)
+            Kernels.Crossings({Values, kX, kX * kY, axis == 0 ? 1 : axis == 1 ? kX : kX * kY, Samples[axis],
+                               Elements[axis], Starts[axis], Count[axis], 0.0625f, Edges, axis});
+    }
+};
+
+#endif
+
 } // namespace
 
 const TSurfaceKernels& SurfaceKernels() { return kKernels[KernelLevel(kSurfaceKernels)]; }
@@ -395,10 +418,13 @@ double ProbeSurfaceKernels([[maybe_unused]] TSimdLevel Level) {
     return 0.0;  // one level only: nothing to choose
 #else
     // Two layers of 64 x 32 samples around a tilted plane: classified, then
-    // the cubes between them scanned, as a frame does it.
+    // the cubes between them scanned, as the dense route does it; and the
+    // crossings of a frame's batches, which the sparse route (the one the
+    // program takes) spends most of this family's time in.
     constexpr int kX = 64, kY = 32;
     alignas(64) static float values[2 * kX * kY];
     alignas(64) static std::uint8_t inside[2 * kX * kY + 64];
+    static TCrossProbe crossings;
     std::uint64_t bits[2 * kY * (kX / 64)];
     std::uint16_t where[kX];
     std::uint8_t cases[kX];
@@ -406,10 +432,11 @@ double ProbeSurfaceKernels([[maybe_unused]] TSimdLevel Level) {
     const TSurfaceKernels& k = kKernels[Level];
     const double start = ProbeClockNow();
     std::int32_t found = 0;
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 2; ++round) {
         for (int row = 0; row < 2 * kY; ++row) k.ClassifyRow(values + kX * row, kX, inside + kX * row, bits + row);
         for (int row = 0; row + 1 < kY; ++row) found += k.ActiveCubes(inside + kX * row, kX, kX * kY, kX - 1, where, cases);
     }
+    for (int round = 0; round < 4; ++round) crossings.Run(k);
     const double end = ProbeClockNow();
     return found < 0 ? 0.0 : end - start;
 #endif

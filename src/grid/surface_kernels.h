@@ -51,5 +51,6 @@ struct TSurfaceKernels {
 // The kernels of the polygoniser's level (KernelLevel(kSurfaceKernels)).
 const TSurfaceKernels& SurfaceKernels();
 
-// Seconds a small fixed job of the kernels takes at Level (a TKernelProbe).
+// Seconds a small fixed job of the kernels takes at Level (a TKernelProbe):
+// mostly crossings, as on the sparse route, and a few dense rows.
 double ProbeSurfaceKernels(TSimdLevel Level);

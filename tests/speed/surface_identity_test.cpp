@@ -1,15 +1,21 @@
 // The fast polygoniser (TGrid::PrepareSurface + EmitTriangles) against
 // ReferencePolygonise: same Inside flags, same edge arrays bit for bit and
 // the same vertices in the same order, on every instruction level and
-// thread count this machine can run.
+// thread count this machine can run; and each level's crossings kernel
+// against Crossing, edge by edge.
 #include "grid/grid.h"
 #include "grid/reference.h"
+#include "grid/surface_kernels.h"
+#include "grid/surface_math.h"
 #include "speed_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -222,6 +228,102 @@ TEST(FastSurface, SceneFramesMatchTheReference) {
             }
         }
     }
+}
+
+// --- The crossings kernel of each level against Crossing -----------------------
+
+// One crossed edge as the kernel sees it: its two ends, their forward
+// neighbours (x, y, z), the running coordinate it starts at.
+struct TCrossEdge {
+    float A, B, AX, AY, AZ, BX, BY, BZ, Start;
+};
+
+// Values nobody would pick: subnormal and tiny, huge, signed zeros, and for
+// the neighbours infinities and one NaN (a single NaN pattern, so that where
+// two NaNs meet in an operation, which one comes out cannot differ).
+constexpr float kMin = std::numeric_limits<float>::denorm_min(), kInf = std::numeric_limits<float>::infinity(),
+                kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kAwkwardOut[] = {-0.0f, 0.0f, -kMin, -3 * kMin, -FLT_MIN, -1e-30f, -0.25f, -1.0f, -3e37f, -FLT_MAX};
+const float kAwkwardIn[] = {kMin, 5 * kMin, FLT_MIN, 1e-30f, 0.375f, 1.0f, 7e36f, FLT_MAX};
+const float kNeighbours[] = {0.0f, -0.0f, kMin, -kMin, 0.5f, -2.0f, 1e-35f, FLT_MAX, -FLT_MAX, kInf, -kInf, kNaN};
+
+// Edge q of a batch: every fifth an ordinary one, the others drawn from the
+// awkward values; one end outside and one inside, in either order.
+TCrossEdge MakeCrossEdge(std::mt19937& rng, int q) {
+    auto pick = [&rng](const auto& table) { return table[rng() % std::size(table)]; };
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    float out = -unit(rng), in = unit(rng) + kMin;
+    if (q % 5 != 0) {
+        out = pick(kAwkwardOut);
+        in = pick(kAwkwardIn);
+    }
+    // Neighbours near the ends for most lanes, awkward ones for some.
+    auto neighbour = [&](float end) { return rng() % 3 == 0 ? pick(kNeighbours) : end + unit(rng) - 0.5f; };
+    const bool swap = rng() % 2 == 0;
+    const float a = swap ? in : out, b = swap ? out : in;
+    const float starts[] = {0.0f, -0.0f, -1.0f, 0.8125f, 1e30f, -kMin};
+    return {a, b, neighbour(a), neighbour(a), neighbour(a), neighbour(b), neighbour(b), neighbour(b), pick(starts)};
+}
+
+TEST(FastSurface, CrossingsKernelsMatchCrossingEdgeByEdge) {
+    // Each edge gets its own cell of values, 4 x 4 x 3 samples, with only
+    // the eight it reads set (the rest NaN of another sign, which would show
+    // if a kernel read them); cells in a scattered order, elements of an
+    // edge array scattered too, every other element left as it was.
+    constexpr std::int64_t kRow = 4, kLayer = 16, kCell = 48;
+    constexpr int kMost = 256, kRoom = 521;  // a prime above 2 * kMost: q * 37 % kRoom never repeats
+    const float stray = -kNaN;
+    TEdgeVertex sentinel;
+    std::memset(&sentinel, 0xA5, sizeof sentinel);
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level) {
+        ASSERT_TRUE(SetKernelLevel(kSurfaceKernels, static_cast<TSimdLevel>(level)));
+        const TSurfaceKernels& kernels = SurfaceKernels();
+        for (int axis = 0; axis < 3; ++axis) {
+            const std::int64_t step = axis == 0 ? 1 : axis == 1 ? kRow : kLayer;
+            for (int count : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 37, 255, 256}) {
+                SCOPED_TRACE(testing::Message() << SimdLevelName(static_cast<TSimdLevel>(level)) << " axis " << axis
+                                                << " count " << count);
+                // The same batches on every level.
+                std::mt19937 rng(static_cast<unsigned>(1000 * axis + count));
+                std::vector<float> values(static_cast<std::size_t>(kCell * (kMost + 1)), stray);
+                std::vector<std::int32_t> samples(kMost), elements(kMost);
+                std::vector<float> starts(kMost);
+                std::vector<TEdgeVertex> edges(kRoom, sentinel), expected(kRoom, sentinel);
+                const float cellSize = count % 2 == 0 ? 0.0625f : 2.0f / 3.0f;
+                for (int q = 0; q < count; ++q) {
+                    TCrossEdge e = MakeCrossEdge(rng, q);
+                    // The first end's neighbour along the edge is its other end.
+                    (axis == 0 ? e.AX : axis == 1 ? e.AY : e.AZ) = e.B;
+                    const std::int64_t p = kCell * ((q * 5 + 3) % (kMost + 1)), r = p + step;
+                    const std::int64_t at[8] = {p, r, p + 1, p + kRow, p + kLayer, r + 1, r + kRow, r + kLayer};
+                    const float set[8] = {e.A, e.B, e.AX, e.AY, e.AZ, e.BX, e.BY, e.BZ};
+                    for (int n = 0; n < 8; ++n) values[static_cast<std::size_t>(at[n])] = set[n];
+                    samples[static_cast<std::size_t>(q)] = static_cast<std::int32_t>(p);
+                    elements[static_cast<std::size_t>(q)] = q * 37 % kRoom;
+                    starts[static_cast<std::size_t>(q)] = e.Start;
+                    // What Crossing gives, written into a copy of the element.
+                    TEdgeVertex& want = expected[static_cast<std::size_t>(q * 37 % kRoom)];
+                    float& moving = axis == 0 ? want.Position.x : axis == 1 ? want.Position.y : want.Position.z;
+                    Crossing(e.A, e.B, TVector{e.AX - e.A, e.AY - e.A, e.AZ - e.A},
+                             TVector{e.BX - e.B, e.BY - e.B, e.BZ - e.B}, e.Start, cellSize, moving, want.Normal);
+                }
+                kernels.Crossings({values.data(), kRow, kLayer, step, samples.data(), elements.data(), starts.data(),
+                                   count, cellSize, edges.data(), axis});
+                int wrong = 0;
+                for (int n = 0; n < kRoom; ++n) {
+                    const TEdgeVertex &got = edges[static_cast<std::size_t>(n)], &want = expected[static_cast<std::size_t>(n)];
+                    if (SameVertex(got, want) || ++wrong > 3) continue;
+                    ADD_FAILURE() << "element " << n << ": normal " << got.Normal.x << " " << got.Normal.y << " "
+                                  << got.Normal.z << " position " << got.Position.x << " " << got.Position.y << " "
+                                  << got.Position.z << ", want " << want.Normal.x << " " << want.Normal.y << " "
+                                  << want.Normal.z << " position " << want.Position.x << " " << want.Position.y << " "
+                                  << want.Position.z;
+                }
+                EXPECT_EQ(wrong, 0);
+            }
+        }
+    }
+    SetSimdLevel(SupportedSimdLevel());
 }
 
 } // namespace
