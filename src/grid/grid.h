@@ -647,14 +647,13 @@ std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int
             std::uint64_t active = ~((a & (a >> 1 | aN << 63)) | ~(o | o >> 1 | oN << 63));
             if (w == words - 1) active &= lastCubes;
             if (active != 0) {
-                visited += BitCount(active);
                 // The flag pairs of the word's last cube, whose second column
                 // is the next word's first (worked out here only when needed:
                 // it is seldom).
                 unsigned last = 0;
                 if (active >> 63 != 0)
                     for (int r = 0; r < 4; ++r) last |= static_cast<unsigned>(cur[r] >> 63 | (next[r] & 1) << 1) << (2 * r);
-                for (; active != 0; active &= active - 1) {
+                for (; active != 0; active &= active - 1, ++visited) {
                     const unsigned b = static_cast<unsigned>(__builtin_ctzll(active));
                     const std::int64_t i = w * 64 + b;
                     if constexpr (Prefetch) {
