@@ -29,6 +29,7 @@
 #include "runtime/runtime.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -374,7 +375,7 @@ public:
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
                static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
                RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
-               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count()) +
+               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count() + BoundaryBits_.Count()) +
                4 * static_cast<std::int64_t>(RunRefs_.Count()) +
                static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count();
     }
@@ -409,7 +410,7 @@ private:
     template <bool Prefetch, class Visit>
     std::int64_t ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const;
     template <class Sink>
-    void EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+    int EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
 
     // Emission runs. With worker threads, the streamed call has the workers
     // find each block row's cubes with corners of both classes, as they
@@ -495,9 +496,14 @@ private:
     TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside and ClassBits_
                                         // hold that throughout, otherwise 2
     TArray<std::uint64_t> ClassBits_;   // inside bits of every classified row
-    bool InsideKnown_ = false;          // BlockInside_ is to be trusted
+    TArray<std::uint64_t> BoundaryBits_;  // per classified row of a touching block row:
+                                          // its samples with a face neighbour of the
+                                          // other class, (SizeX + 64) / 64 words
+    bool InsideKnown_ = false;          // BlockInside_, RowInside_ and ClassBits_ agree with
+                                        // Inside (the last call was sparse, and nobody wrote it since)
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
     std::uint64_t InsideHash() const;
+    bool ClassBitsMatchInside() const;  // debug builds: what the next call trusts
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
     std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
     std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
@@ -540,9 +546,11 @@ inline void TGrid::PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) 
 
 // The triangles of cube (i, j, k), whose case index is Case (neither 0 nor
 // 255): the case's row of TriTable three entries at a time until -1, each
-// triangle's vertices in reverse order.
+// triangle's vertices in reverse order. Returns how many: the callers count
+// them in a register, since a sink may write anywhere and Stats_ would
+// otherwise be reloaded and stored around every cube.
 template <class Sink>
-void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const {
+int TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     // The edge point of slot s of cube (i, j, k) is element
     // Base[kEdgeAxis[s]] + Offset[s] of its axis's array, Base being the
@@ -560,7 +568,7 @@ void TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Ca
         Emit(base[kEdgeAxis[tri[m + 1]]][offset[tri[m + 1]]]);
         Emit(base[kEdgeAxis[tri[m]]][offset[tri[m]]]);
     }
-    Stats_.Triangles += m / 3;
+    return m / 3;
 }
 
 // Layer k: each row's active cubes found in their flags many at a time,
@@ -572,6 +580,7 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
     constexpr std::int32_t kChunk = 2048;
     std::uint16_t where[kChunk];
     std::uint8_t cases[kChunk];
+    std::int64_t triangles = 0;
     for (std::int64_t j = 0; j < sy - 1; ++j) {
         const std::uint8_t* row = Inside.Data() + sx * j + sx * sy * k;
         for (std::int64_t i0 = 0; i0 < sx - 1; i0 += kChunk) {
@@ -579,11 +588,24 @@ void TGrid::EmitLayer(std::int64_t k, Sink&& Emit) const {
             const std::int32_t found = FindActiveCubes(row + i0, sx, sx * sy, count, where, cases);
             for (std::int32_t q = 0; q < found; ++q) {
                 if (q + 1 < found) PrefetchCube(i0 + where[q + 1], j, k);
-                EmitCube(i0 + where[q], j, k, cases[q], Emit);
+                triangles += EmitCube(i0 + where[q], j, k, cases[q], Emit);
             }
         }
     }
+    Stats_.Triangles += triangles;
 }
+
+// The case index of a cube from its corner rows' flag pairs: bits 2r and
+// 2r + 1 of the index into it are the flags at i and i + 1 of corner row r
+// ((j, k), (j+1, k), (j, k+1), (j+1, k+1)). Rows 0 and 2 hold corners 0, 1
+// and 4, 5 in that order; rows 1 and 3 hold 3, 2 and 7, 6, swapped.
+inline constexpr std::array<std::uint8_t, 256> kCornerCase = [] {
+    std::array<std::uint8_t, 256> t{};
+    auto swapped = [](unsigned p) { return (p >> 1 | p << 1) & 3u; };
+    for (unsigned n = 0; n < 256; ++n)
+        t[n] = static_cast<std::uint8_t>((n & 3) | swapped(n >> 2 & 3) << 2 | (n >> 4 & 3) << 4 | swapped(n >> 6 & 3) << 6);
+    return t;
+}();
 
 // Rows First .. Last of cube layer k after a sparse call, from the inside
 // bits of every classified row rather than from Inside: for each cube row,
@@ -601,6 +623,8 @@ std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int
     const std::int64_t words = (sx + 63) / 64, nby = BlocksY();
     const std::uint64_t* layer = ClassBits_.Data() + words * sy * k;
     const std::int64_t bz0 = k / kBlockSize, bz1 = (k + 1) / kBlockSize;
+    // The cubes of a row's last word (cube sx - 2 is the row's last).
+    const std::uint64_t lastCubes = (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
     std::int64_t visited = 0;
     for (std::int64_t j = First; j <= Last && j < sy - 1; ++j) {
         const std::int64_t by0 = j / kBlockSize, by1 = (j + 1) / kBlockSize;
@@ -610,39 +634,44 @@ std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int
         // The corner rows: c[0] is (j, k), c[1] (j+1, k), c[2] (j, k+1), c[3] (j+1, k+1).
         const std::uint64_t* c[4] = {layer + words * j, layer + words * (j + 1), layer + words * (j + sy),
                                      layer + words * (j + 1 + sy)};
-        auto all = [&](std::int64_t w) { return w < words ? c[0][w] & c[1][w] & c[2][w] & c[3][w] : 0; };
-        auto any = [&](std::int64_t w) { return w < words ? c[0][w] | c[1][w] | c[2][w] | c[3][w] : 0; };
+        // Per column of four flags: all inside, any inside; each word's read
+        // once and kept for the word before it, whose last cube needs column 0.
+        std::uint64_t cur[4] = {c[0][0], c[1][0], c[2][0], c[3][0]};
+        std::uint64_t a = cur[0] & cur[1] & cur[2] & cur[3], o = cur[0] | cur[1] | cur[2] | cur[3];
         for (std::int64_t w = 0; w < words; ++w) {
-            // Per column of four flags: all inside, any inside; cube i takes
-            // columns i and i + 1.
-            const std::uint64_t a = all(w), o = any(w), aNext = a >> 1 | all(w + 1) << 63, oNext = o >> 1 | any(w + 1) << 63;
-            std::uint64_t active = ~((a & aNext) | ~(o | oNext));
-            if (w == words - 1) active &= (sx - 1) % 64 == 0 ? 0 : ~0ull >> (64 - (sx - 1) % 64);
-            visited += BitCount(active);
-            // The flags of columns b and b + 1 of each corner row, as two bits.
-            std::uint64_t cur[4], next[4];
-            for (int r = 0; r < 4; ++r) {
-                cur[r] = c[r][w];
-                next[r] = w + 1 < words ? c[r][w + 1] : 0;
-            }
-            auto swapped = [](std::uint64_t p) { return (p >> 1 | p << 1) & 3; };
-            for (; active != 0; active &= active - 1) {
-                const unsigned b = static_cast<unsigned>(__builtin_ctzll(active));
-                const std::int64_t i = w * 64 + b;
-                if constexpr (Prefetch) {
-                    if ((active & (active - 1)) != 0) PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+            std::uint64_t next[4] = {0, 0, 0, 0};
+            if (w + 1 < words)
+                for (int r = 0; r < 4; ++r) next[r] = c[r][w + 1];
+            const std::uint64_t aN = next[0] & next[1] & next[2] & next[3], oN = next[0] | next[1] | next[2] | next[3];
+            // Cube i takes columns i and i + 1.
+            std::uint64_t active = ~((a & (a >> 1 | aN << 63)) | ~(o | o >> 1 | oN << 63));
+            if (w == words - 1) active &= lastCubes;
+            if (active != 0) {
+                // The flag pairs of the word's last cube, whose second column
+                // is the next word's first (worked out here only when needed:
+                // it is seldom).
+                unsigned last = 0;
+                if (active >> 63 != 0)
+                    for (int r = 0; r < 4; ++r) last |= static_cast<unsigned>(cur[r] >> 63 | (next[r] & 1) << 1) << (2 * r);
+                for (; active != 0; active &= active - 1, ++visited) {
+                    const unsigned b = static_cast<unsigned>(__builtin_ctzll(active));
+                    const std::int64_t i = w * 64 + b;
+                    if constexpr (Prefetch) {
+                        if ((active & (active - 1)) != 0)
+                            PrefetchCube(w * 64 + __builtin_ctzll(active & (active - 1)), j, k);
+                    }
+                    // The flags of columns b and b + 1 of each corner row, as
+                    // two bits, four rows in a byte, which kCornerCase turns
+                    // into the case index.
+                    const unsigned pairs = b < 63 ? static_cast<unsigned>((cur[0] >> b & 3) | (cur[1] >> b & 3) << 2 |
+                                                                          (cur[2] >> b & 3) << 4 | (cur[3] >> b & 3) << 6)
+                                                  : last;
+                    Fn(i, j, static_cast<unsigned>(kCornerCase[pairs]));
                 }
-                // Corners 0, 1 are (i, j, k), (i+1, j, k); 2, 3 are (i+1, j+1, k),
-                // (i, j+1, k); 4 to 7 the same one layer up.
-                std::uint64_t p[4];
-                if (__builtin_expect(b < 63, 1)) {
-                    for (int r = 0; r < 4; ++r) p[r] = cur[r] >> b & 3;
-                } else {
-                    for (int r = 0; r < 4; ++r) p[r] = cur[r] >> 63 | (next[r] & 1) << 1;
-                }
-                const unsigned cube = static_cast<unsigned>(p[0] | swapped(p[1]) << 2 | p[2] << 4 | swapped(p[3]) << 6);
-                Fn(i, j, cube);
             }
+            for (int r = 0; r < 4; ++r) cur[r] = next[r];
+            a = aN;
+            o = oN;
         }
     }
     return visited;
@@ -655,8 +684,11 @@ std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int
 template <class Sink>
 [[gnu::noinline]] std::int64_t TGrid::EmitRowsSparse(std::int64_t k, std::int64_t First, std::int64_t Last,
                                                      Sink&& Emit) const {
-    return ScanCubesSparse<true>(k, First, Last,
-                                 [&](std::int64_t i, std::int64_t j, unsigned Case) { EmitCube(i, j, k, Case, Emit); });
+    std::int64_t triangles = 0;
+    const std::int64_t walked = ScanCubesSparse<true>(
+        k, First, Last, [&](std::int64_t i, std::int64_t j, unsigned Case) { triangles += EmitCube(i, j, k, Case, Emit); });
+    Stats_.Triangles += triangles;
+    return walked;
 }
 
 template <class Sink>
@@ -681,6 +713,7 @@ std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
             ++Stats_.RowsNotRecorded;
         }
     }
+    std::int64_t triangles = 0;
     for (std::int64_t q = 0; q < kBlockSize && L * kBlockSize + q + 1 < SizeZ; ++q) {
         const std::int64_t k = L * kBlockSize + q;
         for (std::int64_t by = 0; by < nby; ++by) {
@@ -693,10 +726,11 @@ std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
             const std::uint32_t* last = refs + run.Start + run.End[q];
             for (; ref < last; ++ref) {
                 if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
-                EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
+                triangles += EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
             }
         }
     }
+    Stats_.Triangles += triangles;
     return walked;
 }
 

@@ -20,14 +20,18 @@
 //  1. Bound: the field proves the other blocks where it can; the samples
 //     of the blocks it cannot prove are evaluated, and every classified row
 //     gets its inside bits (proven blocks wholesale, the rest as the field
-//     found them) and its Inside flags (a proven block's only when they
-//     differ from what Inside holds already).
+//     found them) and its Inside flags, only where they differ from what
+//     Inside holds already: a proven block's when its class changed, an
+//     unproven block's where its bits did (the last call's bits are what
+//     Inside holds).
 //  2. Touch: the blocks that may hold samples of B, those not proven or
 //     next to a block of another class. Every other block, and every row
 //     of only such blocks, has nothing to do with the surface.
-//  3. Exact set: in the rows of touching blocks, B from the inside bits,
-//     and the samples of the exact set that pass 1 left out evaluated, the
-//     rows of two layers in one call (a few samples a row).
+//  3. Exact set: in the rows of touching block rows, B from the inside
+//     bits (each row's once, kept for the block rows after it, which read
+//     it as a neighbour's), and the samples of the exact set that pass 1
+//     left out evaluated, the rows of two layers in one call (a few samples
+//     a row).
 //  4. Crossings: the crossed edges of the rows of touching blocks, as the
 //     dense route computes them (grid/crossings.h).
 // The emission then finds the cubes with corners of both classes from the
@@ -44,6 +48,7 @@
 #include "grid/parallel.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cassert>
 #include <cstring>
@@ -76,14 +81,14 @@ std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     return n;
 }
 
-// The four flags of a nibble as bytes 0 or 1, lowest first, and a table
-// of them (one load for the four flags of a row of an unproven block).
-constexpr std::uint32_t Spread4(unsigned m) {
-    return (m & 1) | (m >> 1 & 1) << 8 | (m >> 2 & 1) << 16 | static_cast<std::uint32_t>(m >> 3 & 1) << 24;
-}
-constexpr std::uint32_t kSpread4[16] = {Spread4(0),  Spread4(1),  Spread4(2),  Spread4(3), Spread4(4),  Spread4(5),
-                                        Spread4(6),  Spread4(7),  Spread4(8),  Spread4(9), Spread4(10), Spread4(11),
-                                        Spread4(12), Spread4(13), Spread4(14), Spread4(15)};
+// The eight flags of a byte as bytes 0 or 1, lowest first: eight Inside
+// flags of a row in one store.
+constexpr std::array<std::uint64_t, 256> kSpread8 = [] {
+    std::array<std::uint64_t, 256> t{};
+    for (unsigned m = 0; m < 256; ++m)
+        for (unsigned b = 0; b < 8; ++b) t[m] |= static_cast<std::uint64_t>(m >> b & 1) << (8 * b);
+    return t;
+}();
 
 } // namespace
 
@@ -122,6 +127,7 @@ public:
         Coarse();
         Split(rows, samples, [&](std::int64_t r) { Bound(r % Nby, r / Nby); });
         Split(rows, rows * Nbx, [&](std::int64_t r) { Touch(r % Nby, r / Nby); });
+        Split(rows, samples / 8, [&](std::int64_t r) { Boundaries(r % Nby, r / Nby); });
         Split(rows, samples / 8, [&](std::int64_t r) { Exact(r % Nby, r / Nby); });
     }
 
@@ -129,7 +135,12 @@ public:
     // Part: the thread's own part of the step (its chunks of the runs).
     void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step, int Part) {
         if (Step < Nbz) Bound(by, Step);
-        if (Step - 2 >= 0 && Step - 2 < Nbz) Touch(by, Step - 2);
+        if (Step - 2 >= 0 && Step - 2 < Nbz) {
+            // B of the block row reads the inside bits of its neighbours'
+            // rows, the last written two steps ago (block layer Step - 1).
+            Touch(by, Step - 2);
+            Boundaries(by, Step - 2);
+        }
         if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
         const std::int64_t crossed = Step - TGrid::kStreamCrossLag;
         if (crossed >= 0 && crossed < Nbz) {
@@ -150,6 +161,9 @@ public:
 private:
     const std::uint8_t* Classes(std::int64_t by, std::int64_t bz) const { return G.BlockClass_.Data() + Nbx * (by + Nby * bz); }
     const std::uint64_t* ClassRow(std::int64_t j, std::int64_t k) const { return G.ClassBits_.Data() + Words * (j + Sy * k); }
+    std::uint64_t* BoundaryRow(std::int64_t j, std::int64_t k) const {
+        return G.BoundaryBits_.Data() + SampleWords * (j + Sy * k);
+    }
     bool RowTouches(std::int64_t by, std::int64_t bz) const { return G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] != 0; }
     std::uint8_t RowClass(std::int64_t by, std::int64_t bz) const { return G.RowClass_[static_cast<std::size_t>(by + Nby * bz)]; }
 
@@ -160,15 +174,30 @@ private:
 
     // The samples of the block row's unproven blocks (Mixed) and of those
     // proven inside (Inside), bits 0 .. Sx: a block's four samples are a
-    // nibble of a word, sixteen blocks a word, built in a register.
+    // nibble of a word, sixteen blocks a word, eight classes at a time.
     void ClassMasks(const std::uint8_t* Cls, std::uint64_t* Mixed, std::uint64_t* Inside) const {
         static_assert(kBlockSize == 4, "a block's samples are a nibble of a mask word");
+        static_assert(kBlockOutside == 0 && kBlockInside == 1 && kBlockMixed == 2, "a class's bits say which it is");
+        // Bit 0 of each byte of Bytes as a nibble of 0 or 15, byte n's as nibble n.
+        auto nibbles = [](std::uint64_t Bytes) {
+            std::uint64_t x = (Bytes & 0x0101010101010101ull) * 15;
+            x = (x | x >> 4) & 0x00FF00FF00FF00FFull;
+            x = (x | x >> 8) & 0x0000FFFF0000FFFFull;
+            return (x | x >> 16) & 0xFFFFFFFFull;
+        };
         for (std::int64_t w = 0; w < SampleWords; ++w) {
             std::uint64_t mixed = 0, inside = 0;
-            for (std::int64_t bx = 16 * w; bx < std::min(16 * w + 16, Nbx); ++bx) {
-                const unsigned shift = static_cast<unsigned>(4 * (bx % 16));
-                mixed |= static_cast<std::uint64_t>(Cls[bx] == kBlockMixed ? 15u : 0u) << shift;
-                inside |= static_cast<std::uint64_t>(Cls[bx] == kBlockInside ? 15u : 0u) << shift;
+            for (std::int64_t half = 0; half < 2; ++half) {
+                const std::int64_t bx = 16 * w + 8 * half, n = std::min<std::int64_t>(Nbx - bx, 8);
+                if (n <= 0) break;
+                std::uint64_t cls = 0;
+                if (n == 8) {
+                    std::memcpy(&cls, Cls + bx, 8);
+                } else {
+                    std::memcpy(&cls, Cls + bx, static_cast<std::size_t>(n));
+                }
+                mixed |= nibbles(cls >> 1) << (32 * half);
+                inside |= nibbles(cls) << (32 * half);
             }
             Mixed[w] = mixed;
             if (Inside != nullptr) Inside[w] = inside;
@@ -189,15 +218,40 @@ private:
     // Pass 1 on block row (by, bz).
     void Bound(std::int64_t by, std::int64_t bz) {
         std::uint8_t* cls = G.BlockClass_.Data() + Nbx * (by + Nby * bz);
-        // What the coarse blocks proved; the rest bounded block by block.
+        // What the coarse blocks proved, each coarse class twice, eight
+        // blocks a store; the rest bounded block by block.
         const std::int64_t cbx = Sx / (2 * kBlockSize) + 1, cby = Sy / (2 * kBlockSize) + 1;
         const std::uint8_t* coarse = G.CoarseClass_.Data() + cbx * (by / 2 + cby * (bz / 2));
-        for (std::int64_t bx = 0; bx < Nbx; ++bx) cls[bx] = coarse[bx / 2];
+        for (std::int64_t bx = 0; bx < Nbx; bx += 8) {
+            const std::int64_t n = std::min<std::int64_t>(Nbx - bx, 8), from = std::min<std::int64_t>(cbx - bx / 2, 4);
+            std::uint64_t c = 0;
+            if (from == 4) {
+                std::memcpy(&c, coarse + bx / 2, 4);
+            } else {
+                std::memcpy(&c, coarse + bx / 2, static_cast<std::size_t>(from));
+            }
+            c = (c | c << 16) & 0x0000FFFF0000FFFFull;
+            c = ((c | c << 8) & 0x00FF00FF00FF00FFull) * 0x0101;
+            if (n == 8) {
+                std::memcpy(cls + bx, &c, 8);
+            } else {
+                std::memcpy(cls + bx, &c, static_cast<std::size_t>(n));
+            }
+        }
         if (std::memchr(cls, kBlockMixed, static_cast<std::size_t>(Nbx)) != nullptr)
             F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
         // The row's summary: one proven class for all its blocks, or mixed.
-        unsigned differ = 0;
-        for (std::int64_t bx = 1; bx < Nbx; ++bx) differ |= cls[bx] ^ cls[0];
+        std::uint64_t differ = 0;
+        {
+            const std::uint64_t first = cls[0] * 0x0101010101010101ull;
+            std::int64_t bx = 0;
+            for (; bx + 8 <= Nbx; bx += 8) {
+                std::uint64_t c;
+                std::memcpy(&c, cls + bx, 8);
+                differ |= c ^ first;
+            }
+            for (; bx < Nbx; ++bx) differ |= cls[bx] ^ cls[0];
+        }
         const std::uint8_t uniform = differ == 0 ? cls[0] : static_cast<std::uint8_t>(kBlockMixed);
         const std::size_t at = static_cast<std::size_t>(by + Nby * bz);
         G.RowClass_[at] = uniform;
@@ -234,18 +288,39 @@ private:
                     std::copy(in, in + Words, bits);
                     continue;
                 }
-                for (std::int64_t w = 0; w < Words; ++w) bits[w] = in[w] | measured[r * SampleWords + w];
-                bits[Words - 1] &= LastWord;
+                // The unproven blocks' Inside flags from the bits, eight a
+                // store, where they differ from what the last call left: the
+                // row's bits then, which Inside holds (see InsideKnown_). A
+                // proven block sharing the eight gets its own class, which
+                // Inside must hold anyway (StoreInside sees to the rest).
+                std::uint8_t* flags = G.Inside.Data() + Sx * (j0 + r) + Sx * Sy * k;
+                for (std::int64_t w = 0; w < Words; ++w) {
+                    const std::uint64_t now = (in[w] | measured[r * SampleWords + w]) & (w == Words - 1 ? LastWord : ~0ull);
+                    std::uint64_t changed = (G.InsideKnown_ ? bits[w] ^ now : ~0ull) & mixed[w];
+                    if (w == Words - 1) changed &= LastWord;
+                    bits[w] = now;
+                    while (changed != 0) {
+                        const unsigned shift = static_cast<unsigned>(__builtin_ctzll(changed)) & ~7u;
+                        const std::int64_t first = 64 * w + shift;
+                        const std::uint64_t eight = kSpread8[now >> shift & 255];
+                        if (first + 8 <= Sx) {
+                            std::memcpy(flags + first, &eight, 8);
+                        } else {
+                            std::memcpy(flags + first, &eight, static_cast<std::size_t>(Sx - first));
+                        }
+                        changed &= ~(0xFFull << shift);
+                    }
+                }
             }
         }
-        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
+        if (evaluated != 0) G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
         StoreInside(by, bz, cls, uniform);
     }
 
-    // Inside for the classified samples of block row (by, bz): a proven
-    // block's flags are written only when Inside does not hold them already
-    // (so an unchanged stretch of space costs nothing), an unproven one's
-    // from the row bits.
+    // Inside for the classified samples of the proven blocks of block row
+    // (by, bz) (Bound wrote the unproven ones'): written only where Inside
+    // does not hold them already, so an unchanged stretch of space costs
+    // nothing.
     void StoreInside(std::int64_t by, std::int64_t bz, const std::uint8_t* Cls, std::uint8_t Uniform) {
         const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
         const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
@@ -257,27 +332,26 @@ private:
         rowKnown = Uniform;
         std::uint8_t* known = G.BlockInside_.Data() + Nbx * (by + Nby * bz);
         std::uint8_t* inside = G.Inside.Data();
-        for (std::int64_t bx = 0; bx < Nbx && First(bx) < Sx; ++bx) {
-            const std::int64_t a = First(bx), n = std::min(Last(bx, Sx), Sx - 1) - a + 1;
-            const std::uint8_t c = Cls[bx];
-            if (c == kBlockMixed) {
-                for (std::int64_t k = k0; k <= k1; ++k)
-                    for (std::int64_t j = j0; j <= j1; ++j) {
-                        const std::uint32_t flags = kSpread4[ClassRow(j, k)[a / 64] >> (a % 64) & 15u];
-                        // A whole block's four flags in one store; only the
-                        // last block of a row may have fewer.
-                        if (n == kBlockSize) {
-                            std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, kBlockSize);
-                        } else {
-                            std::memcpy(inside + a + Sx * j + Sx * Sy * k, &flags, static_cast<std::size_t>(n));
-                        }
-                    }
-            } else if (known[bx] != c || !G.InsideKnown_) {
-                for (std::int64_t k = k0; k <= k1; ++k)
-                    for (std::int64_t j = j0; j <= j1; ++j)
-                        std::memset(inside + a + Sx * j + Sx * Sy * k, c, static_cast<std::size_t>(n));
+        for (std::int64_t bx0 = 0; bx0 < Nbx; bx0 += 8) {
+            // Eight blocks whose classes are what Inside holds: nothing to do.
+            const std::int64_t group = std::min<std::int64_t>(Nbx - bx0, 8);
+            if (G.InsideKnown_ && group == 8) {
+                std::uint64_t now, held;
+                std::memcpy(&now, Cls + bx0, 8);
+                std::memcpy(&held, known + bx0, 8);
+                if (now == held) continue;
             }
-            known[bx] = c;
+            for (std::int64_t bx = bx0; bx < bx0 + group; ++bx) {
+                const std::uint8_t c = Cls[bx];
+                // (The last block may hold no classified sample.)
+                if (c != kBlockMixed && (known[bx] != c || !G.InsideKnown_) && First(bx) < Sx) {
+                    const std::int64_t a = First(bx), n = std::min(Last(bx, Sx), Sx - 1) - a + 1;
+                    for (std::int64_t k = k0; k <= k1; ++k)
+                        for (std::int64_t j = j0; j <= j1; ++j)
+                            std::memset(inside + a + Sx * j + Sx * Sy * k, c, static_cast<std::size_t>(n));
+                }
+                known[bx] = c;
+            }
         }
     }
 
@@ -296,18 +370,41 @@ private:
             (bz + 1 == Nbz || RowClass(by, bz + 1) == uniform))
             return;
         const std::uint8_t* cls = Classes(by, bz);
-        const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : nullptr;
-        const std::uint8_t* above = by + 1 < Nby ? Classes(by + 1, bz) : nullptr;
-        const std::uint8_t* front = bz > 0 ? Classes(by, bz - 1) : nullptr;
-        const std::uint8_t* back = bz + 1 < Nbz ? Classes(by, bz + 1) : nullptr;
+        // A missing neighbour row reads as the row itself: no difference.
+        const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : cls;
+        const std::uint8_t* above = by + 1 < Nby ? Classes(by + 1, bz) : cls;
+        const std::uint8_t* front = bz > 0 ? Classes(by, bz - 1) : cls;
+        const std::uint8_t* back = bz + 1 < Nbz ? Classes(by, bz + 1) : cls;
+        // Eight blocks at a time, a class a byte: a byte of d is not 0 where
+        // the block is unproven (bit 1 of its class) or differs from a
+        // neighbour's class.
+        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kOnes = 0x0101010101010101ull;
         bool any = false;
-        for (std::int64_t bx = 0; bx < Nbx; ++bx) {
-            const std::uint8_t c = cls[bx];
-            const bool t = c == kBlockMixed || (bx > 0 && cls[bx - 1] != c) || (bx + 1 < Nbx && cls[bx + 1] != c) ||
-                           (below != nullptr && below[bx] != c) || (above != nullptr && above[bx] != c) ||
-                           (front != nullptr && front[bx] != c) || (back != nullptr && back[bx] != c);
-            if (t) {
-                touch[bx / 64] |= 1ull << (bx % 64);
+        for (std::int64_t bx = 0; bx < Nbx; bx += 8) {
+            const std::int64_t n = std::min<std::int64_t>(Nbx - bx, 8);
+            auto load = [&](const std::uint8_t* Row) {
+                std::uint64_t v = 0;
+                if (n == 8) {
+                    std::memcpy(&v, Row + bx, 8);
+                } else {
+                    std::memcpy(&v, Row + bx, static_cast<std::size_t>(n));
+                }
+                return v;
+            };
+            std::uint64_t c = load(cls);
+            // Past the row's last block: copies of it, so that the last one
+            // sees no neighbour after it.
+            if (n < 8) c |= (c >> (8 * (n - 1)) & 0xFF) * (kOnes << (8 * n));
+            const std::uint64_t left = c << 8 | (bx > 0 ? cls[bx - 1] : c & 0xFF);
+            const std::uint64_t right = c >> 8 | static_cast<std::uint64_t>(n == 8 && bx + 8 < Nbx ? cls[bx + 8] : c >> 56) << 56;
+            const std::uint64_t d = (c & 2 * kOnes) | (c ^ left) | (c ^ right) | (c ^ load(below)) | (c ^ load(above)) |
+                                    (c ^ load(front)) | (c ^ load(back));
+            // The bytes that are not 0 as bits 0 .. 7.
+            std::uint64_t bits = (((d & kLow7) + kLow7) | d) >> 7 & kOnes;
+            bits = (bits * 0x0102040810204080ull) >> 56;
+            if (n < 8) bits &= (1ull << n) - 1;
+            if (bits != 0) {
+                touch[bx / 64] |= bits << (bx % 64);
                 any = true;
             }
         }
@@ -331,31 +428,33 @@ private:
     }
 
     // B of classified row (j, k) into Out (SampleWords words): the samples
-    // whose flag differs from a classified face neighbour's. Rows outside
-    // the classified lattice and rows of block rows that touch nothing have
-    // none.
+    // whose flag differs from a classified face neighbour's.
     void Boundary(std::int64_t j, std::int64_t k, std::uint64_t* Out) const {
-        std::fill(Out, Out + SampleWords, 0ull);
-        if (j < 0 || k < 0 || j >= Sy || k >= Sz || !RowTouches(j / kBlockSize, k / kBlockSize)) return;
         const std::uint64_t* c = ClassRow(j, k);
-        const std::uint64_t* ym = j > 0 ? ClassRow(j - 1, k) : nullptr;
-        const std::uint64_t* yp = j + 1 < Sy ? ClassRow(j + 1, k) : nullptr;
-        const std::uint64_t* zm = k > 0 ? ClassRow(j, k - 1) : nullptr;
-        const std::uint64_t* zp = k + 1 < Sz ? ClassRow(j, k + 1) : nullptr;
+        // A missing neighbour reads as the row itself: no difference.
+        const std::uint64_t* ym = j > 0 ? ClassRow(j - 1, k) : c;
+        const std::uint64_t* yp = j + 1 < Sy ? ClassRow(j + 1, k) : c;
+        const std::uint64_t* zm = k > 0 ? ClassRow(j, k - 1) : c;
+        const std::uint64_t* zp = k + 1 < Sz ? ClassRow(j, k + 1) : c;
         for (std::int64_t w = 0; w < Words; ++w) {
             const std::uint64_t left = c[w] << 1 | (w > 0 ? c[w - 1] >> 63 : 0);           // bit i: flag i-1
             const std::uint64_t right = c[w] >> 1 | (w + 1 < Words ? c[w + 1] << 63 : 0);  // bit i: flag i+1
             // Flag 0 has no neighbour before it, flag Sx-1 none after it,
             // and none lies past Sx-1.
             const bool end = w == Words - 1;
-            std::uint64_t b = ((c[w] ^ left) & (w == 0 ? ~1ull : ~0ull) & (end ? LastWord : ~0ull)) |
-                              ((c[w] ^ right) & (end ? LastWord >> 1 : ~0ull));
-            if (ym != nullptr) b |= c[w] ^ ym[w];
-            if (yp != nullptr) b |= c[w] ^ yp[w];
-            if (zm != nullptr) b |= c[w] ^ zm[w];
-            if (zp != nullptr) b |= c[w] ^ zp[w];
-            Out[w] = b;
+            Out[w] = ((c[w] ^ left) & (w == 0 ? ~1ull : ~0ull) & (end ? LastWord : ~0ull)) |
+                     ((c[w] ^ right) & (end ? LastWord >> 1 : ~0ull)) | (c[w] ^ ym[w]) | (c[w] ^ yp[w]) |
+                     (c[w] ^ zm[w]) | (c[w] ^ zp[w]);
         }
+        if (SampleWords > Words) Out[Words] = 0;
+    }
+
+    // B of the classified rows of block row (by, bz), into BoundaryBits_.
+    // Rows of block rows that touch nothing have none, and are not written.
+    void Boundaries(std::int64_t by, std::int64_t bz) const {
+        if (!RowTouches(by, bz)) return;
+        for (std::int64_t k = First(bz); k <= std::min(Last(bz, Sz), Sz - 1); ++k)
+            for (std::int64_t j = First(by); j <= std::min(Last(by, Sy), Sy - 1); ++j) Boundary(j, k, BoundaryRow(j, k));
     }
 
     // Pass 3 on block row (by, bz): the exact set of its rows, B of the row
@@ -364,13 +463,22 @@ private:
     void Exact(std::int64_t by, std::int64_t bz) {
         if (!RowTouches(by, bz) && !(by > 0 && RowTouches(by - 1, bz)) && !(bz > 0 && RowTouches(by, bz - 1))) return;
         const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
-        // B of the rows j0-1 .. j1 and layers k0-1 .. k1 (row j0-1 of layer
-        // k0-1 is nobody's neighbour here).
-        std::uint64_t b[kBlockSize + 1][kBlockSize + 1][kMaxWords];
-        for (std::int64_t k = k0 - 1; k <= k1; ++k)
-            for (std::int64_t j = k < k0 ? j0 : j0 - 1; j <= j1; ++j) Boundary(j, k, b[k - k0 + 1][j - j0 + 1]);
         std::uint64_t mixed[kMaxWords];
         ClassMasks(Classes(by, bz), mixed, nullptr);
+        // B of row (j, k) as Boundaries left it, the row before j0 in block
+        // row by - 1 and the layer before k0 in bz - 1; none outside the
+        // classified lattice or in a block row that touches nothing.
+        static constexpr std::uint64_t kNone[kMaxWords] = {};
+        const bool here = RowTouches(by, bz), before_y = by > 0 && RowTouches(by - 1, bz),
+                   before_z = bz > 0 && RowTouches(by, bz - 1);
+        // b[k - k0 + 1][j - j0 + 1]: B of row (j, k) (row j0 - 1 of layer
+        // k0 - 1 is nobody's neighbour here).
+        const std::uint64_t* b[kBlockSize + 1][kBlockSize + 1];
+        for (std::int64_t k = k0 - 1; k <= k1; ++k)
+            for (std::int64_t j = j0 - 1; j <= j1; ++j) {
+                const bool touches = j < j0 ? before_y && k >= k0 : k < k0 ? before_z : here;
+                b[k - k0 + 1][j - j0 + 1] = touches && j < Sy && k < Sz ? BoundaryRow(j, k) : kNone;
+            }
         // The rows of two layers at a time, each with its own samples, in
         // one call: few samples a row, many rows with some.
         static_assert(kRowSetRows == 2 * kBlockSize, "a row set is two layers of a block row");
@@ -385,12 +493,16 @@ private:
                     std::fill(row, row + SampleWords, 0ull);
                     continue;
                 }
-                const std::uint64_t* here = b[k - k0 + 1][j - j0 + 1];
+                const std::uint64_t* at = b[k - k0 + 1][j - j0 + 1];
                 const std::uint64_t* back_y = b[k - k0 + 1][j - j0];
                 const std::uint64_t* back_z = b[k - k0][j - j0 + 1];
+                if (at == kNone && back_y == kNone && back_z == kNone) {
+                    std::fill(row, row + SampleWords, 0ull);
+                    continue;
+                }
                 for (std::int64_t w = 0; w < SampleWords; ++w) {
-                    const std::uint64_t shifted = here[w] << 1 | (w > 0 ? here[w - 1] >> 63 : 0);
-                    row[w] = (here[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
+                    const std::uint64_t shifted = at[w] << 1 | (w > 0 ? at[w - 1] >> 63 : 0);
+                    row[w] = (at[w] | shifted | back_y[w] | back_z[w]) & ~mixed[w];
                 }
                 found += Count(row, SampleWords);
             }
@@ -490,6 +602,7 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
         for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_, &RowClass_, &RowInside_}) a->Release();
         TouchBits_.Release();
         ClassBits_.Release();
+        BoundaryBits_.Release();
         RunRefs_.Release();
         Runs_.Release();
         RunSlotRefs_ = 0;
@@ -511,6 +624,7 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     RowInside_.Create(rows);
     TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
+    BoundaryBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 64) / 64));
     // Room for the emission runs: a block layer of the shipped scenes has
     // far fewer cubes with corners of both classes than a layer has cubes
     // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and
@@ -542,6 +656,18 @@ std::uint64_t TGrid::InsideHash() const {
     return h;
 }
 
+bool TGrid::ClassBitsMatchInside() const {
+    const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ, words = (sx + 63) / 64;
+    for (std::int64_t k = 0; k < sz; ++k)
+        for (std::int64_t j = 0; j < sy; ++j) {
+            const std::uint64_t* bits = ClassBits_.Data() + words * (j + sy * k);
+            const std::uint8_t* flags = Inside.Data() + sx * (j + sy * k);
+            for (std::int64_t i = 0; i < sx; ++i)
+                if ((bits[i / 64] >> (i % 64) & 1) != flags[i]) return false;
+        }
+    return true;
+}
+
 bool TGrid::StartSparse() {
     if (!SparseThisCall()) return false;
     // The sparse route writes only the flags that change: it trusts Inside
@@ -560,6 +686,8 @@ void TGrid::EndSparse() {
     InsideKnown_ = true;
 #ifndef NDEBUG
     InsideLeft_ = InsideHash();
+    // The next call writes only the flags whose bits change from these.
+    assert(ClassBitsMatchInside() && "Inside and the inside bits disagree after a sparse call");
 #endif
     if (Route == TFieldRoute::Sparse &&
         static_cast<double>(Stats_.SamplesEvaluated) > kSparseMaxShare * static_cast<double>(Values.Count()))
