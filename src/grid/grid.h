@@ -375,7 +375,7 @@ public:
                8 * static_cast<std::int64_t>(BitScratch.Count()) + 4 * static_cast<std::int64_t>(ChunkDone.Count()) +
                static_cast<std::int64_t>(BlockClass_.Count()) + CoarseClass_.Count() + BlockInside_.Count() +
                RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
-               8 * (static_cast<std::int64_t>(TouchBits_.Count()) + ClassBits_.Count() + BoundaryBits_.Count()) +
+               8 * (static_cast<std::int64_t>(ClassBits_.Count()) + BoundaryBits_.Count()) +
                4 * static_cast<std::int64_t>(RunRefs_.Count()) +
                static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count();
     }
@@ -489,9 +489,8 @@ private:
     TArray<std::uint8_t> BlockClass_;   // per block: this call's TBlockClass
     TArray<std::uint8_t> BlockInside_;  // per block: 0 or 1 when Inside holds that
                                         // at all its samples, 2 when unknown
-    TArray<std::uint64_t> TouchBits_;   // per block row: bit bx set when block bx
-                                        // may hold the end of a crossed edge
-    TArray<std::uint8_t> RowTouch_;     // per block row: any such block
+    TArray<std::uint8_t> RowTouch_;     // per block row: 1 when a block of it may
+                                        // hold the end of a crossed edge
     TArray<std::uint8_t> RowClass_;     // per block row: the class of all its blocks, or mixed
     TArray<std::uint8_t> RowInside_;    // per block row: 0 or 1 when Inside and ClassBits_
                                         // hold that throughout, otherwise 2

@@ -98,7 +98,7 @@ public:
     explicit TSparsePass(TGrid& Grid)
         : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
           Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
-          TouchWords((Nbx + 63) / 64), LastWord(RangeWord(Words - 1, 0, Sx - 1)),
+          LastWord(RangeWord(Words - 1, 0, Sx - 1)),
           LastSampleWord(RangeWord(SampleWords - 1, 0, Sx)) {}
 
     // Fn(u) for every unit u of 0 .. Count-1, split over the threads as far
@@ -357,10 +357,9 @@ private:
 
     // Pass 2 on block row (by, bz): a block touches the surface when it is
     // not proven or a face neighbour has another class (an unproven one
-    // included). Only such blocks can hold a sample of B.
+    // included). Only such blocks can hold a sample of B, so the later
+    // passes skip a block row with none.
     void Touch(std::int64_t by, std::int64_t bz) {
-        std::uint64_t* touch = G.TouchBits_.Data() + TouchWords * (by + Nby * bz);
-        std::fill(touch, touch + TouchWords, 0ull);
         G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 0;
         // A block row of one proven class between block rows of the same one
         // touches nothing.
@@ -379,7 +378,6 @@ private:
         // the block is unproven (bit 1 of its class) or differs from a
         // neighbour's class.
         constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kOnes = 0x0101010101010101ull;
-        bool any = false;
         for (std::int64_t bx = 0; bx < Nbx; bx += 8) {
             const std::int64_t n = std::min<std::int64_t>(Nbx - bx, 8);
             auto load = [&](const std::uint8_t* Row) {
@@ -404,11 +402,10 @@ private:
             bits = (bits * 0x0102040810204080ull) >> 56;
             if (n < 8) bits &= (1ull << n) - 1;
             if (bits != 0) {
-                touch[bx / 64] |= bits << (bx % 64);
-                any = true;
+                G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 1;
+                return;
             }
         }
-        G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = any ? 1 : 0;
     }
 
     // The crossed edges of the rows of block row (by, bz), row by row as the
@@ -518,7 +515,6 @@ private:
     const std::int64_t Sx, Sy, Sz, Nbx, Nby, Nbz;
     const std::int64_t Words;       // words of a row of inside bits (samples 0 .. Sx-1)
     const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
-    const std::int64_t TouchWords;  // words of a block row's touch bits
     const std::uint64_t LastWord;   // the classified samples' bits in the last word
     const std::uint64_t LastSampleWord;  // all samples' bits in the last word
 };
@@ -600,7 +596,6 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
                       SizeZ <= kMaxSparseSize;
     if (BlockField_ == nullptr || !fits) {
         for (auto* a : {&CoarseClass_, &BlockClass_, &BlockInside_, &RowTouch_, &RowClass_, &RowInside_}) a->Release();
-        TouchBits_.Release();
         ClassBits_.Release();
         BoundaryBits_.Release();
         RunRefs_.Release();
@@ -622,7 +617,6 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     RowTouch_.Create(rows);
     RowClass_.Create(rows);
     RowInside_.Create(rows);
-    TouchBits_.Create(rows * ((BlocksX() + 63) / 64));
     ClassBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 63) / 64));
     BoundaryBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 64) / 64));
     // Room for the emission runs: a block layer of the shipped scenes has
