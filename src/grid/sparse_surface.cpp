@@ -81,6 +81,29 @@ std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
     return n;
 }
 
+// The first N (1 to 8) bytes at P as the low bytes of a word, the rest
+// clear; and the low N bytes of V stored at P. A whole word (or, for the
+// coarse classes, half of one) is one load or store, which is nearly every
+// call.
+inline std::uint64_t LoadBytes(const std::uint8_t* P, std::int64_t N) {
+    std::uint64_t v = 0;
+    if (N == 8) {
+        std::memcpy(&v, P, 8);
+    } else if (N == 4) {
+        std::memcpy(&v, P, 4);
+    } else {
+        std::memcpy(&v, P, static_cast<std::size_t>(N));
+    }
+    return v;
+}
+inline void StoreBytes(std::uint8_t* P, std::uint64_t V, std::int64_t N) {
+    if (N == 8) {
+        std::memcpy(P, &V, 8);
+    } else {
+        std::memcpy(P, &V, static_cast<std::size_t>(N));
+    }
+}
+
 // The eight flags of a byte as bytes 0 or 1, lowest first: eight Inside
 // flags of a row in one store.
 constexpr std::array<std::uint64_t, 256> kSpread8 = [] {
@@ -190,12 +213,7 @@ private:
             for (std::int64_t half = 0; half < 2; ++half) {
                 const std::int64_t bx = 16 * w + 8 * half, n = std::min<std::int64_t>(Nbx - bx, 8);
                 if (n <= 0) break;
-                std::uint64_t cls = 0;
-                if (n == 8) {
-                    std::memcpy(&cls, Cls + bx, 8);
-                } else {
-                    std::memcpy(&cls, Cls + bx, static_cast<std::size_t>(n));
-                }
+                const std::uint64_t cls = LoadBytes(Cls + bx, n);
                 mixed |= nibbles(cls >> 1) << (32 * half);
                 inside |= nibbles(cls) << (32 * half);
             }
@@ -224,19 +242,10 @@ private:
         const std::uint8_t* coarse = G.CoarseClass_.Data() + cbx * (by / 2 + cby * (bz / 2));
         for (std::int64_t bx = 0; bx < Nbx; bx += 8) {
             const std::int64_t n = std::min<std::int64_t>(Nbx - bx, 8), from = std::min<std::int64_t>(cbx - bx / 2, 4);
-            std::uint64_t c = 0;
-            if (from == 4) {
-                std::memcpy(&c, coarse + bx / 2, 4);
-            } else {
-                std::memcpy(&c, coarse + bx / 2, static_cast<std::size_t>(from));
-            }
+            std::uint64_t c = LoadBytes(coarse + bx / 2, from);
             c = (c | c << 16) & 0x0000FFFF0000FFFFull;
             c = ((c | c << 8) & 0x00FF00FF00FF00FFull) * 0x0101;
-            if (n == 8) {
-                std::memcpy(cls + bx, &c, 8);
-            } else {
-                std::memcpy(cls + bx, &c, static_cast<std::size_t>(n));
-            }
+            StoreBytes(cls + bx, c, n);
         }
         if (std::memchr(cls, kBlockMixed, static_cast<std::size_t>(Nbx)) != nullptr)
             F.BoundRow(G, 1, static_cast<std::int32_t>(by), static_cast<std::int32_t>(bz), cls);
@@ -302,12 +311,7 @@ private:
                     while (changed != 0) {
                         const unsigned shift = static_cast<unsigned>(__builtin_ctzll(changed)) & ~7u;
                         const std::int64_t first = 64 * w + shift;
-                        const std::uint64_t eight = kSpread8[now >> shift & 255];
-                        if (first + 8 <= Sx) {
-                            std::memcpy(flags + first, &eight, 8);
-                        } else {
-                            std::memcpy(flags + first, &eight, static_cast<std::size_t>(Sx - first));
-                        }
+                        StoreBytes(flags + first, kSpread8[now >> shift & 255], std::min<std::int64_t>(Sx - first, 8));
                         changed &= ~(0xFFull << shift);
                     }
                 }
@@ -380,15 +384,7 @@ private:
         constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kOnes = 0x0101010101010101ull;
         for (std::int64_t bx = 0; bx < Nbx; bx += 8) {
             const std::int64_t n = std::min<std::int64_t>(Nbx - bx, 8);
-            auto load = [&](const std::uint8_t* Row) {
-                std::uint64_t v = 0;
-                if (n == 8) {
-                    std::memcpy(&v, Row + bx, 8);
-                } else {
-                    std::memcpy(&v, Row + bx, static_cast<std::size_t>(n));
-                }
-                return v;
-            };
+            auto load = [&](const std::uint8_t* Row) { return LoadBytes(Row + bx, n); };
             std::uint64_t c = load(cls);
             // Past the row's last block: copies of it, so that the last one
             // sees no neighbour after it.
