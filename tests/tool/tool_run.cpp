@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 TScratchDir::TScratchDir() {
@@ -71,9 +71,15 @@ TToolRun RunTool(const TScratchDir& Dir, const std::vector<std::string>& Args, u
 }
 
 double JsonNumber(const std::string& Json, const std::string& Key) {
-    const std::regex pattern("\"" + Key + "\": (-?[0-9.]+)");
-    std::smatch m;
-    return std::regex_search(Json, m, pattern) ? std::strtod(m[1].str().c_str(), nullptr) : std::nan("");
+    // The first "Key": followed by a number (no <regex>: it alone made this
+    // file one of the slowest of the build to compile).
+    const std::string key = "\"" + Key + "\": ";
+    for (std::size_t at = Json.find(key); at != std::string::npos; at = Json.find(key, at + 1)) {
+        std::size_t from = at + key.size(), end = from + (from < Json.size() && Json[from] == '-');
+        while (end < Json.size() && (std::isdigit(static_cast<unsigned char>(Json[end])) || Json[end] == '.')) ++end;
+        if (end > from + (Json[from] == '-')) return std::strtod(Json.substr(from, end - from).c_str(), nullptr);
+    }
+    return std::nan("");
 }
 
 std::string JsonObject(const std::string& Json, const std::string& Name) {
