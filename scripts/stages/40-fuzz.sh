@@ -10,7 +10,10 @@ CC=clang-14 CXX=clang++-14 cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_B
       -DSORVEL2_FUZZ=ON -DSORVEL2_ENGINE_ONLY=ON -DSORVEL2_BUILD_TESTS=OFF -DSORVEL2_BUILD_BENCH=OFF \
       -DSORVEL2_BUILD_TOOLS=OFF >/dev/null
 ninja -C "$dir"
+# The fuzzers run side by side, one a core: each is single-threaded, so
+# every one still gets its whole time.
 found=0
+names=() pids=() corpora=()
 for fuzzer in "$dir"/fuzz/fuzz_*; do
   [ -x "$fuzzer" ] || continue
   name=$(basename "$fuzzer")
@@ -21,12 +24,18 @@ for fuzzer in "$dir"/fuzz/fuzz_*; do
   dict=()
   [ -f "$SORVEL2_ROOT/fuzz/$reader.dict" ] && dict=(-dict="$SORVEL2_ROOT/fuzz/$reader.dict")
   echo "fuzzing $name for $seconds s"
-  rc=0
   "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 "${dict[@]}" -artifact_prefix="$dir/$name-" \
-      "$corpus" >"$dir/$name.log" 2>&1 || rc=$?
+      "$corpus" >"$dir/$name.log" 2>&1 &
+  names+=("$name") pids+=($!) corpora+=("$corpus")
+done
+for n in "${!names[@]}"; do
+  name=${names[$n]}
+  rc=0
+  wait "${pids[$n]}" || rc=$?
+  echo "$name:"
   grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|DONE|ERROR|SUMMARY|deadly' \
       "$dir/$name.log" || true
-  rm -rf "$corpus"
+  rm -rf "${corpora[$n]}"
   # libFuzzer exits non-zero on a finding and saves the input; either fails the stage.
   if [ "$rc" -ne 0 ] || ls "$dir/$name-"* >/dev/null 2>&1; then
     echo "$name: finding (exit $rc), input and log in $dir"
