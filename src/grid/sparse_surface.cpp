@@ -454,16 +454,16 @@ private:
     // plus B of the row shifted one step along x, plus B of the rows one
     // step back along y and z; what pass 1 did not evaluate is evaluated.
     void Exact(std::int64_t by, std::int64_t bz) {
-        if (!RowTouches(by, bz) && !(by > 0 && RowTouches(by - 1, bz)) && !(bz > 0 && RowTouches(by, bz - 1))) return;
-        const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
-        std::uint64_t mixed[kMaxWords];
-        ClassMasks(Classes(by, bz), mixed, nullptr);
         // B of row (j, k) as Boundaries left it, the row before j0 in block
         // row by - 1 and the layer before k0 in bz - 1; none outside the
         // classified lattice or in a block row that touches nothing.
-        static constexpr std::uint64_t kNone[kMaxWords] = {};
         const bool here = RowTouches(by, bz), before_y = by > 0 && RowTouches(by - 1, bz),
                    before_z = bz > 0 && RowTouches(by, bz - 1);
+        if (!here && !before_y && !before_z) return;
+        const std::int64_t j0 = First(by), j1 = Last(by, Sy), k0 = First(bz), k1 = Last(bz, Sz);
+        std::uint64_t mixed[kMaxWords];
+        ClassMasks(Classes(by, bz), mixed, nullptr);
+        static constexpr std::uint64_t kNone[kMaxWords] = {};
         // b[k - k0 + 1][j - j0 + 1]: B of row (j, k) (row j0 - 1 of layer
         // k0 - 1 is nobody's neighbour here).
         const std::uint64_t* b[kBlockSize + 1][kBlockSize + 1];
