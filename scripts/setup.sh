@@ -40,8 +40,8 @@ web=(
 )
 test=(
   "${package[@]}" "${web[@]}"
-  # the sanitizer and fuzz builds
-  clang-14 libclang-rt-14-dev
+  # the sanitizer and fuzz builds; the test run's compiler cache
+  clang-14 libclang-rt-14-dev ccache
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # running the program in tests: a private X server, fonts for message boxes
