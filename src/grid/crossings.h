@@ -35,6 +35,16 @@ public:
         std::int32_t q = Reserve();
         for (; Bits != 0; Bits &= Bits - 1, ++q) {
             const int b = __builtin_ctzll(Bits);
+            // The values the kernel reads for this edge (its ends and their
+            // forward neighbours, all in the lattice), fetched now: listing
+            // reads only inside bits, so they are seldom cached, and they
+            // arrive while the rest of the batch is listed.
+            const float* v = Batch_.Values + Sample + b;
+            __builtin_prefetch(v);
+            __builtin_prefetch(v + Batch_.RowStride);
+            __builtin_prefetch(v + Batch_.LayerStride);
+            __builtin_prefetch(v + Batch_.Step + Batch_.RowStride);
+            __builtin_prefetch(v + Batch_.Step + Batch_.LayerStride);
             Samples_[q] = static_cast<std::int32_t>(Sample + b);
             Elements_[q] = static_cast<std::int32_t>(Element + Stride * b);
             Starts_[q] = Starts[StartStep * b];
