@@ -37,7 +37,8 @@ struct TMesh {
 
 // A polygoniser sink that welds the emitted vertices into Mesh: the sink
 // receives a reference into the grid's edge arrays, so the address names the
-// lattice edge.
+// lattice edge (the grid's edge store, whose room is reused within a call,
+// turned off: TGrid::Polygonise).
 class TWeldingSink {
 public:
     explicit TWeldingSink(TMesh& Mesh) : Mesh_(Mesh) {}

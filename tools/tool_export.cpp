@@ -78,6 +78,9 @@ int RunExport(int Argc, char** Argv) {
         ok = std::ferror(out) == 0;
     } else {
         TMesh mesh;
+        // Welding goes by the points' addresses: every point in the edge
+        // arrays, where an address names one lattice edge.
+        frame.Grid().SizeEdgeStore(0, 0);
         frame.Grid().Polygonise(TWeldingSink(mesh));
         const std::string comment = "sorvel2-tool export: time-ms " + std::to_string(ms) + ", grid " +
                                     std::to_string(settings.Grid) + ", balls " + std::to_string(settings.Balls);

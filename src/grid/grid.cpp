@@ -106,6 +106,15 @@ TGrid::TGrid(std::int32_t SizeX_, std::int32_t SizeY_, std::int32_t SizeZ_, floa
                 e->Position.y = SampleCoordinate(j, SizeY, CellSize, CenterY);
             }
 
+    // The same coordinates along each axis, for the sparse route's edge
+    // store, which writes its points whole.
+    FixedCoord_.Create(kEdgeStore ? px + py + pz : 0);
+    if (kEdgeStore) {
+        for (std::int64_t i = 0; i < px; ++i) FixedCoord_[i] = SampleCoordinate(i, SizeX, CellSize, CenterX);
+        for (std::int64_t j = 0; j < py; ++j) FixedCoord_[px + j] = SampleCoordinate(j, SizeY, CellSize, CenterY);
+        for (std::int64_t k = 0; k < pz; ++k) FixedCoord_[px + py + k] = SampleCoordinate(k, SizeZ, CellSize, CenterZ);
+    }
+
     // Cube wiring, by the slot table of the numbering in grid/tritable.h.
     auto ex = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return std::uint32_t(i + (sx - 1) * (j + sy * k)); };
     auto ey = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return std::uint32_t(j + (sy - 1) * (k + sz * i)); };

@@ -24,6 +24,7 @@
 #pragma once
 
 #include "grid/parallel.h"
+#include "grid/simd.h"
 #include "grid/tritable.h"
 #include "grid/vector.h"
 #include "runtime/runtime.h"
@@ -156,6 +157,10 @@ struct TSurfaceStats {
     // their cubes itself, with the same result).
     std::int64_t RowsRecorded = 0;
     std::int64_t RowsNotRecorded = 0;
+    // On the sparse route within Polygonise: the crossed edges whose points
+    // went to the edge arrays because the edge store was full (the same
+    // triangles; the store's room is TGrid::SizeEdgeStore).
+    std::int64_t EdgesNotStored = 0;
 };
 
 // A monotonic clock in nanoseconds (TGrid::TimeSerial).
@@ -169,6 +174,59 @@ struct TSurfaceJob {
     const float* LineX;  // running coordinate of each edge's first endpoint
     const float* LineY;
     const float* LineZ;
+};
+
+// A streamed sparse call's edge store as the crossings of one block layer
+// fill it (grid/crossings.h): the layer's slot of the store's points, taken
+// by each thread a chunk at a time, and the map that says where they went.
+// The crossed edges of one axis in one word of a row (64 samples) take
+// points in a row, in bit order, so the map keeps only the first of them:
+// the n-th crossed edge of the word is that point plus n.
+inline constexpr std::uint32_t kNoStorePoint = ~0u;  // in the map: the word's points are in the edge array
+// NOTE: the page leaves the store out: its grids are small, and its module
+// has a size limit.
+#ifdef __EMSCRIPTEN__
+inline constexpr bool kEdgeStore = false;
+#else
+inline constexpr bool kEdgeStore = true;
+#endif
+struct TEdgeStoreJob {
+    TEdgeVertex* Points;    // the whole store
+    std::uint32_t* Map;     // the whole map
+    std::int64_t Words, SizeY;  // words of a row of samples, rows of a layer
+    const float* FixedX;    // the coordinate of every sample i, j and k
+    const float* FixedY;
+    const float* FixedZ;
+    std::int64_t* At;       // this thread's chunk of the slot: points At .. End-1 free
+    std::int64_t* End;
+    std::atomic<std::int64_t>* Taken;  // points of the slot given out in chunks
+    std::int64_t SlotFirst, SlotPoints, ChunkPoints;
+    std::atomic<std::int64_t>* NotStored;  // edges that went to the edge arrays
+
+    // The map row of sample row (j, k): element a * Words + w for the
+    // a-axis edges from the samples of word w. The map keeps the rows of
+    // kEdgeMapLayers layers, the block layers of the store's slots.
+    static constexpr std::int64_t kEdgeMapLayers = 16;
+    static std::int64_t MapRowAt(std::int64_t Words, std::int64_t SizeY, std::int64_t j, std::int64_t k) {
+        return 3 * Words * (j + SizeY * (k % kEdgeMapLayers));
+    }
+    std::uint32_t* MapRow(std::int64_t j, std::int64_t k) const { return Map + MapRowAt(Words, SizeY, j, k); }
+    // The first of N free points in a row, or -1 when the slot has no room.
+    std::int64_t Take(std::int64_t N) const {
+        if (*At + N > *End) {
+            const std::int64_t size = std::max(ChunkPoints, N);
+            const std::int64_t at = Taken->fetch_add(size, std::memory_order_relaxed);
+            if (at + size > SlotPoints) {
+                *At = *End;
+                return -1;
+            }
+            *At = SlotFirst + at;
+            *End = *At + size;
+        }
+        const std::int64_t first = *At;
+        *At += N;
+        return first;
+    }
 };
 
 class TGrid {
@@ -188,7 +246,11 @@ public:
     // Gets the samples (FillSamples), classifies them, updates the crossed
     // edges, then hands every vertex of every triangle to Sink, three per
     // triangle, as Sink(const TEdgeVertex&): the consumer takes Normal, then
-    // Position (for OpenGL: glNormal3fv, then glVertex3fv).
+    // Position (for OpenGL: glNormal3fv, then glVertex3fv). The reference
+    // holds until the triangle's last vertex has been handed on: the sparse
+    // route's edge store reuses its room within the call. A sink that keeps
+    // addresses longer (to weld by them) calls SizeEdgeStore(0, 0) first:
+    // every point is then in the edge arrays, one element per lattice edge.
     //
     // The same results and calls as PrepareSurface() then EmitTriangles(),
     // but emission follows the layer passes closely: alone, the calling
@@ -272,7 +334,8 @@ public:
     // the case's row of TriTable three entries at a time until -1, each
     // triangle's vertices in reverse order (e2, e1, e0). Reads only Inside
     // and the edge arrays (the cube wiring is computed, not read), scanning
-    // the flags many cubes at a time.
+    // the flags many cubes at a time. After PrepareSurface: a sparse
+    // Polygonise leaves its edge points in the edge store, not in the arrays.
     template <class Sink>
     void EmitTriangles(Sink&& Emit) const;
 
@@ -291,6 +354,22 @@ public:
     // emitted by the calling thread itself, which gives the same calls.
     // Tests make them small.
     void SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs);
+    // Set-up: the room of the edge store, in points per block layer in
+    // flight (SlotPoints), and the pieces a thread takes at a time
+    // (ChunkPoints); 0 points: no store, every edge in the edge arrays.
+    // UseBlockField gives grids of kEdgeStoreMinSamples samples or more
+    // EdgeStorePoints and kEdgeStoreChunk, which hold ordinary surfaces; the
+    // edges that do not fit go to the edge arrays, with the same triangles.
+    // Smaller grids' edge arrays are near enough the caches that the store
+    // does not pay. Tests give it any room on any grid.
+    void SizeEdgeStore(std::int64_t SlotPoints, std::int64_t ChunkPoints);
+    static constexpr std::int64_t kEdgeStoreMinSamples = std::int64_t(1) << 20;
+    static constexpr std::int64_t kEdgeStoreChunk = 1024;
+    // A block layer of the shipped scenes crosses fewer edges than a layer
+    // has samples (about a third as many at grid 256 with 50 balls).
+    static std::int64_t EdgeStorePoints(std::int32_t SizeX, std::int32_t SizeY) {
+        return static_cast<std::int64_t>(SizeX) * SizeY + kMaxThreads * kEdgeStoreChunk;
+    }
     TBlockField* BlockField() const { return BlockField_.get(); }
     TFieldRoute Route = TFieldRoute::Sparse;
 
@@ -359,6 +438,12 @@ public:
     TArray<float> Values;
     TArray<std::uint8_t> Inside;
     TArray<TCubeEdges> Cubes;
+    // The edge points. The dense route, PrepareSurface and FillSamples then
+    // PolygoniseSamples write every crossed edge's moving coordinate and
+    // normal here. The sparse route within Polygonise writes them into its
+    // edge store instead (whole points, in the order it crosses them), and
+    // the triangles come from there, the same bits; the arrays then keep
+    // what earlier calls left, save edges the store had no room for.
     TArray<TEdgeVertex> EdgesX;
     TArray<TEdgeVertex> EdgesY;
     TArray<TEdgeVertex> EdgesZ;
@@ -377,7 +462,9 @@ public:
                RowTouch_.Count() + RowClass_.Count() + RowInside_.Count() +
                8 * (static_cast<std::int64_t>(ClassBits_.Count()) + BoundaryBits_.Count()) +
                4 * static_cast<std::int64_t>(RunRefs_.Count()) +
-               static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count();
+               static_cast<std::int64_t>(sizeof(TEmissionRun)) * Runs_.Count() +
+               static_cast<std::int64_t>(sizeof(TEdgeVertex)) * EdgeStore_.Count() +
+               4 * static_cast<std::int64_t>(EdgeMap_.Count() + FixedCoord_.Count());
     }
 
 private:
@@ -405,12 +492,23 @@ private:
     void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
     template <class Sink>
     std::int64_t EmitLayerSparse(std::int64_t k, Sink&& Emit) const;
-    template <class Sink>
+    // How the emission finds the edge points: in the edge arrays, in the
+    // edge store, or in the store with the processor's popcnt instruction
+    // at hand (the functions of that way are compiled for it).
+    enum TEmitWay { kEmitArrays, kEmitStored, kEmitStoredPopcnt };
+    template <int Way, class Sink>
     std::int64_t EmitRowsSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Sink&& Emit) const;
+    template <int Way, class Sink>
+    std::int64_t EmitRowsBody(std::int64_t k, std::int64_t First, std::int64_t Last, Sink&& Emit) const;
+    template <class Sink>
+    std::int64_t EmitRowsPopcnt(std::int64_t k, std::int64_t First, std::int64_t Last, Sink&& Emit) const;
     template <bool Prefetch, class Visit>
     std::int64_t ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const;
     template <class Sink>
     int EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+    template <bool Popcnt, class Sink>
+    int EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+
 
     // Emission runs. With worker threads, the streamed call has the workers
     // find each block row's cubes with corners of both classes, as they
@@ -433,8 +531,10 @@ private:
     static constexpr bool kEmissionRuns = SORVEL2_THREADS != 0;
     static constexpr std::int64_t kStreamCrossLag = 5;  // a layer is crossed (and recorded) in step (layer + this)
     void RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part);
-    template <class Sink>
+    template <int Way, class Sink>
     std::int64_t ReplayBlockLayer(std::int64_t L, Sink&& Emit) const;
+    template <class Sink>
+    std::int64_t ReplayBlockLayerPopcnt(std::int64_t L, Sink&& Emit) const;
     TArray<std::uint32_t> RunRefs_;  // kRunSlots slots of RunSlotRefs_ refs
     TArray<TEmissionRun> Runs_;      // kRunSlots slots of BlocksY() runs
     std::int64_t RunSlotRefs_ = 0;
@@ -446,6 +546,29 @@ private:
     TRunChunk RunChunks_[kRunSlots][kMaxThreads] = {};
     bool RecordRuns_ = false;  // this streamed call records runs
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
+
+    // The edge store. Within Polygonise the sparse route puts the points of
+    // the edges it crosses, not into the lattice-wide edge arrays, where the
+    // y- and z-edges of a row lie far apart and each write reaches a line of
+    // its own, but into a store that keeps them in the order they are
+    // crossed: a slot per block layer in flight (block layer L in slot
+    // L % kRunSlots), each thread filling chunks of it, every point whole
+    // (its fixed coordinates written with it). The map (TEdgeStoreJob::MapRow)
+    // says where each crossed edge's point went; the emission reads them
+    // there. A slot is cleared when its next layer's step starts, after the
+    // caller is done with the layers that read it (L - 1 and L).
+    TArray<TEdgeVertex> EdgeStore_;  // kRunSlots slots of EdgeSlotPoints_ points
+    TArray<std::uint32_t> EdgeMap_;  // TEdgeStoreJob::kEdgeMapLayers layers of rows of 3 SizeX
+    TArray<float> FixedCoord_;       // the coordinates of the samples along x, then y, then z
+    std::int64_t EdgeSlotPoints_ = 0;
+    std::int64_t EdgeChunkPoints_ = 0;
+    std::atomic<std::int64_t> EdgeTaken_[kRunSlots] = {};
+    std::int64_t EdgeChunks_[kRunSlots][kMaxThreads][2] = {};  // each thread's chunk: At, End
+    bool StoreEdges_ = false;  // this streamed call uses the store
+    int StoreWay_ = kEmitArrays;  // and its emission finds the points this way
+    std::atomic<std::int64_t> EdgesNotStored_{0};
+    static_assert(TEdgeStoreJob::kEdgeMapLayers == kRunSlots * kBlockSize, "the map holds the slots' layers");
+    TEdgeStoreJob EdgeStoreJob(std::int64_t BZ, int Part);
 
     // Scratch of PrepareSurface: the running coordinates of the three axes,
     // and two layers of inside-bit masks for each worker thread.
@@ -570,6 +693,59 @@ int TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Cas
     return m / 3;
 }
 
+// EmitCube's triangles with the edge points from the edge store after a
+// streamed sparse call's crossings. A point's place: the map's first point
+// of its word and axis in its row, plus the crossed edges of that word and
+// axis before it (from the inside bits, as the crossings found them); or,
+// where the map says the store had no room, its element of the edge array.
+template <bool Popcnt, class Sink>
+[[gnu::always_inline]] inline int TGrid::EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case,
+                                                        Sink&& Emit) const {
+    // Slot e's point: corner row kRow[e] of the cube ((j, k), (j+1, k),
+    // (j, k+1), (j+1, k+1)), the edge of axis kEdgeAxis[e] from sample
+    // i + kStep[e].
+    static constexpr std::uint8_t kRow[12] = {0, 0, 1, 0, 2, 2, 3, 2, 0, 0, 1, 1};
+    static constexpr std::uint8_t kStep[12] = {0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0};
+    const std::int64_t words = (SizeX + 63) / 64, sx = SizeX, sy = SizeY, sz = SizeZ;
+    const std::uint32_t* below = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k);
+    const std::uint32_t* above = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k + 1);
+    const std::uint32_t* first[4] = {below, below + 3 * words, above, above + 3 * words};
+    const std::uint64_t* rows = ClassBits_.Data() + words * (j + sy * k);
+    const std::uint64_t* bits[4] = {rows, rows + words, rows + words * sy, rows + words * (sy + 1)};
+    // The edge arrays' elements, as EmitCube finds them.
+    const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
+    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
+                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
+    const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
+                                  EdgesZ.Data() + (k + oz * (i + sx * j))};
+    const TEdgeVertex* store = EdgeStore_.Data();
+    auto point = [&](int e) -> const TEdgeVertex& {
+        const unsigned r = kRow[e], a = kEdgeAxis[e];
+        const std::int64_t n = i + kStep[e], w = n >> 6;
+        const std::uint32_t at = first[r][a * words + w];
+        // The word's crossings of that axis: along x a flag against the
+        // next (the bits below n's need nothing from the next word), along
+        // y against the row above, along z against the layer above.
+        const std::uint64_t c = bits[r][w], other = bits[r + a][w];
+        const std::uint64_t before = (a == 0 ? c ^ c >> 1 : c ^ other) & ((1ull << (n & 63)) - 1);
+        std::uint32_t rank;
+        if constexpr (Popcnt) {
+            rank = static_cast<std::uint32_t>(__builtin_popcountll(before));
+        } else {
+            rank = static_cast<std::uint32_t>(BitCount(before));
+        }
+        return at != kNoStorePoint ? store[at + rank] : base[a][offset[e]];
+    };
+    const std::int8_t* tri = TriTable[Case];
+    int m = 0;
+    for (; tri[m] != -1; m += 3) {
+        Emit(point(tri[m + 2]));
+        Emit(point(tri[m + 1]));
+        Emit(point(tri[m]));
+    }
+    return m / 3;
+}
+
 // Layer k: each row's active cubes found in their flags many at a time,
 // then emitted in order.
 template <class Sink>
@@ -680,26 +856,53 @@ std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int
 // NOTE: not inlined: both ways of polygonising call it, and a copy of it in
 // each, for every kind of sink, only makes the program larger (it runs a
 // whole layer per call).
-template <class Sink>
-[[gnu::noinline]] std::int64_t TGrid::EmitRowsSparse(std::int64_t k, std::int64_t First, std::int64_t Last,
-                                                     Sink&& Emit) const {
+// Way: where the edge points are (TEmitWay).
+template <int Way, class Sink>
+[[gnu::always_inline]] inline std::int64_t TGrid::EmitRowsBody(std::int64_t k, std::int64_t First, std::int64_t Last,
+                                                               Sink&& Emit) const {
     std::int64_t triangles = 0;
-    const std::int64_t walked = ScanCubesSparse<true>(
-        k, First, Last, [&](std::int64_t i, std::int64_t j, unsigned Case) { triangles += EmitCube(i, j, k, Case, Emit); });
+    // The store's points were written moments ago, near at hand: only the
+    // edge arrays' are worth fetching ahead.
+    const std::int64_t walked =
+        ScanCubesSparse<Way == kEmitArrays>(k, First, Last, [&](std::int64_t i, std::int64_t j, unsigned Case) {
+            if constexpr (Way == kEmitArrays) {
+                triangles += EmitCube(i, j, k, Case, Emit);
+            } else {
+                triangles += EmitCubeStored<Way == kEmitStoredPopcnt>(i, j, k, Case, Emit);
+            }
+        });
     Stats_.Triangles += triangles;
     return walked;
 }
 
+template <int Way, class Sink>
+[[gnu::noinline]] std::int64_t TGrid::EmitRowsSparse(std::int64_t k, std::int64_t First, std::int64_t Last,
+                                                     Sink&& Emit) const {
+    if constexpr (Way == kEmitStoredPopcnt) {
+        return EmitRowsPopcnt(k, First, Last, Emit);
+    } else {
+        return EmitRowsBody<Way>(k, First, Last, Emit);
+    }
+}
+
+// NOTE: the popcnt way's functions are compiled for that instruction, with
+// what they call inlined into them, so that it is used.
+template <class Sink>
+[[gnu::noinline]] SORVEL2_TARGET_POPCNT std::int64_t TGrid::EmitRowsPopcnt(std::int64_t k, std::int64_t First,
+                                                                           std::int64_t Last, Sink&& Emit) const {
+    return EmitRowsBody<kEmitStoredPopcnt>(k, First, Last, Emit);
+}
+
 template <class Sink>
 std::int64_t TGrid::EmitLayerSparse(std::int64_t k, Sink&& Emit) const {
-    return EmitRowsSparse(k, 0, SizeY - 2, Emit);
+    return EmitRowsSparse<kEmitArrays>(k, 0, SizeY - 2, Emit);
 }
 
 // Block layer L's triangles from the runs its block rows left: the cubes
 // recorded, cube layer by cube layer, block row by block row (cube order),
 // and the rows that did not fit emitted here. Returns the cubes visited.
-template <class Sink>
-std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
+template <int Way, class Sink>
+[[gnu::always_inline]] inline std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
     const std::int64_t nby = BlocksY(), slot = L % kRunSlots;
     const TEmissionRun* runs = Runs_.Data() + nby * slot;
     const std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
@@ -718,19 +921,29 @@ std::int64_t TGrid::ReplayBlockLayer(std::int64_t L, Sink&& Emit) const {
         for (std::int64_t by = 0; by < nby; ++by) {
             const TEmissionRun& run = runs[by];
             if (run.Fits == 0) {
-                walked += EmitRowsSparse(k, by * kBlockSize, by * kBlockSize + kBlockSize - 1, Emit);
+                walked += EmitRowsSparse<Way>(k, by * kBlockSize, by * kBlockSize + kBlockSize - 1, Emit);
                 continue;
             }
             const std::uint32_t* ref = refs + run.Start + (q == 0 ? 0 : run.End[q - 1]);
             const std::uint32_t* last = refs + run.Start + run.End[q];
             for (; ref < last; ++ref) {
-                if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
-                triangles += EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
+                if constexpr (Way != kEmitArrays) {
+                    triangles += EmitCubeStored<Way == kEmitStoredPopcnt>(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3),
+                                                                          k, *ref >> 12, Emit);
+                } else {
+                    if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
+                    triangles += EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
+                }
             }
         }
     }
     Stats_.Triangles += triangles;
     return walked;
+}
+
+template <class Sink>
+[[gnu::noinline]] SORVEL2_TARGET_POPCNT std::int64_t TGrid::ReplayBlockLayerPopcnt(std::int64_t L, Sink&& Emit) const {
+    return ReplayBlockLayer<kEmitStoredPopcnt>(L, Emit);
 }
 
 template <class Sink>
@@ -747,12 +960,25 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     auto emitBlockLayer = [&](std::int64_t L) {
         if constexpr (kEmissionRuns) {
             if (RecordRuns_) {
-                walked += ReplayBlockLayer(L, Emit);
+                if (!kEdgeStore || StoreWay_ == kEmitArrays) {
+                    walked += ReplayBlockLayer<kEmitArrays>(L, Emit);
+                } else if (StoreWay_ == kEmitStored) {
+                    walked += ReplayBlockLayer<kEmitStored>(L, Emit);
+                } else {
+                    walked += ReplayBlockLayerPopcnt(L, Emit);
+                }
                 return;
             }
         }
-        for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k)
-            walked += EmitLayerSparse(k, Emit);
+        for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k) {
+            if (!kEdgeStore || StoreWay_ == kEmitArrays) {
+                walked += EmitRowsSparse<kEmitArrays>(k, 0, SizeY - 2, Emit);
+            } else if (StoreWay_ == kEmitStored) {
+                walked += EmitRowsSparse<kEmitStored>(k, 0, SizeY - 2, Emit);
+            } else {
+                walked += EmitRowsPopcnt(k, 0, SizeY - 2, Emit);
+            }
+        }
     };
     for (std::int64_t step = 0; step < steps; ++step) {
         StartSparseStep(step);

@@ -76,8 +76,10 @@ const char* SimdLevelName(TSimdLevel Level);
 #define SORVEL2_X86_SIMD 1
 #define SORVEL2_TARGET_AVX2 __attribute__((target("avx2")))
 #define SORVEL2_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+#define SORVEL2_TARGET_POPCNT __attribute__((target("popcnt")))
 #else
 #define SORVEL2_X86_SIMD 0
+#define SORVEL2_TARGET_POPCNT
 #endif
 
 // The 4-float level: SSE2 on x86-64, and in a WebAssembly build made with

@@ -39,13 +39,16 @@
 // (TGrid::EmitLayerSparse). FillSamples runs the passes one after the
 // other over the whole grid; Polygonise streams the block layers through
 // them (TGrid::PolygoniseStreamed), which keeps what a pass reads in the
-// caches. The result is what the dense route gives, bit
-// for bit: same samples where computed, same flags, same edge points, same
-// triangles in the same order.
+// caches, and puts the edge points into the edge store (TGrid::EdgeStore_)
+// rather than the lattice-wide edge arrays. The result is what the dense
+// route gives, bit for bit: same samples where computed, same flags, same
+// edge points (in the store or the arrays), same triangles in the same
+// order.
 #include "grid/grid.h"
 
 #include "grid/crossings.h"
 #include "grid/parallel.h"
+#include "grid/simd.h"
 
 #include <algorithm>
 #include <array>
@@ -113,6 +116,15 @@ constexpr std::array<std::uint64_t, 256> kSpread8 = [] {
     return t;
 }();
 
+// Whether the emission from the edge store may count bits with popcnt.
+bool PopcntWay() {
+#if SORVEL2_X86_SIMD
+    return KernelLevel(kSurfaceKernels) >= kSimdAvx2 && __builtin_cpu_supports("popcnt");
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 // The passes of one sparse call. A friend of TGrid.
@@ -167,7 +179,12 @@ public:
         if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
         const std::int64_t crossed = Step - TGrid::kStreamCrossLag;
         if (crossed >= 0 && crossed < Nbz) {
-            CrossBlockRow(Job, by, crossed);
+            if (kEdgeStore && G.StoreEdges_) {
+                const TEdgeStoreJob store = G.EdgeStoreJob(crossed, Part);
+                CrossBlockRow(Job, by, crossed, &store);
+            } else {
+                CrossBlockRow(Job, by, crossed);
+            }
             // The row's cubes read the inside bits up to the first layer of
             // the block layer above (pass 1, done four steps ago) and the
             // touch of the block rows around (pass 2, two steps ago).
@@ -408,16 +425,27 @@ private:
     // values lie (a row's x-edges, its y-edges to the next row and z-edges
     // to the next layer), so the rows of values they read stay in the
     // nearest caches; each axis's edges are computed in batches.
-    void CrossBlockRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t bz) const {
+    // Store: into the edge store (the streamed call's), else into the edge
+    // arrays.
+    void CrossBlockRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t bz,
+                       const TEdgeStoreJob* Store = nullptr) const {
         if (!RowTouches(by, bz)) return;
         const std::int64_t j0 = First(by), j1 = std::min(Last(by, Sy), Sy - 1);
         const std::int64_t k0 = First(bz), k1 = std::min(Last(bz, Sz), Sz - 1);
         if (j0 > j1 || k0 > k1) return;
-        TRowCrossings crossings(Job);
-        for (std::int64_t k = k0; k <= k1; ++k)
-            for (std::int64_t j = j0; j <= j1; ++j)
-                crossings.Row(j, k, ClassRow(j, k), j + 1 < Sy ? ClassRow(j + 1, k) : nullptr,
-                              k + 1 < Sz ? ClassRow(j, k + 1) : nullptr);
+        auto rows = [&](TRowCrossings& crossings) {
+            for (std::int64_t k = k0; k <= k1; ++k)
+                for (std::int64_t j = j0; j <= j1; ++j)
+                    crossings.Row(j, k, ClassRow(j, k), j + 1 < Sy ? ClassRow(j + 1, k) : nullptr,
+                                  k + 1 < Sz ? ClassRow(j, k + 1) : nullptr);
+        };
+        if (kEdgeStore && Store != nullptr) {
+            TRowCrossings crossings(Job, *Store);
+            rows(crossings);
+        } else {
+            TRowCrossings crossings(Job);
+            rows(crossings);
+        }
     }
 
     // B of classified row (j, k) into Out (SampleWords words): the samples
@@ -531,6 +559,25 @@ void TGrid::SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs) {
     Runs_.Create(kRunSlots * static_cast<std::int64_t>(BlocksY()));
 }
 
+void TGrid::SizeEdgeStore(std::int64_t SlotPoints, std::int64_t ChunkPoints) {
+    if (!kEdgeStore || BlockField_ == nullptr || ClassBits_.Count() == 0) return;
+    // A point's place in the store is 32-bit, and kNoStorePoint is none.
+    EdgeSlotPoints_ = std::clamp<std::int64_t>(SlotPoints, 0, std::numeric_limits<std::int32_t>::max() / kRunSlots);
+    // A word's edges of one axis always fit one chunk.
+    EdgeChunkPoints_ = std::max<std::int64_t>(ChunkPoints, 64);
+    EdgeStore_.Create(kRunSlots * EdgeSlotPoints_);
+    EdgeMap_.Create(EdgeSlotPoints_ == 0 ? 0 : TEdgeStoreJob::kEdgeMapLayers * SizeY * 3 * ((SizeX + 63) / 64));
+}
+
+TEdgeStoreJob TGrid::EdgeStoreJob(std::int64_t BZ, int Part) {
+    const std::int64_t slot = BZ % kRunSlots;
+    const float* fixed = FixedCoord_.Data();
+    return {EdgeStore_.Data(), EdgeMap_.Data(),  (SizeX + 63) / 64,
+            SizeY,             fixed,            fixed + SizeX,
+            fixed + SizeX + SizeY, &EdgeChunks_[slot][Part][0], &EdgeChunks_[slot][Part][1],
+            &EdgeTaken_[slot], EdgeSlotPoints_ * slot, EdgeSlotPoints_, EdgeChunkPoints_, &EdgesNotStored_};
+}
+
 // The runs of block row (BY, BZ): its cube rows' cubes with corners of
 // both classes, in cube order, written on into this thread's chunk of the
 // slot of block layer BZ; when the chunk runs out, the row so far moves to
@@ -597,6 +644,9 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
         RunRefs_.Release();
         Runs_.Release();
         RunSlotRefs_ = 0;
+        EdgeStore_.Release();
+        EdgeMap_.Release();
+        EdgeSlotPoints_ = 0;
         return;
     }
     // The sparse route writes a few samples here and there, a different few
@@ -621,6 +671,13 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     // each thread may leave most of a chunk unused.
     const std::int64_t sx = SizeX, sy = SizeY, chunk = 4 * sx + 64;
     SizeEmissionRuns(sx * sy / 2 + kMaxThreads * chunk, chunk);
+    if (Values.Count() >= kEdgeStoreMinSamples) {
+        SizeEdgeStore(EdgeStorePoints(SizeX, SizeY), kEdgeStoreChunk);
+    } else {
+        EdgeStore_.Release();
+        EdgeMap_.Release();
+        EdgeSlotPoints_ = 0;
+    }
 }
 
 bool TGrid::SparseThisCall() {
@@ -665,7 +722,7 @@ bool TGrid::StartSparse() {
     assert((!InsideKnown_ || InsideHash() == InsideLeft_) && "Inside was written without TGrid::InsideWritten()");
     if (PoisonValues) std::fill(Values.begin(), Values.end(), std::numeric_limits<float>::quiet_NaN());
     if (!BlockField_->Begin(*this)) return false;
-    Stats_ = {true, 0, 0, 0, 0, 0, 0};
+    Stats_ = {true, 0, 0, 0, 0, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -673,6 +730,8 @@ bool TGrid::StartSparse() {
 void TGrid::EndSparse() {
     BlockField_->End(*this);
     Stats_.SamplesEvaluated = Evaluated_.load(std::memory_order_relaxed);
+    Stats_.EdgesNotStored = StoreEdges_ ? EdgesNotStored_.load(std::memory_order_relaxed) : 0;
+    StoreEdges_ = false;
     InsideKnown_ = true;
 #ifndef NDEBUG
     InsideLeft_ = InsideHash();
@@ -689,7 +748,7 @@ void TGrid::FillDense() {
     // The dense route writes every flag of Inside.
     InsideKnown_ = false;
     const std::int64_t cubes = HasSurface() ? static_cast<std::int64_t>(SizeX - 1) * (SizeY - 1) * (SizeZ - 1) : 0;
-    Stats_ = {false, Values.Count(), cubes, 0, 0, 0, 0};
+    Stats_ = {false, Values.Count(), cubes, 0, 0, 0, 0, 0};
 }
 
 void TGrid::FillSamples() {
@@ -717,6 +776,11 @@ void TGrid::StartSparseStream() {
     Helpers_ = parts - 1;
     // Alone, the caller emits as it goes: recording would only add work.
     RecordRuns_ = Helpers_ > 0 && Runs_.Count() > 0;
+    StoreEdges_ = kEdgeStore && EdgeSlotPoints_ > 0;
+    // Every processor with AVX2 has popcnt; the level in use decides, so
+    // that the tests, which set each level, see both ways.
+    StoreWay_ = !StoreEdges_ ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
+    EdgesNotStored_.store(0, std::memory_order_relaxed);
 }
 
 void TGrid::RunStreamRows(int Part) {
@@ -735,6 +799,12 @@ void TGrid::StartSparseStep(std::int64_t Step) {
         const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
         RunTaken_[slot].store(0, std::memory_order_relaxed);
         std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
+    }
+    // Likewise the edge store's slot of the layer crossed in this step.
+    if (kEdgeStore && StoreEdges_ && Step >= kStreamCrossLag) {
+        const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
+        EdgeTaken_[slot].store(0, std::memory_order_relaxed);
+        for (auto& chunk : EdgeChunks_[slot]) chunk[0] = chunk[1] = 0;
     }
     if (Helpers_ > 0)
         StartParts(

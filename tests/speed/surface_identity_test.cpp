@@ -31,7 +31,9 @@ void SourceField(TGrid& g) {
     for (int n = 0; n < g.Values.Count(); ++n) g.Values[n] = gSource[static_cast<std::size_t>(n)];
 }
 
-// Where an emitted vertex lives: axis and element of the edge arrays.
+// Where an emitted vertex lives: axis and element of the edge arrays, or
+// axis -1 for a point of the sparse route's edge store (within Polygonise
+// its crossings go there).
 struct TVertexRef {
     int Axis;
     std::int64_t Index;
@@ -41,6 +43,7 @@ struct TVertexRef {
 struct TRecorder {
     const TGrid* Grid;
     std::vector<TVertexRef> Out;
+    bool StoreAllowed = true;
     void operator()(const TEdgeVertex& v) {
         for (int axis = 0; axis < 3; ++axis) {
             const TEdgeVertex* base = Grid->EdgeArray(axis);
@@ -50,11 +53,49 @@ struct TRecorder {
                 return;
             }
         }
-        ADD_FAILURE() << "vertex outside the edge arrays";
+        if (!StoreAllowed) ADD_FAILURE() << "vertex outside the edge arrays";
+        Out.push_back({-1, -1, v});
     }
 };
 
 bool SameVertex(const TEdgeVertex& a, const TEdgeVertex& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Two streams of vertices: the same points in the same order, bit for bit,
+// and the same elements wherever both come from the edge arrays. A point
+// of the store is its edge's whole point (both fixed coordinates and the
+// moving one, and the normal), and since every crossed edge of a cube is a
+// vertex of its triangles (the triangle table's test), the stream shows
+// every crossed edge's point.
+void ExpectSameStreams(const std::vector<TVertexRef>& Want, const std::vector<TVertexRef>& Got) {
+    ASSERT_EQ(Want.size(), Got.size());
+    for (std::size_t v = 0; v < Want.size(); ++v) {
+        ASSERT_TRUE(SameVertex(Want[v].Value, Got[v].Value)) << "vertex " << v;
+        if (Want[v].Axis >= 0 && Got[v].Axis >= 0) {
+            ASSERT_EQ(Want[v].Axis, Got[v].Axis) << "vertex " << v;
+            ASSERT_EQ(Want[v].Index, Got[v].Index) << "vertex " << v;
+        }
+    }
+}
+
+// Every edge a grid's Inside crosses, with its element of the edge arrays
+// and what that holds: what a call that wrote its crossings into the
+// arrays left there (two grids with the same Inside list the same edges).
+std::vector<TVertexRef> CrossedEdges(const TGrid& G) {
+    const std::int64_t sx = G.SizeX, sy = G.SizeY, sz = G.SizeZ;
+    auto in = [&](std::int64_t i, std::int64_t j, std::int64_t k) { return G.Inside[std::size_t(i + sx * (j + sy * k))]; };
+    std::vector<TVertexRef> out;
+    for (std::int64_t k = 0; k < sz; ++k)
+        for (std::int64_t j = 0; j < sy; ++j)
+            for (std::int64_t i = 0; i < sx; ++i) {
+                const std::int64_t e[3] = {i + (sx - 1) * (j + sy * k), j + (sy - 1) * (k + sz * i), k + (sz - 1) * (i + sx * j)};
+                const bool crossed[3] = {i + 1 < sx && in(i, j, k) != in(i + 1, j, k),
+                                         j + 1 < sy && in(i, j, k) != in(i, j + 1, k),
+                                         k + 1 < sz && in(i, j, k) != in(i, j, k + 1)};
+                for (int a = 0; a < 3; ++a)
+                    if (crossed[a]) out.push_back({a, e[a], G.EdgeArray(a)[e[a]]});
+            }
+    return out;
+}
 
 void ExpectSameEdges(const TArray<TEdgeVertex>& ref, const TArray<TEdgeVertex>& fast, const char* name) {
     ASSERT_EQ(ref.Count(), fast.Count());
@@ -75,7 +116,7 @@ void ExpectSameSurfaces(int sx, int sy, int sz, const std::vector<std::vector<fl
     for (std::size_t f = 0; f < fields.size(); ++f) {
         SCOPED_TRACE(testing::Message() << "field " << f);
         gSource = fields[f];
-        TRecorder a{&ref, {}}, b{&fast, {}};
+        TRecorder a{&ref, {}, false}, b{&fast, {}, false};
         ReferencePolygonise(ref, a);
         // Both ways in: Polygonise (emission following the layer passes),
         // and the two steps called apart.
@@ -383,6 +424,7 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
             sparse.UseBlockField(std::make_unique<TSourceBlockField>());
             sparse.Route = TFieldRoute::SparseAlways;
             sparse.PoisonValues = true;
+            sparse.SizeEdgeStore(TGrid::EdgeStorePoints(s.X, s.Y), TGrid::kEdgeStoreChunk);
             TUseConfig use(config);
             int f = 0;
             for (const std::vector<float>& field : {Blob(s.X, s.Y, s.Z, 0.3f), Noise(count, 5u + s.Y), Blob(s.X, s.Y, s.Z, 0.45f),
@@ -392,7 +434,8 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
                 ReferencePolygonise(ref, a);
                 // Both ways in: Polygonise (the layers streamed through the
                 // passes) and the passes over the whole grid one by one.
-                if (f++ % 2 == 0) {
+                const bool streamed = f++ % 2 == 0;
+                if (streamed) {
                     sparse.Polygonise(b);
                 } else {
                     sparse.PrepareSurface();
@@ -400,13 +443,11 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
                 }
                 EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
                 EXPECT_EQ(sparse.LastStats().Triangles * 3, static_cast<std::int64_t>(b.Out.size()));
-                EXPECT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
-                ExpectSameEdges(ref.EdgesX, sparse.EdgesX, "EdgesX");
-                ExpectSameEdges(ref.EdgesY, sparse.EdgesY, "EdgesY");
-                ExpectSameEdges(ref.EdgesZ, sparse.EdgesZ, "EdgesZ");
-                ASSERT_EQ(a.Out.size(), b.Out.size());
-                for (std::size_t v = 0; v < a.Out.size(); ++v)
-                    ASSERT_TRUE(a.Out[v].Index == b.Out[v].Index && SameVertex(a.Out[v].Value, b.Out[v].Value)) << v;
+                ASSERT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
+                // PrepareSurface writes the crossings into the edge arrays;
+                // Polygonise puts them in the store when it streams.
+                if (!streamed) ExpectSameStreams(CrossedEdges(ref), CrossedEdges(sparse));
+                ExpectSameStreams(a.Out, b.Out);
             }
         }
 }
@@ -493,12 +534,15 @@ struct TBallGrid {
     std::unique_ptr<TGrid> Grid;
     TBallBlockField* Blocks = nullptr;
 
-    TBallGrid(int Size, int MaxBalls, bool Sparse) {
+    // Store: the edge store whatever the grid's size (UseBlockField gives
+    // it to large grids only).
+    TBallGrid(int Size, int MaxBalls, bool Sparse, bool Store = true) {
         Grid = std::make_unique<TGrid>(Size, Size, Size, 2.0f / static_cast<float>(Size), 0.0f, 0.0f, 0.0f,
                                        BallFieldFrom<Source>);
         if (Sparse) {
             Blocks = UseBallField<Source>(*Grid, MaxBalls);
             Grid->Route = TFieldRoute::SparseAlways;
+            if (Store) Grid->SizeEdgeStore(TGrid::EdgeStorePoints(Size, Size), TGrid::kEdgeStoreChunk);
         }
     }
     // Polygonises the case's frame into Out. With Apart, FillSamples and
@@ -557,11 +601,15 @@ struct TBallGrid {
 // threads the streamed frames hand the sink what the workers recorded
 // (emission runs): Runs, when given, gets the block rows recorded and not
 // recorded over those frames; Room, when given, sizes the runs.
+// Room of the emission runs and of the edge store (0: the usual).
 struct TRunRoom {
     std::int64_t SlotRefs, ChunkRefs;
+    std::int64_t SlotPoints = 0, ChunkPoints = 0;
 };
+// Runs: the runs' and the store's counts summed over the frames, and in
+// Crossed, the crossed edges of the frames the layers streamed through.
 void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceStats* Runs = nullptr,
-                              const TRunRoom* Room = nullptr) {
+                              const TRunRoom* Room = nullptr, std::int64_t* Crossed = nullptr) {
     const int size = Frames[0].Size;
     int most = 0;
     for (const TSparseCase& c : Frames) most = std::max<int>(most, c.Given.empty() ? c.Balls : int(c.Given.size()));
@@ -569,18 +617,21 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
     std::vector<std::vector<TVertexRef>> streams;
     std::vector<std::vector<float>> values;
     std::vector<std::vector<std::uint8_t>> inside;
+    std::vector<std::vector<TVertexRef>> crossed;
     for (const TSparseCase& c : Frames) {
         TRecorder out{dense.Grid.get(), {}};
         dense.Frame(c, out);
         streams.push_back(out.Out);
         values.emplace_back(dense.Grid->Values.begin(), dense.Grid->Values.end());
         inside.emplace_back(dense.Grid->Inside.begin(), dense.Grid->Inside.end());
+        crossed.push_back(CrossedEdges(*dense.Grid));
     }
     for (const TSpeedConfig& config : AllConfigs()) {
         TBallGrid sparse(size, most, true);
         ASSERT_NE(sparse.Blocks, nullptr);
         sparse.Grid->PoisonValues = true;
-        if (Room != nullptr) sparse.Grid->SizeEmissionRuns(Room->SlotRefs, Room->ChunkRefs);
+        if (Room != nullptr && Room->SlotRefs > 0) sparse.Grid->SizeEmissionRuns(Room->SlotRefs, Room->ChunkRefs);
+        if (Room != nullptr && Room->SlotPoints > 0) sparse.Grid->SizeEdgeStore(Room->SlotPoints, Room->ChunkPoints);
         TUseConfig use(config);
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             const TSparseCase& c = Frames[f];
@@ -594,9 +645,14 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
             if (f % 2 == 1 || config.Threads == 1) {
                 EXPECT_EQ(stats.RowsRecorded + stats.RowsNotRecorded, 0) << "runs only where workers stream";
             }
+            if (f % 2 == 1) {
+                EXPECT_EQ(stats.EdgesNotStored, 0) << "the store only where the layers stream";
+            }
             if (Runs != nullptr) {
                 Runs->RowsRecorded += stats.RowsRecorded;
                 Runs->RowsNotRecorded += stats.RowsNotRecorded;
+                Runs->EdgesNotStored += stats.EdgesNotStored;
+                if (f % 2 == 0 && Crossed != nullptr) *Crossed += static_cast<std::int64_t>(crossed[f].size());
             }
             EXPECT_EQ(std::memcmp(inside[f].data(), sparse.Grid->Inside.Data(), inside[f].size()), 0);
             int wrong = 0;
@@ -606,16 +662,10 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
                     ADD_FAILURE() << "sample " << n << ": " << v << " vs " << values[f][n];
             }
             EXPECT_EQ(wrong, 0);
-            ASSERT_EQ(streams[f].size(), out.Out.size());
-            for (std::size_t v = 0; v < out.Out.size(); ++v) {
-                ASSERT_EQ(streams[f][v].Axis, out.Out[v].Axis) << "vertex " << v;
-                ASSERT_EQ(streams[f][v].Index, out.Out[v].Index) << "vertex " << v;
-                ASSERT_TRUE(SameVertex(streams[f][v].Value, out.Out[v].Value)) << "vertex " << v;
-            }
+            ExpectSameStreams(streams[f], out.Out);
+            // Called apart, the crossings go to the edge arrays.
+            if (f % 2 == 1) ExpectSameStreams(crossed[f], CrossedEdges(*sparse.Grid));
         }
-        ExpectSameEdges(dense.Grid->EdgesX, sparse.Grid->EdgesX, "EdgesX");
-        ExpectSameEdges(dense.Grid->EdgesY, sparse.Grid->EdgesY, "EdgesY");
-        ExpectSameEdges(dense.Grid->EdgesZ, sparse.Grid->EdgesZ, "EdgesZ");
     }
 }
 
@@ -640,9 +690,42 @@ TEST(SparseSurface, MatchesTheDenseRouteOnSceneFrames) {
 TEST(SparseSurface, MatchesTheDenseRouteOnALargeGrid) {
     TSurfaceStats runs;
     ExpectSparseMatchesDense({{128, 10, 20.0f}, {128, 50, 150.0f}, {128, 50, kBlendZero}}, &runs);
-    // The runs' room holds the shipped scene's rows: the workers record them all.
+    // The runs' room holds the shipped scene's rows: the workers record them
+    // all; and the edge store holds every crossed edge.
     EXPECT_GT(runs.RowsRecorded, 0);
     EXPECT_EQ(runs.RowsNotRecorded, 0);
+    EXPECT_EQ(runs.EdgesNotStored, 0);
+}
+
+TEST(SparseSurface, OnlyLargeGridsGetTheEdgeStore) {
+    // As UseBlockField leaves it: the triangles of a grid below
+    // kEdgeStoreMinSamples samples come from the edge arrays, those of one
+    // above it from the store.
+    for (int size : {40, 100, 101}) {
+        TBallGrid grid(size, 50, true, false);
+        TRecorder out{grid.Grid.get(), {}};
+        grid.Frame({size, 50, 20.0f}, out);
+        const bool large = grid.Grid->Values.Count() >= TGrid::kEdgeStoreMinSamples;
+        EXPECT_EQ(large, size == 101) << size;
+        ASSERT_FALSE(out.Out.empty());
+        const bool stored = std::any_of(out.Out.begin(), out.Out.end(), [](const TVertexRef& v) { return v.Axis < 0; });
+        EXPECT_EQ(stored, large) << size;
+    }
+}
+
+TEST(SparseSurface, EdgesTheStoreCannotHoldGoToTheEdgeArrays) {
+    // Room for a few hundred points in a layer's slot, in chunks of a word's
+    // worth: threads find the slot full part way through a layer, and
+    // later block layers start again with an empty one. The edges that do
+    // not fit are written into the edge arrays and read from there, cube by
+    // cube, mixed with the stored ones.
+    TRunRoom room{0, 0, 300, 64};
+    TSurfaceStats runs;
+    std::int64_t crossed = 0;
+    ExpectSparseMatchesDense({{40, 50, 20.0f}, {40, 1, 97.0f}, {40, 10, kBlendOne}}, &runs, &room, &crossed);
+    EXPECT_GT(runs.EdgesNotStored, 0);
+    // Both over every configuration: many edges stored all the same.
+    EXPECT_LT(runs.EdgesNotStored, crossed * 9 / 10);
 }
 
 TEST(SparseSurface, RowsTheRunsCannotHoldAreEmittedByTheCallingThread) {

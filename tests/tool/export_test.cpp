@@ -28,9 +28,11 @@ struct TFrameCase {
 };
 
 // Small grids, odd and even, with and without balls, at several times
-// (negative too: the elapsed time read as signed after 2^31 ms).
+// (negative too: the elapsed time read as signed after 2^31 ms), and one
+// large enough for the sparse route's edge store, whose room is reused
+// within a frame (welding goes by the points' addresses).
 const TFrameCase kFrames[] = {
-    {7, 3, 2500}, {8, 3, 0}, {11, 10, 0}, {16, 0, 5000}, {13, 25, -3000}, {20, 10, 333333},
+    {7, 3, 2500}, {8, 3, 0}, {11, 10, 0}, {16, 0, 5000}, {13, 25, -3000}, {20, 10, 333333}, {101, 10, 2500},
 };
 
 // The demo's frame built here from its definitions: balls sized to the
