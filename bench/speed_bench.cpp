@@ -33,6 +33,8 @@
 // --surface_level=NAME (a SimdLevelName) runs the Route rows' polygoniser at
 // that level instead of the one the start-up timing picks, so that runs
 // under callgrind, where timings mean little, compare levels as chosen.
+// --route_sink=copy has the Route rows' sink copy every vertex (as one
+// that draws reads them) instead of only counting.
 // SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
 // (ProbeSurfaceKernels), which runs 9 times per level at start-up.
 #include "grid/grid.h"
@@ -65,6 +67,16 @@ struct TCountSink {
     long long Vertices = 0;
     void operator()(const TEdgeVertex&) { ++Vertices; }
 };
+
+// With --route_sink=copy, the Route rows' sink copies every vertex, as a
+// sink that draws does, into a ring that stays in the nearest cache: what
+// reading the edge points costs where they lie.
+struct TCopySink {
+    long long Vertices = 0;
+    TEdgeVertex Ring[256];
+    void operator()(const TEdgeVertex& v) { Ring[Vertices++ & 255] = v; }
+};
+bool gCopySink = false;
 
 // The field function of the benchmark's grids: the scene's field with the
 // benchmark's balls and time, through the fast or the reference path.
@@ -190,7 +202,8 @@ TSimdLevel gFieldLevel = kSimdPortable, gSurfaceLevel = kSimdPortable;
 
 // Arguments: route (0 dense, 1 sparse as the program takes it), threads,
 // grid size, ball count, scene time.
-void RunRoute(benchmark::State& state, TJob job) {
+template <class Sink>
+void RunRouteWith(benchmark::State& state, TJob job) {
     const bool sparse = state.range(0) != 0;
     const int threads = static_cast<int>(state.range(1)), n = static_cast<int>(state.range(2));
     const int balls = static_cast<int>(state.range(3));
@@ -209,7 +222,7 @@ void RunRoute(benchmark::State& state, TJob job) {
     }
     grid->Route = sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
     grid->TimeSerial = sparse && job == kFrame;
-    TCountSink sink;
+    Sink sink;
     MoveBalls(gScene.Balls.data(), balls, T);
     grid->Polygonise(sink);  // the first call: Inside written whole, pages touched
     double evaluated = 0.0, walked = 0.0, frames = 0.0, serialNs = 0.0;
@@ -229,7 +242,7 @@ void RunRoute(benchmark::State& state, TJob job) {
                 grid->Polygonise(sink);
             }
         }
-        benchmark::DoNotOptimize(sink.Vertices);
+        benchmark::DoNotOptimize(sink);
         benchmark::ClobberMemory();
         serialNs += static_cast<double>(grid->LastStats().SerialNs);
         evaluated += static_cast<double>(grid->LastStats().SamplesEvaluated);
@@ -251,6 +264,14 @@ void RunRoute(benchmark::State& state, TJob job) {
                    SimdLevelName(gSurfaceLevel) + "/" + std::to_string(threads) + "t");
     SetSimdLevel(SupportedSimdLevel());
     SetThreadCount(0);
+}
+
+void RunRoute(benchmark::State& state, TJob job) {
+    if (gCopySink) {
+        RunRouteWith<TCopySink>(state, job);
+    } else {
+        RunRouteWith<TCountSink>(state, job);
+    }
 }
 
 void Routes(benchmark::internal::Benchmark* b) {
@@ -297,6 +318,13 @@ int main(int argc, char** argv) {
     gSurfaceLevel = KernelLevel(kSurfaceKernels);
     constexpr char kSurfaceFlag[] = "--surface_level=";
     for (int a = 1; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--route_sink=copy") == 0) {
+            gCopySink = true;
+            for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
+            --argc;
+            --a;
+            continue;
+        }
         if (std::strncmp(argv[a], kSurfaceFlag, sizeof kSurfaceFlag - 1) != 0) continue;
         bool known = false;
         for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
