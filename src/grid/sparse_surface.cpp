@@ -567,15 +567,30 @@ void TGrid::SizeEdgeStore(std::int64_t SlotPoints, std::int64_t ChunkPoints) {
     EdgeChunkPoints_ = std::max<std::int64_t>(ChunkPoints, 64);
     EdgeStore_.Create(kRunSlots * EdgeSlotPoints_);
     EdgeMap_.Create(EdgeSlotPoints_ == 0 ? 0 : TEdgeStoreJob::kEdgeMapLayers * SizeY * 3 * ((SizeX + 63) / 64));
+    // As with Values: every page touched now rather than first met in a frame.
+    std::fill(EdgeStore_.begin(), EdgeStore_.end(), TEdgeVertex{});
+    std::fill(EdgeMap_.begin(), EdgeMap_.end(), kNoStorePoint);
 }
 
 TEdgeStoreJob TGrid::EdgeStoreJob(std::int64_t BZ, int Part) {
     const std::int64_t slot = BZ % kRunSlots;
     const float* fixed = FixedCoord_.Data();
-    return {EdgeStore_.Data(), EdgeMap_.Data(),  (SizeX + 63) / 64,
-            SizeY,             fixed,            fixed + SizeX,
-            fixed + SizeX + SizeY, &EdgeChunks_[slot][Part][0], &EdgeChunks_[slot][Part][1],
-            &EdgeTaken_[slot], EdgeSlotPoints_ * slot, EdgeSlotPoints_, EdgeChunkPoints_, &EdgesNotStored_};
+    TEdgeStoreJob job{};
+    job.Points = EdgeStore_.Data();
+    job.Map = EdgeMap_.Data();
+    job.Words = (SizeX + 63) / 64;
+    job.SizeY = SizeY;
+    job.FixedX = fixed;
+    job.FixedY = fixed + SizeX;
+    job.FixedZ = fixed + SizeX + SizeY;
+    job.At = &EdgeChunks_[slot][Part][0];
+    job.End = &EdgeChunks_[slot][Part][1];
+    job.Taken = &EdgeTaken_[slot];
+    job.SlotFirst = EdgeSlotPoints_ * slot;
+    job.SlotPoints = EdgeSlotPoints_;
+    job.ChunkPoints = EdgeChunkPoints_;
+    job.NotStored = &EdgesNotStored_;
+    return job;
 }
 
 // The runs of block row (BY, BZ): its cube rows' cubes with corners of
@@ -671,13 +686,7 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     // each thread may leave most of a chunk unused.
     const std::int64_t sx = SizeX, sy = SizeY, chunk = 4 * sx + 64;
     SizeEmissionRuns(sx * sy / 2 + kMaxThreads * chunk, chunk);
-    if (Values.Count() >= kEdgeStoreMinSamples) {
-        SizeEdgeStore(EdgeStorePoints(SizeX, SizeY), kEdgeStoreChunk);
-    } else {
-        EdgeStore_.Release();
-        EdgeMap_.Release();
-        EdgeSlotPoints_ = 0;
-    }
+    SizeEdgeStore(Values.Count() >= kEdgeStoreMinSamples ? EdgeStorePoints(SizeX, SizeY) : 0, kEdgeStoreChunk);
 }
 
 bool TGrid::SparseThisCall() {
