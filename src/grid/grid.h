@@ -440,10 +440,11 @@ public:
     TArray<TCubeEdges> Cubes;
     // The edge points. The dense route, PrepareSurface and FillSamples then
     // PolygoniseSamples write every crossed edge's moving coordinate and
-    // normal here. The sparse route within Polygonise writes them into its
-    // edge store instead (whole points, in the order it crosses them), and
-    // the triangles come from there, the same bits; the arrays then keep
-    // what earlier calls left, save edges the store had no room for.
+    // normal here. The sparse route within Polygonise, on a grid with an
+    // edge store (SizeEdgeStore), writes them into the store instead (whole
+    // points, in the order it crosses them), and the triangles come from
+    // there, the same bits; the arrays then keep what earlier calls left,
+    // save edges the store had no room for.
     TArray<TEdgeVertex> EdgesX;
     TArray<TEdgeVertex> EdgesY;
     TArray<TEdgeVertex> EdgesZ;
