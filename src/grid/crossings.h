@@ -24,9 +24,9 @@ public:
         Batch_ = {g.Values.Data(), vx, vxy, Axis == 0 ? 1 : Axis == 1 ? vx : vxy, Samples_, Elements_, Starts_, 0,
                   g.CellSize, Axis == 0 ? g.EdgesX.Data() : Axis == 1 ? g.EdgesY.Data() : g.EdgesZ.Data(), Axis};
     }
-    // The same, writing into Points (the edge store) instead of the axis's
-    // edge array.
-    TEdgeBatch(const TSurfaceJob& Job, int Axis, TEdgeVertex* Points) : TEdgeBatch(Job, Axis) {
+    // From now on into Points (the edge store, AddStored) instead of the
+    // axis's edge array; before the first edge.
+    void UseStore(TEdgeVertex* Points) {
         Lattice_ = Batch_.Edges;
         Batch_.Edges = Points;
     }
@@ -122,11 +122,10 @@ public:
           Vxy_(Vx_ * (Sy_ + 1)), Words_((Sx_ + 63) / 64),
           LastX_((Sx_ - 1) % 64 <= 0 ? 0 : ~0ull >> (64 - (Sx_ - 1) % 64)), X_(Job, 0), Y_(Job, 1), Z_(Job, 2) {}
     // The same into the edge store (TEdgeStoreJob), as far as it has room.
-    TRowCrossings(const TSurfaceJob& Job, const TEdgeStoreJob& Store)
-        : Job_(Job), Store_(&Store), Sx_(Job.Grid->SizeX), Sy_(Job.Grid->SizeY), Sz_(Job.Grid->SizeZ),
-          Vx_(Sx_ + 1), Vxy_(Vx_ * (Sy_ + 1)), Words_((Sx_ + 63) / 64),
-          LastX_((Sx_ - 1) % 64 <= 0 ? 0 : ~0ull >> (64 - (Sx_ - 1) % 64)), X_(Job, 0, Store.Points),
-          Y_(Job, 1, Store.Points), Z_(Job, 2, Store.Points) {}
+    TRowCrossings(const TSurfaceJob& Job, const TEdgeStoreJob& Store) : TRowCrossings(Job) {
+        Store_ = &Store;
+        for (TEdgeBatch* batch : {&X_, &Y_, &Z_}) batch->UseStore(Store.Points);
+    }
 
     // Row (j, k), whose inside bits are Row (bit i for sample i, none past
     // SizeX - 1): its crossed x-edges, its y-edges to row j+1 (bits

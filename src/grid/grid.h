@@ -565,8 +565,10 @@ private:
     std::int64_t EdgeChunkPoints_ = 0;
     std::atomic<std::int64_t> EdgeTaken_[kRunSlots] = {};
     std::int64_t EdgeChunks_[kRunSlots][kMaxThreads][2] = {};  // each thread's chunk: At, End
-    bool StoreEdges_ = false;  // this streamed call uses the store
-    int StoreWay_ = kEmitArrays;  // and its emission finds the points this way
+    // How this streamed call's emission finds the points (kEmitArrays: the
+    // call does not use the store).
+    int StoreWay_ = kEmitArrays;
+    bool StoreEdges() const { return kEdgeStore && StoreWay_ != kEmitArrays; }
     std::atomic<std::int64_t> EdgesNotStored_{0};
     static_assert(TEdgeStoreJob::kEdgeMapLayers == kRunSlots * kBlockSize, "the map holds the slots' layers");
     TEdgeStoreJob EdgeStoreJob(std::int64_t BZ, int Part);
@@ -961,7 +963,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     auto emitBlockLayer = [&](std::int64_t L) {
         if constexpr (kEmissionRuns) {
             if (RecordRuns_) {
-                if (!kEdgeStore || StoreWay_ == kEmitArrays) {
+                if (!StoreEdges()) {
                     walked += ReplayBlockLayer<kEmitArrays>(L, Emit);
                 } else if (StoreWay_ == kEmitStored) {
                     walked += ReplayBlockLayer<kEmitStored>(L, Emit);
@@ -972,7 +974,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
             }
         }
         for (std::int64_t k = L * kBlockSize; k < L * kBlockSize + kBlockSize && k + 1 < SizeZ; ++k) {
-            if (!kEdgeStore || StoreWay_ == kEmitArrays) {
+            if (!StoreEdges()) {
                 walked += EmitRowsSparse<kEmitArrays>(k, 0, SizeY - 2, Emit);
             } else if (StoreWay_ == kEmitStored) {
                 walked += EmitRowsSparse<kEmitStored>(k, 0, SizeY - 2, Emit);

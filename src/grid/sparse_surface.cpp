@@ -179,7 +179,7 @@ public:
         if (Step - 3 >= 0 && Step - 3 < Nbz) Exact(by, Step - 3);
         const std::int64_t crossed = Step - TGrid::kStreamCrossLag;
         if (crossed >= 0 && crossed < Nbz) {
-            if (kEdgeStore && G.StoreEdges_) {
+            if (G.StoreEdges()) {
                 const TEdgeStoreJob store = G.EdgeStoreJob(crossed, Part);
                 CrossBlockRow(Job, by, crossed, &store);
             } else {
@@ -739,8 +739,8 @@ bool TGrid::StartSparse() {
 void TGrid::EndSparse() {
     BlockField_->End(*this);
     Stats_.SamplesEvaluated = Evaluated_.load(std::memory_order_relaxed);
-    Stats_.EdgesNotStored = StoreEdges_ ? EdgesNotStored_.load(std::memory_order_relaxed) : 0;
-    StoreEdges_ = false;
+    Stats_.EdgesNotStored = StoreEdges() ? EdgesNotStored_.load(std::memory_order_relaxed) : 0;
+    StoreWay_ = kEmitArrays;
     InsideKnown_ = true;
 #ifndef NDEBUG
     InsideLeft_ = InsideHash();
@@ -785,10 +785,9 @@ void TGrid::StartSparseStream() {
     Helpers_ = parts - 1;
     // Alone, the caller emits as it goes: recording would only add work.
     RecordRuns_ = Helpers_ > 0 && Runs_.Count() > 0;
-    StoreEdges_ = kEdgeStore && EdgeSlotPoints_ > 0;
     // Every processor with AVX2 has popcnt; the level in use decides, so
     // that the tests, which set each level, see both ways.
-    StoreWay_ = !StoreEdges_ ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
+    StoreWay_ = !kEdgeStore || EdgeSlotPoints_ == 0 ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
     EdgesNotStored_.store(0, std::memory_order_relaxed);
 }
 
@@ -810,7 +809,7 @@ void TGrid::StartSparseStep(std::int64_t Step) {
         std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
     }
     // Likewise the edge store's slot of the layer crossed in this step.
-    if (kEdgeStore && StoreEdges_ && Step >= kStreamCrossLag) {
+    if (StoreEdges() && Step >= kStreamCrossLag) {
         const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
         EdgeTaken_[slot].store(0, std::memory_order_relaxed);
         for (auto& chunk : EdgeChunks_[slot]) chunk[0] = chunk[1] = 0;
