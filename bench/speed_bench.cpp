@@ -35,6 +35,8 @@
 // under callgrind, where timings mean little, compare levels as chosen.
 // --route_sink=copy has the Route rows' sink copy every vertex (as one
 // that draws reads them) instead of only counting.
+// --lockstep=ROW runs one RouteFrame row's frames on request, for
+// tools/ab_frames.py (see LockstepWith).
 // SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
 // (ProbeSurfaceKernels), which runs 9 times per level at start-up.
 #include "grid/grid.h"
@@ -46,6 +48,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -200,6 +203,29 @@ void Paths(benchmark::internal::Benchmark* b) {
 // sets one.
 TSimdLevel gFieldLevel = kSimdPortable, gSurfaceLevel = kSimdPortable;
 
+// A Route row's grid (GridSize N, the benchmark's scene with Balls balls
+// at time T, the route and the threads as given), after a first call that
+// writes Inside whole and touches the pages; null when the grid gets no
+// block field.
+template <class Sink>
+std::unique_ptr<TGrid> MakeRouteGrid(bool Sparse, int Threads, int N, int Balls, float T, TJob Job, Sink& Emit,
+                                     TBallBlockField*& Blocks) {
+    SetKernelLevel(kFieldKernels, gFieldLevel);
+    SetKernelLevel(kSurfaceKernels, gSurfaceLevel);
+    SetThreadCount(Threads);
+    gScene.Balls.assign(static_cast<std::size_t>(Balls), TBall{});
+    gScene.T = T;
+    gScene.Reference = false;
+    auto grid = std::make_unique<TGrid>(N, N, N, 2.0f / static_cast<float>(N), 0.0f, 0.0f, 0.0f, BenchField);
+    Blocks = UseBallField<BenchBalls>(*grid, Balls);
+    if (Blocks == nullptr) return nullptr;
+    grid->Route = Sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
+    grid->TimeSerial = Sparse && Job == kFrame;
+    MoveBalls(gScene.Balls.data(), Balls, T);
+    grid->Polygonise(Emit);
+    return grid;
+}
+
 // Arguments: route (0 dense, 1 sparse as the program takes it), threads,
 // grid size, ball count, scene time.
 template <class Sink>
@@ -208,23 +234,13 @@ void RunRouteWith(benchmark::State& state, TJob job) {
     const int threads = static_cast<int>(state.range(1)), n = static_cast<int>(state.range(2));
     const int balls = static_cast<int>(state.range(3));
     const float T = static_cast<float>(state.range(4));
-    SetKernelLevel(kFieldKernels, gFieldLevel);
-    SetKernelLevel(kSurfaceKernels, gSurfaceLevel);
-    SetThreadCount(threads);
-    gScene.Balls.assign(static_cast<std::size_t>(balls), TBall{});
-    gScene.T = T;
-    gScene.Reference = false;
-    auto grid = std::make_unique<TGrid>(n, n, n, 2.0f / static_cast<float>(n), 0.0f, 0.0f, 0.0f, BenchField);
-    TBallBlockField* blocks = UseBallField<BenchBalls>(*grid, balls);
-    if (blocks == nullptr) {
+    Sink sink;
+    TBallBlockField* blocks = nullptr;
+    const auto grid = MakeRouteGrid(sparse, threads, n, balls, T, job, sink, blocks);
+    if (grid == nullptr) {
         state.SkipWithError("no sparse route for this grid");
         return;
     }
-    grid->Route = sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
-    grid->TimeSerial = sparse && job == kFrame;
-    Sink sink;
-    MoveBalls(gScene.Balls.data(), balls, T);
-    grid->Polygonise(sink);  // the first call: Inside written whole, pages touched
     double evaluated = 0.0, walked = 0.0, frames = 0.0, serialNs = 0.0;
     for (auto _ : state) {
         sink.Vertices = 0;
@@ -272,6 +288,43 @@ void RunRoute(benchmark::State& state, TJob job) {
     } else {
         RunRouteWith<TCountSink>(state, job);
     }
+}
+
+// --lockstep=sparse:S/threads:T/grid:N/balls:B[/T:time]: a RouteFrame
+// row's frames one at a time on request, for tools/ab_frames.py, which
+// has two builds take turns frame by frame so that both meet the machine
+// in the same state. Prints "ready" once the grid is made; then, for each
+// line read, runs one frame and prints its time in nanoseconds; ends at
+// the end of its input. Returns the exit status.
+template <class Sink>
+int LockstepWith(const char* Row) {
+    int sparse = 0, threads = 0, n = 0, balls = 0, time = 20;
+    if (std::sscanf(Row, "sparse:%d/threads:%d/grid:%d/balls:%d/T:%d", &sparse, &threads, &n, &balls, &time) < 4 ||
+        threads < 1 || threads > kMaxThreads || n < 2 || n > TGrid::kMaxSparseSize || balls < 0 || balls > 1000) {
+        std::fprintf(stderr, "--lockstep=%s: expected sparse:S/threads:T/grid:N/balls:B[/T:time]\n", Row);
+        return 2;
+    }
+    Sink sink;
+    TBallBlockField* blocks = nullptr;
+    const auto grid = MakeRouteGrid(sparse != 0, threads, n, balls, static_cast<float>(time), kFrame, sink, blocks);
+    if (grid == nullptr) {
+        std::fprintf(stderr, "--lockstep=%s: no sparse route for this grid\n", Row);
+        return 2;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        const auto start = std::chrono::steady_clock::now();
+        MoveBalls(gScene.Balls.data(), balls, static_cast<float>(time));
+        grid->Polygonise(sink);
+        benchmark::DoNotOptimize(sink);
+        benchmark::ClobberMemory();
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+        std::printf("%lld\n", static_cast<long long>(ns.count()));
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 void Routes(benchmark::internal::Benchmark* b) {
@@ -340,6 +393,12 @@ int main(int argc, char** argv) {
         --argc;
         --a;
     }
+    constexpr char kLockstepFlag[] = "--lockstep=";
+    for (int a = 1; a < argc; ++a)
+        if (std::strncmp(argv[a], kLockstepFlag, sizeof kLockstepFlag - 1) == 0) {
+            const char* row = argv[a] + sizeof kLockstepFlag - 1;
+            return gCopySink ? LockstepWith<TCopySink>(row) : LockstepWith<TCountSink>(row);
+        }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

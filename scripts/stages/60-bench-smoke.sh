@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark smoke run: builds the speed benchmark and runs it briefly on the
-# small grids, so that every path (reference and each fast one) still runs.
+# small grids, so that every path (reference and each fast one) still runs,
+# and its lockstep mode once.
 # Nothing is timed against a target here.
 set -euo pipefail
 source "$(dirname "$0")/common.inc"
@@ -10,3 +11,7 @@ cmake -S "$SORVEL2_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
 ninja -C "$dir" sorvel2_speed_bench
 "$dir/bench/sorvel2_speed_bench" --benchmark_filter='/grid:32/balls:10/T:20/|^Route.*/threads:1/grid:64/balls:10/' --benchmark_min_time=0.01 \
     --benchmark_counters_tabular=true
+# The lockstep mode that tools/ab_frames.py drives (two builds frame by
+# frame in turn), here with one build against itself.
+python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:64/balls:10 --frames 4 --warm 1 \
+    "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench"
