@@ -4,7 +4,8 @@
     python3 tools/ab_frames.py [--row ROW] [--frames N] [--warm K] [--turn F] [--copy] A B
 
 A and B are sorvel2_speed_bench binaries (say, one built from main and one
-from a change). Each runs one RouteFrame row (--lockstep=ROW; the default
+from a change; or one build twice, with --row-b set, to set two rows of it
+against each other). Each runs one RouteFrame row (--lockstep=ROW; the default
 sparse:1/threads:1/grid:256/balls:50) in a process of its own, the grids
 made one after the other; then in each round both take a turn, in an
 order drawn at random, for N rounds after K rounds not counted. A turn is
@@ -71,6 +72,7 @@ def main():
     parser.add_argument("b", help="the build compared")
     parser.add_argument("--row", default="sparse:1/threads:1/grid:256/balls:50",
                         help="the RouteFrame row, as the benchmark names it (its T optional, 20 by default)")
+    parser.add_argument("--row-b", help="B's row, when it differs from A's (say, two threads against one)")
     parser.add_argument("--frames", type=int, default=200, help="rounds counted")
     parser.add_argument("--warm", type=int, default=5, help="rounds first, not counted")
     parser.add_argument("--turn", type=int, default=2,
@@ -84,7 +86,8 @@ def main():
     if args.turn < 1:
         parser.error("--turn: 1 or more")
     order = random.Random(args.seed)
-    builds = [Build(args.a, args.row, args.copy), Build(args.b, args.row, args.copy)]
+    rows = (args.row, args.row_b or args.row)
+    builds = [Build(args.a, rows[0], args.copy), Build(args.b, rows[1], args.copy)]
     times = ([], [])
     try:
         for round_ in range(args.warm + args.frames):
@@ -100,10 +103,11 @@ def main():
             build.close()
     ratios = [b / a for a, b in zip(*times)]
     low, high = quartiles(ratios)
-    print(f"row {args.row}{' (copying sink)' if args.copy else ''}, {args.frames} rounds")
-    for name, label in ((args.a, "A"), (args.b, "B")):
-        t = times[0 if label == "A" else 1]
-        print(f"{label} {name}: median {statistics.median(t):.3f} ms, fastest {min(t):.3f} ms")
+    print(f"{args.frames} rounds{', copying sink' if args.copy else ''}")
+    for which, label in ((0, "A"), (1, "B")):
+        t = times[which]
+        print(f"{label} {(args.a, args.b)[which]} {rows[which]}: median {statistics.median(t):.3f} ms, "
+              f"fastest {min(t):.3f} ms")
     print(f"B / A: medians {statistics.median(times[1]) / statistics.median(times[0]):.3f}; "
           f"rounds {statistics.median(ratios):.3f} (quartiles {low:.3f} to {high:.3f})")
     return 0
