@@ -85,6 +85,8 @@ def main():
         parser.error("--frames: 2 or more")
     if args.turn < 1:
         parser.error("--turn: 1 or more")
+    if args.warm < 0:
+        parser.error("--warm: 0 or more")
     order = random.Random(args.seed)
     rows = (args.row, args.row_b or args.row)
     builds = [Build(args.a, rows[0], args.copy), Build(args.b, rows[1], args.copy)]
