@@ -5,9 +5,9 @@
 
 A and B are sorvel2_speed_bench binaries (say, one built from main and one
 from a change; or one build twice, with --row-b set, to set two rows of it
-against each other). Each runs one RouteFrame row (--lockstep=ROW; the default
-sparse:1/threads:1/grid:256/balls:50) in a process of its own, the grids
-made one after the other; then in each round both take a turn, in an
+against each other). Each runs one RouteFrame row (--lockstep=ROW; the
+default sparse:1/threads:1/grid:256/balls:50) in a process of its own, the
+grids made one after the other; then in each round both take a turn, in an
 order drawn at random, for N rounds after K rounds not counted. A turn is
 two frames (--turn), of which the second is timed: it finds the caches as
 its own build's frame left them, as a frame of the program does, and not
@@ -16,11 +16,11 @@ as the other build's did.
 Why: on a shared machine the speed of the processor drifts by a quarter
 and more over minutes, far more than most changes move a frame, and runs
 of the two binaries one after the other, even interleaved, see different
-machines. Two frames taken one right after the other meet the same one,
-so the ratio of a round's pair cancels most of the drift; its median
-over the rounds is the figure to read. Running A against itself shows how far
-that median moves by chance (at 256 / 50, 150 rounds: within about 2 %;
-more on frames of a millisecond or less).
+machines. Two frames taken one right after the other meet the same one, so
+the ratio of a round's pair cancels most of the drift; its median over the
+rounds is the figure to read. Running A against itself shows how far that
+median moves by chance (at 256 / 50, 150 rounds: within about 2 %; more on
+frames of a millisecond or less).
 
 Prints, per binary, the median and the fastest frame in ms, and B over A:
 the ratio of the medians, and the median and quartiles of the rounds'

@@ -15,3 +15,9 @@ ninja -C "$dir" sorvel2_speed_bench
 # frame in turn), here with one build against itself.
 python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:64/balls:10 --frames 4 --warm 1 \
     "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench"
+# A row it cannot run is refused, with a message, not timed as something else.
+if python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:5000/balls:10 --frames 2 \
+    "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench" 2>/dev/null; then
+  echo "bench smoke: ab_frames ran a row the benchmark cannot make" >&2
+  exit 1
+fi
