@@ -397,6 +397,11 @@ public:
     // For debugging and tests: before every sparse call, fill all of Values
     // with NaN, so that a value read outside the exact set shows.
     bool PoisonValues = false;
+    // For tests: called before each of the streamed call's tasks (a block
+    // row's work of one step) once it may start, on the thread that took
+    // it, when worker threads share them. A test delays some, so that rows
+    // run ahead of others as far as they may.
+    void (*StreamTaskHook)(std::int64_t BY, std::int64_t Step) = nullptr;
 
     // Whoever writes Inside other than this class's own routes (the
     // reference polygoniser) calls this: the sparse route then rewrites all
@@ -480,14 +485,33 @@ private:
     // layers apart (sparse_surface.cpp), so that what one layer's passes
     // write is still in the caches when the next pass reads it. Same
     // results as FillSamples then PolygoniseSamples.
+    //
+    // The work of a step on one block row is a task; tasks are taken in
+    // order (step by step, rows in order within a step) by whichever thread
+    // comes first, and a task starts once its row and the rows on either
+    // side have done the step before, with no meeting of all threads
+    // between steps (which rows a task reads: sparse_surface.cpp). A row
+    // may thus be a step ahead of its neighbours, and a row d rows away d
+    // steps. The calling thread emits block layer L once every row has done
+    // step (L + kStreamEmitLag - 1), and then clears the slots that layer
+    // (L + kRunSlots) will use, which the tasks crossing it wait for. So
+    // the workers may run up to two steps ahead of the layer the caller
+    // is emitting, never more (the slots hold four layers).
     template <class Sink>
     void PolygoniseStreamed(Sink&& Emit, std::int64_t Start);
     void StartSparseStream();
-    void StartSparseStep(std::int64_t Step);
-    void FinishSparseStep();
+    void FinishSparseStream();
     void RunStreamRows(int Part);
+    void RunStreamStep(std::int64_t Step);
+    bool StreamTaskReady(std::int64_t BY, std::int64_t Step) const;
+    void RunStreamTask(std::int64_t Task, int Part);
+    bool CallerStreamTask();
+    bool StreamStepDone(std::int64_t Step) const {
+        return StepRows_[Step].load(std::memory_order_acquire) == BlocksY();
+    }
+    void ClearStreamSlot(std::int64_t BZ);
     static constexpr std::int64_t kStreamSteps = 5;    // steps after the last layer's pass 1
-    static constexpr std::int64_t kStreamEmitLag = 7;  // a layer is emitted in step (layer + this)
+    static constexpr std::int64_t kStreamEmitLag = 7;  // a layer is emitted once step (layer + this - 1) is done
     // The crossed edges of the layers of block layer BZ after a sparse
     // FillSamples.
     void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
@@ -518,9 +542,9 @@ private:
     // flight (each thread filling a chunk of the slot it took, so that
     // threads seldom meet); the calling thread then only emits those cubes,
     // in cube order, without looking for them. A layer is recorded in step
-    // (layer + kStreamCrossLag) and handed on in step (layer +
-    // kStreamEmitLag); a slot is cleared when its next layer's step starts,
-    // after the caller is done with the layer before.
+    // (layer + kStreamCrossLag) and handed on once step (layer +
+    // kStreamEmitLag - 1) is done; the caller clears the slot for the
+    // layer kRunSlots on as soon as it has handed this one on.
     struct TEmissionRun {
         std::uint32_t Start;            // its first ref in the slot
         std::uint32_t End[kBlockSize];  // the end of each cube layer's refs, from Start
@@ -556,8 +580,8 @@ private:
     // L % kRunSlots), each thread filling chunks of it, every point whole
     // (its fixed coordinates written with it). The map (TEdgeStoreJob::MapRow)
     // says where each crossed edge's point went; the emission reads them
-    // there. A slot is cleared when its next layer's step starts, after the
-    // caller is done with the layers that read it (L - 1 and L).
+    // there. The caller clears a slot for its next layer once it is done
+    // with the layers that read it (L - 1 and L).
     TArray<TEdgeVertex> EdgeStore_;  // kRunSlots slots of EdgeSlotPoints_ points
     TArray<std::uint32_t> EdgeMap_;  // TEdgeStoreJob::kEdgeMapLayers layers of rows of 3 SizeX
     TArray<float> FixedCoord_;       // the coordinates of the samples along x, then y, then z
@@ -630,8 +654,14 @@ private:
     std::uint64_t InsideHash() const;
     bool ClassBitsMatchInside() const;  // debug builds: what the next call trusts
     std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
-    std::int64_t StreamStep_ = 0;               // the step of the streamed call in hand
-    std::atomic<std::int64_t> StreamNext_{0};   // its next block row to take
+    // The streamed call's tasks: task t is block row t % BlocksY() of step
+    // t / BlocksY().
+    static constexpr std::int64_t kMaxBlockRows = kMaxSparseSize / kBlockSize + 1;
+    std::int64_t StreamTasks_ = 0;
+    std::atomic<std::int64_t> StreamNext_{0};              // the next task to take
+    std::atomic<std::int32_t> RowSteps_[kMaxBlockRows] = {};  // steps each block row has done
+    std::atomic<std::int32_t> StepRows_[kMaxBlockRows + kStreamSteps] = {};  // block rows each step has done
+    std::atomic<std::int64_t> SlotsClear_{0};  // block layers below this may be crossed: their slots are clear
     int DenseFrames_ = 0;               // calls left that go dense without trying
     mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };
@@ -953,9 +983,9 @@ template <class Sink>
 void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     Stats_.Triangles = 0;
     // Serial time, the work only the caller can do: from Start
-    // (Polygonise's, before Begin) to the first parallel pass; each step's
+    // (Polygonise's, before Begin) to the first parallel pass; each layer's
     // emission (whole, whether or not workers overlap it: with more of them
-    // they would not); the layers emitted after the last step; End.
+    // they would not); End.
     std::int64_t serial = TimeSerial ? SerialClockNs() - Start : 0;
     StartSparseStream();
     const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
@@ -983,19 +1013,41 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
             }
         }
     };
-    for (std::int64_t step = 0; step < steps; ++step) {
-        StartSparseStep(step);
-        // The caller emits a layer the steps before this one finished while
-        // the workers take this step's block rows; then it joins them.
-        if (step >= kStreamEmitLag) {
-            const std::int64_t e0 = TimeSerial ? SerialClockNs() : 0;
-            emitBlockLayer(step - kStreamEmitLag);
-            if (TimeSerial) serial += SerialClockNs() - e0;
+    // Block layer L may be emitted once step (L + kStreamEmitLag - 1) is
+    // done; the slots it used are then cleared for layer L + kRunSlots.
+    std::int64_t L = 0;
+    auto emitNext = [&] {
+        const std::int64_t e0 = TimeSerial ? SerialClockNs() : 0;
+        emitBlockLayer(L);
+        ClearStreamSlot(L + kRunSlots);
+        ++L;
+        if (TimeSerial) serial += SerialClockNs() - e0;
+    };
+    auto emitStep = [&](std::int64_t Layer) { return std::min(Layer + kStreamEmitLag - 1, steps - 1); };
+    if (Helpers_ == 0) {
+        // Alone: the steps in order, each layer emitted once it may be.
+        for (std::int64_t step = 0; step < steps; ++step) {
+            RunStreamStep(step);
+            while (L < layers && emitStep(L) <= step) emitNext();
         }
-        FinishSparseStep();
+    } else {
+        // Each layer as soon as its rows are done (the caller's part, and
+        // what the workers wait on last); between layers, a task if one
+        // may start without waiting on the caller itself.
+        int spins = 0;
+        while (L < layers) {
+            if (StreamStepDone(emitStep(L))) {
+                emitNext();
+                spins = 0;
+            } else if (CallerStreamTask()) {
+                spins = 0;
+            } else {
+                Backoff(spins);
+            }
+        }
     }
     const std::int64_t tail = TimeSerial ? SerialClockNs() : 0;
-    for (std::int64_t L = std::max<std::int64_t>(0, steps - kStreamEmitLag); L < layers; ++L) emitBlockLayer(L);
+    FinishSparseStream();
     EndSparse();
     Stats_.CubesWalked = walked;
     Stats_.SerialNs = TimeSerial ? serial + SerialClockNs() - tail : 0;

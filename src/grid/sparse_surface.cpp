@@ -778,6 +778,17 @@ void TGrid::CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ) { TSp
 // s - 4, the inside bits of s - 2), crossings on s - 5 (the exact values
 // of s - 4). The layers a step works on are a few apart, so different
 // block rows and different stages never write the same thing.
+//
+// Every pass of a block row reads, of other block rows, only what the rows
+// on either side wrote in earlier steps: classes and inside bits of the
+// rows by - 1 and by + 1 (passes 2 to 4, and the runs, which look one row
+// of samples into row by + 1), their touch (passes 3 and the runs), B of
+// row by - 1 (pass 3), and exact values one sample into row by + 1 (pass
+// 4). And whatever a task writes is its own block row's and is read only
+// in later steps. So a task needs no more than its row and the two beside
+// it to have done the step before; and since a task waits only on tasks
+// taken before it, by threads that never wait on anything later, every
+// task gets done.
 void TGrid::StartSparseStream() {
     Job_ = SurfaceJob();
     TSparsePass(*this).Coarse();
@@ -789,31 +800,14 @@ void TGrid::StartSparseStream() {
     // that the tests, which set each level, see both ways.
     StoreWay_ = !kEdgeStore || EdgeSlotPoints_ == 0 ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
     EdgesNotStored_.store(0, std::memory_order_relaxed);
-}
-
-void TGrid::RunStreamRows(int Part) {
-    TSparsePass pass(*this);
-    const std::int64_t rows = BlocksY();
-    for (std::int64_t by; (by = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < rows;)
-        pass.StreamRow(Job_, by, StreamStep_, Part);
-}
-
-void TGrid::StartSparseStep(std::int64_t Step) {
-    StreamStep_ = Step;
+    const std::int64_t rows = BlocksY(), steps = BlocksZ() + kStreamSteps;
+    assert(rows <= kMaxBlockRows && steps <= kMaxBlockRows + kStreamSteps && "sizes past kMaxSparseSize go dense");
+    StreamTasks_ = rows * steps;
     StreamNext_.store(0, std::memory_order_relaxed);
-    // The slot of the layer recorded in this step: the caller handed on the
-    // layer before in it a step or more ago.
-    if (RecordRuns_ && Step >= kStreamCrossLag) {
-        const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
-        RunTaken_[slot].store(0, std::memory_order_relaxed);
-        std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
-    }
-    // Likewise the edge store's slot of the layer crossed in this step.
-    if (StoreEdges() && Step >= kStreamCrossLag) {
-        const std::int64_t slot = (Step - kStreamCrossLag) % kRunSlots;
-        EdgeTaken_[slot].store(0, std::memory_order_relaxed);
-        for (auto& chunk : EdgeChunks_[slot]) chunk[0] = chunk[1] = 0;
-    }
+    for (std::int64_t by = 0; by < rows; ++by) RowSteps_[by].store(0, std::memory_order_relaxed);
+    for (std::int64_t s = 0; s < steps; ++s) StepRows_[s].store(0, std::memory_order_relaxed);
+    for (std::int64_t bz = 0; bz < kRunSlots; ++bz) ClearStreamSlot(bz);
+    // (The workers see all of this: handing them the job publishes it.)
     if (Helpers_ > 0)
         StartParts(
             Helpers_,
@@ -821,7 +815,68 @@ void TGrid::StartSparseStep(std::int64_t Step) {
             this);
 }
 
-void TGrid::FinishSparseStep() {
-    RunStreamRows(Helpers_);
+void TGrid::FinishSparseStream() {
     if (Helpers_ > 0) WaitParts();
+}
+
+bool TGrid::StreamTaskReady(std::int64_t BY, std::int64_t Step) const {
+    const std::int64_t rows = BlocksY();
+    auto done = [&](std::int64_t by) {
+        return by < 0 || by >= rows || RowSteps_[by].load(std::memory_order_acquire) >= Step;
+    };
+    return done(BY) && done(BY - 1) && done(BY + 1) &&
+           (Step < kStreamCrossLag || SlotsClear_.load(std::memory_order_acquire) > Step - kStreamCrossLag);
+}
+
+void TGrid::RunStreamTask(std::int64_t Task, int Part) {
+    const std::int64_t rows = BlocksY(), by = Task % rows, step = Task / rows;
+    for (int spins = 0; !StreamTaskReady(by, step);) Backoff(spins);
+    if (StreamTaskHook != nullptr && Helpers_ > 0) StreamTaskHook(by, step);
+    TSparsePass(*this).StreamRow(Job_, by, step, Part);
+    RowSteps_[by].store(static_cast<std::int32_t>(step + 1), std::memory_order_release);
+    StepRows_[step].fetch_add(1, std::memory_order_acq_rel);
+}
+
+// Alone: every block row of a step, in order.
+void TGrid::RunStreamStep(std::int64_t Step) {
+    TSparsePass pass(*this);
+    for (std::int64_t by = 0; by < BlocksY(); ++by) pass.StreamRow(Job_, by, Step, 0);
+}
+
+void TGrid::RunStreamRows(int Part) {
+    for (std::int64_t t; (t = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < StreamTasks_;)
+        RunStreamTask(t, Part);
+}
+
+// The caller takes the next task only when the slot it crosses into is
+// clear already: otherwise it (or a task before it) would wait for the
+// caller's own next emission. False: no task taken.
+bool TGrid::CallerStreamTask() {
+    const std::int64_t rows = BlocksY();
+    std::int64_t t = StreamNext_.load(std::memory_order_relaxed);
+    while (t < StreamTasks_) {
+        const std::int64_t step = t / rows;
+        if (step >= kStreamCrossLag && SlotsClear_.load(std::memory_order_relaxed) <= step - kStreamCrossLag)
+            return false;
+        if (StreamNext_.compare_exchange_weak(t, t + 1, std::memory_order_relaxed)) {
+            RunStreamTask(t, Helpers_);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Clears the slot of block layer BZ (kRunSlots layers on from the one the
+// caller just handed on) and lets the tasks that cross BZ start.
+void TGrid::ClearStreamSlot(std::int64_t BZ) {
+    const std::int64_t slot = BZ % kRunSlots;
+    if (RecordRuns_) {
+        RunTaken_[slot].store(0, std::memory_order_relaxed);
+        std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
+    }
+    if (StoreEdges()) {
+        EdgeTaken_[slot].store(0, std::memory_order_relaxed);
+        for (auto& chunk : EdgeChunks_[slot]) chunk[0] = chunk[1] = 0;
+    }
+    SlotsClear_.store(BZ + 1, std::memory_order_release);
 }

@@ -13,14 +13,17 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -608,8 +611,10 @@ struct TRunRoom {
 };
 // Runs: the runs' and the store's counts summed over the frames, and in
 // Crossed, the crossed edges of the frames the layers streamed through.
+// Hook: TGrid::StreamTaskHook of the sparse grid.
 void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceStats* Runs = nullptr,
-                              const TRunRoom* Room = nullptr, std::int64_t* Crossed = nullptr) {
+                              const TRunRoom* Room = nullptr, std::int64_t* Crossed = nullptr,
+                              void (*Hook)(std::int64_t, std::int64_t) = nullptr) {
     const int size = Frames[0].Size;
     int most = 0;
     for (const TSparseCase& c : Frames) most = std::max<int>(most, c.Given.empty() ? c.Balls : int(c.Given.size()));
@@ -630,6 +635,7 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
         TBallGrid sparse(size, most, true);
         ASSERT_NE(sparse.Blocks, nullptr);
         sparse.Grid->PoisonValues = true;
+        sparse.Grid->StreamTaskHook = Hook;
         if (Room != nullptr && Room->SlotRefs > 0) sparse.Grid->SizeEmissionRuns(Room->SlotRefs, Room->ChunkRefs);
         if (Room != nullptr && Room->SlotPoints > 0) sparse.Grid->SizeEdgeStore(Room->SlotPoints, Room->ChunkPoints);
         TUseConfig use(config);
@@ -738,6 +744,49 @@ TEST(SparseSurface, RowsTheRunsCannotHoldAreEmittedByTheCallingThread) {
     ExpectSparseMatchesDense({{40, 50, 20.0f}, {40, 1, 97.0f}, {40, 10, kBlendOne}}, &runs, &room);
     EXPECT_GT(runs.RowsRecorded, 0);
     EXPECT_GT(runs.RowsNotRecorded, 0);
+}
+
+// The streamed call's tasks as they started: (block row, step).
+std::mutex gTasksLock;
+std::vector<std::pair<std::int64_t, std::int64_t>> gTasks;
+std::thread::id gCaller;
+// Holds up the tasks of some rows (a pattern that moves with the step), or
+// every task the calling thread takes.
+bool gHoldCaller = false;
+void HoldSomeTasks(std::int64_t BY, std::int64_t Step) {
+    {
+        std::lock_guard<std::mutex> lock(gTasksLock);
+        gTasks.push_back({BY, Step});
+    }
+    if (gHoldCaller ? std::this_thread::get_id() == gCaller : (5 * BY + Step) % 7 == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+}
+
+TEST(SparseSurface, MatchesTheDenseRouteWhenBlockRowsRunAhead) {
+    // With workers, a block row's next step starts as soon as it and the
+    // rows beside it are done with this one: held-up rows leave the others
+    // running ahead, and a held-up calling thread (the emission) leaves the
+    // workers running as far ahead as the slots allow. Grid 40 keeps the
+    // edge arrays, grid 101 has the store.
+    gCaller = std::this_thread::get_id();
+    for (bool caller : {false, true}) {
+        SCOPED_TRACE(caller ? "calling thread held up" : "rows held up");
+        gHoldCaller = caller;
+        gTasks.clear();
+        ExpectSparseMatchesDense({{40, 50, 20.0f}, {40, 10, kBlendOne}}, nullptr, nullptr, nullptr, HoldSomeTasks);
+        ExpectSparseMatchesDense({{101, 50, 20.0f}, {101, 200, 97.0f}}, nullptr, nullptr, nullptr, HoldSomeTasks);
+        // Some task started before one of an earlier step: no step waited
+        // for the whole of the one before. (A step far below the highest
+        // so far starts the next frame.)
+        std::int64_t highest = 0, overtaken = 0;
+        for (const auto& [by, step] : gTasks) {
+            if (step + 3 < highest) highest = step;
+            if (step < highest) ++overtaken;
+            highest = std::max(highest, step);
+        }
+        EXPECT_GT(overtaken, 0);
+    }
+    gHoldCaller = false;
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) {
