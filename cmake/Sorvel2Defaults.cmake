@@ -8,6 +8,14 @@ if(SORVEL2_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The worker threads' hand-offs are lock-free (atomics and waits on them):
+# ThreadSanitizer checks that every read of another thread's data follows
+# the write it needs.
+if(SORVEL2_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # In the fuzz build every library of ours is instrumented, so that libFuzzer
 # sees the branches of the readers and the sanitizers check their memory.
 if(SORVEL2_FUZZ)
