@@ -1024,12 +1024,18 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
         if (TimeSerial) serial += SerialClockNs() - e0;
     };
     auto emitStep = [&](std::int64_t Layer) { return std::min(Layer + kStreamEmitLag - 1, steps - 1); };
-    if (Helpers_ == 0) {
-        // Alone: the steps in order, each layer emitted once it may be.
+    auto alone = [&] {
+        // The steps in order, each layer emitted once it may be.
         for (std::int64_t step = 0; step < steps; ++step) {
             RunStreamStep(step);
             while (L < layers && emitStep(L) <= step) emitNext();
         }
+    };
+    if constexpr (!kEmissionRuns) {
+        // (A build without worker threads needs none of the rest.)
+        alone();
+    } else if (Helpers_ == 0) {
+        alone();
     } else {
         // Each layer as soon as its rows are done (the caller's part, and
         // what the workers wait on last); between layers, a task if one

@@ -808,11 +808,13 @@ void TGrid::StartSparseStream() {
     for (std::int64_t s = 0; s < steps; ++s) StepRows_[s].store(0, std::memory_order_relaxed);
     for (std::int64_t bz = 0; bz < kRunSlots; ++bz) ClearStreamSlot(bz);
     // (The workers see all of this: handing them the job publishes it.)
-    if (Helpers_ > 0)
-        StartParts(
-            Helpers_,
-            [](void* grid, int part) { static_cast<TGrid*>(grid)->RunStreamRows(part); },
-            this);
+    if constexpr (kEmissionRuns) {
+        if (Helpers_ > 0)
+            StartParts(
+                Helpers_,
+                [](void* grid, int part) { static_cast<TGrid*>(grid)->RunStreamRows(part); },
+                this);
+    }
 }
 
 void TGrid::FinishSparseStream() {
