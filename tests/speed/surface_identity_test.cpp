@@ -766,8 +766,8 @@ TEST(SparseSurface, MatchesTheDenseRouteWhenBlockRowsRunAhead) {
     // With workers, a block row's next step starts as soon as it and the
     // rows beside it are done with this one: held-up rows leave the others
     // running ahead, and a held-up calling thread (the emission) leaves the
-    // workers running as far ahead as the slots allow. Grid 40 keeps the
-    // edge arrays, grid 101 has the store.
+    // workers running as far ahead as the slots allow. Grids of 11 and 26
+    // block rows and layers.
     gCaller = std::this_thread::get_id();
     for (bool caller : {false, true}) {
         SCOPED_TRACE(caller ? "calling thread held up" : "rows held up");
