@@ -504,6 +504,7 @@ private:
     void RunStreamRows(int Part);
     void RunStreamStep(std::int64_t Step);
     bool StreamTaskReady(std::int64_t BY, std::int64_t Step) const;
+    bool StreamSlotClear(std::int64_t Step) const;
     void RunStreamTask(std::int64_t Task, int Part);
     bool CallerStreamTask();
     bool StreamStepDone(std::int64_t Step) const {

@@ -826,8 +826,12 @@ bool TGrid::StreamTaskReady(std::int64_t BY, std::int64_t Step) const {
     auto done = [&](std::int64_t by) {
         return by < 0 || by >= rows || RowSteps_[by].load(std::memory_order_acquire) >= Step;
     };
-    return done(BY) && done(BY - 1) && done(BY + 1) &&
-           (Step < kStreamCrossLag || SlotsClear_.load(std::memory_order_acquire) > Step - kStreamCrossLag);
+    return done(BY) && done(BY - 1) && done(BY + 1) && StreamSlotClear(Step);
+}
+
+// Whether the slot that the tasks of Step cross into is clear.
+bool TGrid::StreamSlotClear(std::int64_t Step) const {
+    return Step < kStreamCrossLag || SlotsClear_.load(std::memory_order_acquire) > Step - kStreamCrossLag;
 }
 
 void TGrid::RunStreamTask(std::int64_t Task, int Part) {
@@ -857,9 +861,7 @@ bool TGrid::CallerStreamTask() {
     const std::int64_t rows = BlocksY();
     std::int64_t t = StreamNext_.load(std::memory_order_relaxed);
     while (t < StreamTasks_) {
-        const std::int64_t step = t / rows;
-        if (step >= kStreamCrossLag && SlotsClear_.load(std::memory_order_relaxed) <= step - kStreamCrossLag)
-            return false;
+        if (!StreamSlotClear(t / rows)) return false;
         if (StreamNext_.compare_exchange_weak(t, t + 1, std::memory_order_relaxed)) {
             RunStreamTask(t, Helpers_);
             return true;
