@@ -352,8 +352,11 @@ public:
     // the pieces of it a thread takes at a time (ChunkRefs). UseBlockField
     // sizes them for ordinary surfaces; a block row that does not fit is
     // emitted by the calling thread itself, which gives the same calls.
-    // Tests make them small.
+    // Tests make them small. The runs are recorded only where a streamed
+    // call has kRecordRunsFrom threads or more; with fewer, the calling
+    // thread finds its cubes itself.
     void SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs);
+    static constexpr int kRecordRunsFrom = 4;
     // Set-up: the room of the edge store, in points per block layer in
     // flight (SlotPoints), and the pieces a thread takes at a time
     // (ChunkPoints); 0 points: no store, every edge in the edge arrays.
@@ -569,7 +572,6 @@ private:
     struct TRunChunk {
         std::int64_t At = 0, End = 0;  // a thread's next ref and the end of its chunk
     };
-    TRunChunk RunChunks_[kRunSlots][kMaxThreads] = {};
     bool RecordRuns_ = false;  // this streamed call records runs
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
@@ -589,7 +591,6 @@ private:
     std::int64_t EdgeSlotPoints_ = 0;
     std::int64_t EdgeChunkPoints_ = 0;
     std::atomic<std::int64_t> EdgeTaken_[kRunSlots] = {};
-    std::int64_t EdgeChunks_[kRunSlots][kMaxThreads][2] = {};  // each thread's chunk: At, End
     // How this streamed call's emission finds the points (kEmitArrays: the
     // call does not use the store).
     int StoreWay_ = kEmitArrays;
@@ -654,15 +655,25 @@ private:
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
     std::uint64_t InsideHash() const;
     bool ClassBitsMatchInside() const;  // debug builds: what the next call trusts
-    std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call
+    std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call, but for TPartState's
+    // What one thread of a streamed call writes on every few rows, on cache
+    // lines of its own: written next to another thread's, each write would
+    // take the line from the other core (and the measured cost of two
+    // threads was mostly that kind of traffic).
+    struct alignas(64) TPartState {
+        TRunChunk Run[kRunSlots];                         // its chunk of each slot's refs
+        std::int64_t EdgeAt[kRunSlots], EdgeEnd[kRunSlots];  // its chunk of each slot's store
+        std::int64_t Evaluated = 0;                       // samples its tasks evaluated
+    };
+    TPartState PartState_[kMaxThreads];
     // The streamed call's tasks: task t is block row t % BlocksY() of step
     // t / BlocksY().
     static constexpr std::int64_t kMaxBlockRows = kMaxSparseSize / kBlockSize + 1;
     std::int64_t StreamTasks_ = 0;
-    std::atomic<std::int64_t> StreamNext_{0};              // the next task to take
+    alignas(64) std::atomic<std::int64_t> StreamNext_{0};  // the next task to take
     std::atomic<std::int32_t> RowSteps_[kMaxBlockRows] = {};  // steps each block row has done
     std::atomic<std::int32_t> StepRows_[kMaxBlockRows + kStreamSteps] = {};  // block rows each step has done
-    std::atomic<std::int64_t> SlotsClear_{0};  // block layers below this may be crossed: their slots are clear
+    alignas(64) std::atomic<std::int64_t> SlotsClear_{0};  // block layers below this may be crossed: their slots are clear
     int DenseFrames_ = 0;               // calls left that go dense without trying
     mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };

@@ -130,8 +130,10 @@ bool PopcntWay() {
 // The passes of one sparse call. A friend of TGrid.
 class TSparsePass {
 public:
-    explicit TSparsePass(TGrid& Grid)
-        : G(Grid), F(*Grid.BlockField_), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
+    // Tally: where this pass counts the samples it evaluates, when only one
+    // thread uses it (a streamed task); else the grid's shared count.
+    explicit TSparsePass(TGrid& Grid, std::int64_t* Tally = nullptr)
+        : G(Grid), F(*Grid.BlockField_), Tally_(Tally), Sx(Grid.SizeX), Sy(Grid.SizeY), Sz(Grid.SizeZ), Nbx(Grid.BlocksX()),
           Nby(Grid.BlocksY()), Nbz(Grid.BlocksZ()), Words((Sx + 63) / 64), SampleWords((Sx + 64) / 64),
           LastWord(RangeWord(Words - 1, 0, Sx - 1)),
           LastSampleWord(RangeWord(SampleWords - 1, 0, Sx)) {}
@@ -148,6 +150,12 @@ public:
             for (std::int64_t u = first; u < last; ++u) Fn(u);
         };
         RunParts(parts, body);
+    }
+
+    // Pass 0 on the coarse rows of coarse layer 0, those the streamed
+    // call's first two steps read (the rest are its tasks').
+    void CoarseFirstLayer() {
+        for (std::int64_t cy = 0; 2 * cy < Nby; ++cy) BoundCoarse(cy, 0);
     }
 
     // Pass 0.
@@ -169,6 +177,10 @@ public:
     // Block row by of step Step of the streamed call (TGrid::RunStreamRows).
     // Part: the thread's own part of the step (its chunks of the runs).
     void StreamRow(const TSurfaceJob& Job, std::int64_t by, std::int64_t Step, int Part) {
+        // Pass 0 a step ahead of the pass 1 that reads it: an even block
+        // row bounds the coarse row of itself and the row above, for the
+        // two block layers of the next steps (layer 0's is done at the start).
+        if (by % 2 == 0 && Step % 2 == 1 && Step + 1 < Nbz) BoundCoarse(by / 2, (Step + 1) / 2);
         if (Step < Nbz) Bound(by, Step);
         if (Step - 2 >= 0 && Step - 2 < Nbz) {
             // B of the block row reads the inside bits of its neighbours'
@@ -334,7 +346,7 @@ private:
                 }
             }
         }
-        if (evaluated != 0) G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
+        Counted(evaluated);
         StoreInside(by, bz, cls, uniform);
     }
 
@@ -531,11 +543,20 @@ private:
             F.EvaluateRowSet(G, static_cast<std::int32_t>(j0), static_cast<std::int32_t>(kA), wanted);
             evaluated += found;
         }
-        G.Evaluated_.fetch_add(evaluated, std::memory_order_relaxed);
+        Counted(evaluated);
+    }
+
+    void Counted(std::int64_t Samples) {
+        if (Tally_ != nullptr) {
+            *Tally_ += Samples;
+        } else if (Samples != 0) {
+            G.Evaluated_.fetch_add(Samples, std::memory_order_relaxed);
+        }
     }
 
     TGrid& G;
     TBlockField& F;
+    std::int64_t* const Tally_;
     const std::int64_t Sx, Sy, Sz, Nbx, Nby, Nbz;
     const std::int64_t Words;       // words of a row of inside bits (samples 0 .. Sx-1)
     const std::int64_t SampleWords; // words of a row of all samples (0 .. Sx)
@@ -583,8 +604,8 @@ TEdgeStoreJob TGrid::EdgeStoreJob(std::int64_t BZ, int Part) {
     job.FixedX = fixed;
     job.FixedY = fixed + SizeX;
     job.FixedZ = fixed + SizeX + SizeY;
-    job.At = &EdgeChunks_[slot][Part][0];
-    job.End = &EdgeChunks_[slot][Part][1];
+    job.At = &PartState_[Part].EdgeAt[slot];
+    job.End = &PartState_[Part].EdgeEnd[slot];
     job.Taken = &EdgeTaken_[slot];
     job.SlotFirst = EdgeSlotPoints_ * slot;
     job.SlotPoints = EdgeSlotPoints_;
@@ -604,7 +625,7 @@ void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
     if constexpr (!kEmissionRuns) return;
     const std::int64_t slot = BZ % kRunSlots;
     TEmissionRun& run = Runs_[static_cast<std::size_t>(BY + BlocksY() * slot)];
-    TRunChunk& chunk = RunChunks_[slot][Part];
+    TRunChunk& chunk = PartState_[Part].Run[slot];
     std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
     std::int64_t start = chunk.At, n = start, end = chunk.End, walked = 0;
     bool fits = true;
@@ -733,12 +754,14 @@ bool TGrid::StartSparse() {
     if (!BlockField_->Begin(*this)) return false;
     Stats_ = {true, 0, 0, 0, 0, 0, 0, 0};
     Evaluated_.store(0, std::memory_order_relaxed);
+    for (TPartState& part : PartState_) part.Evaluated = 0;
     return true;
 }
 
 void TGrid::EndSparse() {
     BlockField_->End(*this);
     Stats_.SamplesEvaluated = Evaluated_.load(std::memory_order_relaxed);
+    for (const TPartState& part : PartState_) Stats_.SamplesEvaluated += part.Evaluated;
     Stats_.EdgesNotStored = StoreEdges() ? EdgesNotStored_.load(std::memory_order_relaxed) : 0;
     StoreWay_ = kEmitArrays;
     InsideKnown_ = true;
@@ -779,6 +802,10 @@ void TGrid::CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ) { TSp
 // of s - 4). The layers a step works on are a few apart, so different
 // block rows and different stages never write the same thing.
 //
+// Pass 0 runs a step ahead of pass 1, in the even block rows: the
+// coarse row it writes is read by pass 1 of that row and the odd row above,
+// in later steps.
+//
 // Every pass of a block row reads, of other block rows, only what the rows
 // on either side wrote in earlier steps: classes and inside bits of the
 // rows by - 1 and by + 1 (passes 2 to 4, and the runs, which look one row
@@ -791,11 +818,18 @@ void TGrid::CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ) { TSp
 // task gets done.
 void TGrid::StartSparseStream() {
     Job_ = SurfaceJob();
-    TSparsePass(*this).Coarse();
+    TSparsePass(*this).CoarseFirstLayer();
     const int parts = PartsFor(static_cast<std::int64_t>(Values.Count()));
     Helpers_ = parts - 1;
     // Alone, the caller emits as it goes: recording would only add work.
-    RecordRuns_ = Helpers_ > 0 && Runs_.Count() > 0;
+    // With a few threads too: the caller's share of the frame's work (a
+    // third or more) is well over the emission's (about a tenth of a
+    // one-thread frame), so it has the time to find the cubes itself, and
+    // the runs would only add their recording and replay (with two threads,
+    // frames took 4 % longer with them). With more threads the caller's
+    // share shrinks towards what emission costs, and the runs take the
+    // finding off it.
+    RecordRuns_ = Helpers_ + 1 >= kRecordRunsFrom && Runs_.Count() > 0;
     // Every processor with AVX2 has popcnt; the level in use decides, so
     // that the tests, which set each level, see both ways.
     StoreWay_ = !kEdgeStore || EdgeSlotPoints_ == 0 ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
@@ -838,14 +872,15 @@ void TGrid::RunStreamTask(std::int64_t Task, int Part) {
     const std::int64_t rows = BlocksY(), by = Task % rows, step = Task / rows;
     for (int spins = 0; !StreamTaskReady(by, step);) Backoff(spins);
     if (StreamTaskHook != nullptr && Helpers_ > 0) StreamTaskHook(by, step);
-    TSparsePass(*this).StreamRow(Job_, by, step, Part);
+    TSparsePass pass(*this, &PartState_[Part].Evaluated);
+    pass.StreamRow(Job_, by, step, Part);
     RowSteps_[by].store(static_cast<std::int32_t>(step + 1), std::memory_order_release);
     StepRows_[step].fetch_add(1, std::memory_order_acq_rel);
 }
 
 // Alone: every block row of a step, in order.
 void TGrid::RunStreamStep(std::int64_t Step) {
-    TSparsePass pass(*this);
+    TSparsePass pass(*this, &PartState_[0].Evaluated);
     for (std::int64_t by = 0; by < BlocksY(); ++by) pass.StreamRow(Job_, by, Step, 0);
 }
 
@@ -876,11 +911,11 @@ void TGrid::ClearStreamSlot(std::int64_t BZ) {
     const std::int64_t slot = BZ % kRunSlots;
     if (RecordRuns_) {
         RunTaken_[slot].store(0, std::memory_order_relaxed);
-        std::fill(RunChunks_[slot], RunChunks_[slot] + kMaxThreads, TRunChunk{});
+        for (TPartState& part : PartState_) part.Run[slot] = TRunChunk{};
     }
     if (StoreEdges()) {
         EdgeTaken_[slot].store(0, std::memory_order_relaxed);
-        for (auto& chunk : EdgeChunks_[slot]) chunk[0] = chunk[1] = 0;
+        for (TPartState& part : PartState_) part.EdgeAt[slot] = part.EdgeEnd[slot] = 0;
     }
     SlotsClear_.store(BZ + 1, std::memory_order_release);
 }
