@@ -35,6 +35,10 @@
 // under callgrind, where timings mean little, compare levels as chosen.
 // --route_sink=copy has the Route rows' sink copy every vertex (as one
 // that draws reads them) instead of only counting.
+// --record_runs_from=N has the sparse rows' workers record the emission
+// runs from N threads on (TGrid::RecordRunsFrom) rather than the program's
+// count, so that two threads show what the calling thread's part is with
+// the runs, as it is with many.
 // --lockstep=ROW runs one RouteFrame row's frames on request, for
 // tools/ab_frames.py (see LockstepWith).
 // SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
@@ -51,6 +55,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -202,6 +207,7 @@ void Paths(benchmark::internal::Benchmark* b) {
 // The levels the program would use here, picked once before any benchmark
 // sets one.
 TSimdLevel gFieldLevel = kSimdPortable, gSurfaceLevel = kSimdPortable;
+int gRecordRunsFrom = TGrid::kRecordRunsFrom;
 
 // A Route row's grid (GridSize N, the benchmark's scene with Balls balls
 // at time T, the route and the threads as given), after a first call that
@@ -221,6 +227,7 @@ std::unique_ptr<TGrid> MakeRouteGrid(bool Sparse, int Threads, int N, int Balls,
     if (Blocks == nullptr) return nullptr;
     grid->Route = Sparse ? TFieldRoute::Sparse : TFieldRoute::Dense;
     grid->TimeSerial = Sparse && Job == kFrame;
+    grid->RecordRunsFrom = gRecordRunsFrom;
     MoveBalls(gScene.Balls.data(), Balls, T);
     grid->Polygonise(Emit);
     return grid;
@@ -369,8 +376,19 @@ int main(int argc, char** argv) {
     ChooseKernelLevels(ProbeFieldKernels);
     gFieldLevel = KernelLevel(kFieldKernels);
     gSurfaceLevel = KernelLevel(kSurfaceKernels);
-    constexpr char kSurfaceFlag[] = "--surface_level=";
+    constexpr char kSurfaceFlag[] = "--surface_level=", kRecordFlag[] = "--record_runs_from=";
     for (int a = 1; a < argc; ++a) {
+        if (std::strncmp(argv[a], kRecordFlag, sizeof kRecordFlag - 1) == 0) {
+            gRecordRunsFrom = std::atoi(argv[a] + sizeof kRecordFlag - 1);
+            if (gRecordRunsFrom < 2) {
+                std::fprintf(stderr, "%s: expected 2 threads or more\n", argv[a]);
+                return 1;
+            }
+            for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
+            --argc;
+            --a;
+            continue;
+        }
         if (std::strcmp(argv[a], "--route_sink=copy") == 0) {
             gCopySink = true;
             for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];

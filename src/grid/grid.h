@@ -353,10 +353,12 @@ public:
     // sizes them for ordinary surfaces; a block row that does not fit is
     // emitted by the calling thread itself, which gives the same calls.
     // Tests make them small. The runs are recorded only where a streamed
-    // call has kRecordRunsFrom threads or more; with fewer, the calling
-    // thread finds its cubes itself.
+    // call has RecordRunsFrom threads or more; with fewer, the calling
+    // thread finds its cubes itself, which costs less in all as long as
+    // its share of the frame's work is well over the emission's.
     void SizeEmissionRuns(std::int64_t SlotRefs, std::int64_t ChunkRefs);
     static constexpr int kRecordRunsFrom = 4;
+    int RecordRunsFrom = kRecordRunsFrom;  // tests and benchmarks set other counts
     // Set-up: the room of the edge store, in points per block layer in
     // flight (SlotPoints), and the pieces a thread takes at a time
     // (ChunkPoints); 0 points: no store, every edge in the edge arrays.

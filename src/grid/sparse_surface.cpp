@@ -829,7 +829,7 @@ void TGrid::StartSparseStream() {
     // frames took 4 % longer with them). With more threads the caller's
     // share shrinks towards what emission costs, and the runs take the
     // finding off it.
-    RecordRuns_ = Helpers_ + 1 >= kRecordRunsFrom && Runs_.Count() > 0;
+    RecordRuns_ = Helpers_ > 0 && Helpers_ + 1 >= RecordRunsFrom && Runs_.Count() > 0;
     // Every processor with AVX2 has popcnt; the level in use decides, so
     // that the tests, which set each level, see both ways.
     StoreWay_ = !kEdgeStore || EdgeSlotPoints_ == 0 ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
