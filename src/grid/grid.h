@@ -657,11 +657,11 @@ private:
     std::uint64_t InsideLeft_ = 0;      // debug builds: a hash of Inside as the last sparse call left it
     std::uint64_t InsideHash() const;
     bool ClassBitsMatchInside() const;  // debug builds: what the next call trusts
-    std::atomic<std::int64_t> Evaluated_{0};    // samples evaluated so far in this call, but for TPartState's
-    // What one thread of a streamed call writes on every few rows, on cache
+    std::atomic<std::int64_t> Evaluated_{0};  // samples evaluated so far in this call by passes the
+                                              // threads share (a streamed task counts in its TPartState)
+    // What one thread of a streamed call writes every few rows, on cache
     // lines of its own: written next to another thread's, each write would
-    // take the line from the other core (and the measured cost of two
-    // threads was mostly that kind of traffic).
+    // take the line from the other core.
     struct alignas(64) TPartState {
         TRunChunk Run[kRunSlots];                         // its chunk of each slot's refs
         std::int64_t EdgeAt[kRunSlots], EdgeEnd[kRunSlots];  // its chunk of each slot's store
