@@ -856,32 +856,37 @@ TEST(SparseSurface, ReadsNoSampleOutsideWhatItEvaluated) {
 
 TEST(SparseSurface, EveryProvenBlockHasTheProvenClass) {
     // Over many frames, every sample of a block the field proved outside is
-    // 0.0 or less and of one proved inside greater than 0.0 on the dense route.
-    for (int size : {24, 64}) {
-        for (int balls : {0, 10, 50}) {
-            TBallGrid dense(size, balls, false), sparse(size, balls, true);
-            std::int64_t proven = 0;
-            for (int frame = 0; frame < 40; ++frame) {
-                const TSparseCase c{size, balls, 20.0f + 7.3f * static_cast<float>(frame)};
-                TRecorder a{dense.Grid.get(), {}}, b{sparse.Grid.get(), {}};
-                dense.Frame(c, a);
-                sparse.Frame(c, b);
-                const TGrid& g = *sparse.Grid;
-                const std::int64_t nbx = g.BlocksX(), nby = g.BlocksY(), n = size + 1;
-                for (std::int64_t k = 0; k < n; ++k)
-                    for (std::int64_t j = 0; j < n; ++j)
-                        for (std::int64_t i = 0; i < n; ++i) {
-                            const std::uint8_t cls = g.BlockClasses()[static_cast<std::size_t>(
-                                i / kBlockSize + nbx * (j / kBlockSize + nby * (k / kBlockSize)))];
-                            if (cls == kBlockMixed) continue;
-                            ++proven;
-                            const float v = dense.Grid->Values[static_cast<std::size_t>(i + n * (j + n * k))];
-                            ASSERT_EQ(cls == kBlockInside, v > 0.0f)
-                                << "size " << size << " balls " << balls << " T " << c.T << " sample " << i << ","
-                                << j << "," << k << " value " << v;
-                        }
+    // 0.0 or less and of one proved inside greater than 0.0 on the dense
+    // route; with each level's bounds (their kernels are each level's own).
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level) {
+        TUseConfig use({static_cast<TSimdLevel>(level), 1});
+        for (int size : {24, 64}) {
+            for (int balls : {0, 10, 50}) {
+                TBallGrid dense(size, balls, false), sparse(size, balls, true);
+                std::int64_t proven = 0;
+                for (int frame = 0; frame < 40; ++frame) {
+                    const TSparseCase c{size, balls, 20.0f + 7.3f * static_cast<float>(frame)};
+                    TRecorder a{dense.Grid.get(), {}}, b{sparse.Grid.get(), {}};
+                    dense.Frame(c, a);
+                    sparse.Frame(c, b);
+                    const TGrid& g = *sparse.Grid;
+                    const std::int64_t nbx = g.BlocksX(), nby = g.BlocksY(), n = size + 1;
+                    for (std::int64_t k = 0; k < n; ++k)
+                        for (std::int64_t j = 0; j < n; ++j)
+                            for (std::int64_t i = 0; i < n; ++i) {
+                                const std::uint8_t cls = g.BlockClasses()[static_cast<std::size_t>(
+                                    i / kBlockSize + nbx * (j / kBlockSize + nby * (k / kBlockSize)))];
+                                if (cls == kBlockMixed) continue;
+                                ++proven;
+                                const float v = dense.Grid->Values[static_cast<std::size_t>(i + n * (j + n * k))];
+                                ASSERT_EQ(cls == kBlockInside, v > 0.0f)
+                                    << SimdLevelName(static_cast<TSimdLevel>(level)) << " size " << size << " balls "
+                                    << balls << " T " << c.T << " sample " << i << "," << j << "," << k
+                                    << " value " << v;
+                            }
+                }
+                EXPECT_GT(proven, 0) << size << " " << balls;
             }
-            EXPECT_GT(proven, 0) << size << " " << balls;
         }
     }
 }
