@@ -673,6 +673,12 @@ private:
     static constexpr std::int64_t kMaxBlockRows = kMaxSparseSize / kBlockSize + 1;
     std::int64_t StreamTasks_ = 0;
     alignas(64) std::atomic<std::int64_t> StreamNext_{0};  // the next task to take
+    // With one worker, the two threads take each step's block rows from
+    // either end instead (StartSparseStream says why): per step, the rows
+    // not yet taken, First << 32 | End.
+    bool TwoEnds_ = false;
+    std::atomic<std::uint64_t> StepLeft_[kMaxBlockRows + kStreamSteps] = {};
+    std::int64_t CallerStep_ = 0;  // the step whose rows the caller takes from the top
     std::atomic<std::int32_t> RowSteps_[kMaxBlockRows] = {};  // steps each block row has done
     std::atomic<std::int32_t> StepRows_[kMaxBlockRows + kStreamSteps] = {};  // block rows each step has done
     alignas(64) std::atomic<std::int64_t> SlotsClear_{0};  // block layers below this may be crossed: their slots are clear

@@ -838,6 +838,22 @@ void TGrid::StartSparseStream() {
     assert(rows <= kMaxBlockRows && steps <= kMaxBlockRows + kStreamSteps && "sizes past kMaxSparseSize go dense");
     StreamTasks_ = rows * steps;
     StreamNext_.store(0, std::memory_order_relaxed);
+    // With one worker, it takes each step's rows from the bottom up and the
+    // caller from the top down, until they meet: a block row then stays on
+    // the same core from step to step (pass 1 on a layer, passes 2 to 4 on
+    // it a few steps on) and from frame to frame (pass 1 compares with the
+    // inside bits the last frame left), so what its passes read is mostly
+    // in that core's caches. Taken from one queue, the rows went to either
+    // thread as it came, and frames took 6 to 9 % longer. Where the two
+    // meet moves with each step's work, so each step still splits evenly.
+    // Every task still gets done: the worker takes a step's rows only once
+    // all of the step before are taken, so a task it waits in waits only on
+    // tasks taken before it; and the caller takes one only once it may
+    // start, so it never waits. (With more threads, the queue.)
+    TwoEnds_ = Helpers_ == 1;
+    CallerStep_ = 0;
+    if (TwoEnds_)
+        for (std::int64_t s = 0; s < steps; ++s) StepLeft_[s].store(static_cast<std::uint64_t>(rows), std::memory_order_relaxed);
     for (std::int64_t by = 0; by < rows; ++by) RowSteps_[by].store(0, std::memory_order_relaxed);
     for (std::int64_t s = 0; s < steps; ++s) StepRows_[s].store(0, std::memory_order_relaxed);
     for (std::int64_t bz = 0; bz < kRunSlots; ++bz) ClearStreamSlot(bz);
@@ -885,8 +901,22 @@ void TGrid::RunStreamStep(std::int64_t Step) {
 }
 
 void TGrid::RunStreamRows(int Part) {
-    for (std::int64_t t; (t = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < StreamTasks_;)
-        RunStreamTask(t, Part);
+    if (!TwoEnds_) {
+        for (std::int64_t t; (t = StreamNext_.fetch_add(1, std::memory_order_relaxed)) < StreamTasks_;)
+            RunStreamTask(t, Part);
+        return;
+    }
+    // The bottom end: each step's lowest row not yet taken, until the
+    // caller's rows from the top meet them.
+    const std::int64_t rows = BlocksY();
+    for (std::int64_t step = 0; step * rows < StreamTasks_; ++step) {
+        std::atomic<std::uint64_t>& left = StepLeft_[step];
+        for (std::uint64_t l = left.load(std::memory_order_relaxed); (l >> 32) < (l & 0xFFFFFFFFu);)
+            if (left.compare_exchange_weak(l, l + (1ull << 32), std::memory_order_relaxed)) {
+                RunStreamTask(step * rows + static_cast<std::int64_t>(l >> 32), Part);
+                l = left.load(std::memory_order_relaxed);
+            }
+    }
 }
 
 // The caller takes the next task only when the slot it crosses into is
@@ -894,6 +924,22 @@ void TGrid::RunStreamRows(int Part) {
 // caller's own next emission. False: no task taken.
 bool TGrid::CallerStreamTask() {
     const std::int64_t rows = BlocksY();
+    if (TwoEnds_) {
+        // The top end: the highest row of the step not yet taken, and only
+        // once it may start (its slot clear included, as above).
+        for (; CallerStep_ * rows < StreamTasks_; ++CallerStep_) {
+            std::atomic<std::uint64_t>& left = StepLeft_[CallerStep_];
+            for (std::uint64_t l = left.load(std::memory_order_relaxed); (l >> 32) < (l & 0xFFFFFFFFu);) {
+                const std::int64_t by = static_cast<std::int64_t>(l & 0xFFFFFFFFu) - 1;
+                if (!StreamTaskReady(by, CallerStep_)) return false;
+                if (left.compare_exchange_weak(l, l - 1, std::memory_order_relaxed)) {
+                    RunStreamTask(CallerStep_ * rows + by, Helpers_);
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
     std::int64_t t = StreamNext_.load(std::memory_order_relaxed);
     while (t < StreamTasks_) {
         if (!StreamSlotClear(t / rows)) return false;

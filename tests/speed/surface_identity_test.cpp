@@ -752,9 +752,14 @@ TEST(SparseSurface, RowsTheRunsCannotHoldAreEmittedByTheCallingThread) {
     EXPECT_GT(runs.RowsNotRecorded, 0);
 }
 
-// The streamed call's tasks as they started: (block row, step).
+// The streamed call's tasks as they started: block row, step, and whether
+// the calling thread took it.
+struct TTaskTaken {
+    std::int64_t BY, Step;
+    bool Caller;
+};
 std::mutex gTasksLock;
-std::vector<std::pair<std::int64_t, std::int64_t>> gTasks;
+std::vector<TTaskTaken> gTasks;
 std::thread::id gCaller;
 // Holds up the tasks of some rows (a pattern that moves with the step), or
 // every task the calling thread takes.
@@ -762,7 +767,7 @@ bool gHoldCaller = false;
 void HoldSomeTasks(std::int64_t BY, std::int64_t Step) {
     {
         std::lock_guard<std::mutex> lock(gTasksLock);
-        gTasks.push_back({BY, Step});
+        gTasks.push_back({BY, Step, std::this_thread::get_id() == gCaller});
     }
     if (gHoldCaller ? std::this_thread::get_id() == gCaller : (5 * BY + Step) % 7 == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(300));
@@ -785,7 +790,7 @@ TEST(SparseSurface, MatchesTheDenseRouteWhenBlockRowsRunAhead) {
         // for the whole of the one before. (A step far below the highest
         // so far starts the next frame.)
         std::int64_t highest = 0, overtaken = 0;
-        for (const auto& [by, step] : gTasks) {
+        for (const auto& [by, step, byCaller] : gTasks) {
             if (step + 3 < highest) highest = step;
             if (step < highest) ++overtaken;
             highest = std::max(highest, step);
@@ -793,6 +798,51 @@ TEST(SparseSurface, MatchesTheDenseRouteWhenBlockRowsRunAhead) {
         EXPECT_GT(overtaken, 0);
     }
     gHoldCaller = false;
+}
+
+TEST(SparseSurface, TwoThreadsTakeEachStepsBlockRowsFromEitherEnd) {
+    // With one worker, the worker takes each step's block rows from the
+    // bottom and the calling thread from the top: every step splits into
+    // the worker's rows below the caller's, each row taken once, so a row
+    // stays with one thread from step to step. Rows held up (as above)
+    // move where the two meet.
+    gCaller = std::this_thread::get_id();
+    for (bool hold : {false, true}) {
+        SCOPED_TRACE(hold ? "rows held up" : "as they come");
+        TBallGrid grid(101, 50, true);
+        TUseConfig use({SupportedSimdLevel(), 2});
+        grid.Grid->StreamTaskHook = hold ? HoldSomeTasks : [](std::int64_t BY, std::int64_t Step) {
+            std::lock_guard<std::mutex> lock(gTasksLock);
+            gTasks.push_back({BY, Step, std::this_thread::get_id() == gCaller});
+        };
+        gHoldCaller = false;
+        for (float t : {20.0f, 97.0f}) {
+            gTasks.clear();
+            TRecorder out{grid.Grid.get(), {}};
+            grid.Frame({101, 50, t}, out);
+            const std::int64_t rows = grid.Grid->BlocksY(), steps = static_cast<std::int64_t>(gTasks.size()) / rows;
+            ASSERT_EQ(steps * rows, static_cast<std::int64_t>(gTasks.size()));
+            ASSERT_GT(steps, 20);
+            // Per step: the worker's highest row and the caller's lowest.
+            std::vector<std::int64_t> workerTop(steps, -1), callerBottom(steps, rows), taken(steps * rows, 0);
+            std::int64_t byCallerCount = 0;
+            for (const auto& [by, step, byCaller] : gTasks) {
+                ASSERT_LT(step, steps);
+                ++taken[step * rows + by];
+                if (byCaller) {
+                    callerBottom[step] = std::min(callerBottom[step], by);
+                    ++byCallerCount;
+                } else {
+                    workerTop[step] = std::max(workerTop[step], by);
+                }
+            }
+            for (std::int64_t n : taken) EXPECT_EQ(n, 1);
+            for (std::int64_t step = 0; step < steps; ++step) EXPECT_LT(workerTop[step], callerBottom[step]) << step;
+            // Both took some: the split is the work's, not one thread's.
+            EXPECT_GT(byCallerCount, 0);
+            EXPECT_LT(byCallerCount, steps * rows);
+        }
+    }
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) {
