@@ -32,7 +32,9 @@
 //
 // --surface_level=NAME (a SimdLevelName) runs the Route rows' polygoniser at
 // that level instead of the one the start-up timing picks, so that runs
-// under callgrind, where timings mean little, compare levels as chosen.
+// under callgrind, where timings mean little, compare levels as chosen;
+// --field_level=NAME likewise the field, so that two builds whose probes
+// may choose differently compare the same kernels.
 // --route_sink=copy has the Route rows' sink copy every vertex (as one
 // that draws reads them) instead of only counting.
 // --record_runs_from=N has the sparse rows' workers record the emission
@@ -376,7 +378,8 @@ int main(int argc, char** argv) {
     ChooseKernelLevels(ProbeFieldKernels);
     gFieldLevel = KernelLevel(kFieldKernels);
     gSurfaceLevel = KernelLevel(kSurfaceKernels);
-    constexpr char kSurfaceFlag[] = "--surface_level=", kRecordFlag[] = "--record_runs_from=";
+    constexpr char kSurfaceFlag[] = "--surface_level=", kFieldFlag[] = "--field_level=";
+    constexpr char kRecordFlag[] = "--record_runs_from=";
     for (int a = 1; a < argc; ++a) {
         if (std::strncmp(argv[a], kRecordFlag, sizeof kRecordFlag - 1) == 0) {
             gRecordRunsFrom = std::atoi(argv[a] + sizeof kRecordFlag - 1);
@@ -396,11 +399,13 @@ int main(int argc, char** argv) {
             --a;
             continue;
         }
-        if (std::strncmp(argv[a], kSurfaceFlag, sizeof kSurfaceFlag - 1) != 0) continue;
+        const bool surface = std::strncmp(argv[a], kSurfaceFlag, sizeof kSurfaceFlag - 1) == 0;
+        if (!surface && std::strncmp(argv[a], kFieldFlag, sizeof kFieldFlag - 1) != 0) continue;
+        const char* name = argv[a] + (surface ? sizeof kSurfaceFlag : sizeof kFieldFlag) - 1;
         bool known = false;
         for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
-            if (std::strcmp(argv[a] + sizeof kSurfaceFlag - 1, SimdLevelName(static_cast<TSimdLevel>(level))) == 0) {
-                gSurfaceLevel = static_cast<TSimdLevel>(level);
+            if (std::strcmp(name, SimdLevelName(static_cast<TSimdLevel>(level))) == 0) {
+                (surface ? gSurfaceLevel : gFieldLevel) = static_cast<TSimdLevel>(level);
                 known = true;
             }
         if (!known) {
