@@ -44,7 +44,8 @@
 // --lockstep=ROW runs one RouteFrame row's frames on request, for
 // tools/ab_frames.py (see LockstepWith).
 // SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
-// (ProbeSurfaceKernels), which runs 9 times per level at start-up.
+// (ProbeSurfaceKernels), which runs 9 times per level at start-up;
+// FieldProbe/LEVEL the field's (ProbeFieldKernels) likewise.
 #include "grid/grid.h"
 #include "grid/parallel.h"
 #include "grid/reference.h"
@@ -364,6 +365,19 @@ void SurfaceProbe(benchmark::State& state) {
     state.SetLabel(SimdLevelName(level));
 }
 BENCHMARK(SurfaceProbe)->DenseRange(kSimdPortable, kSimdLevelCount - 1)->Unit(benchmark::kMicrosecond);
+
+// The field's start-up probe (ProbeFieldKernels, the dense rows and the
+// sparse route's kernels), one call, at each level.
+void FieldProbe(benchmark::State& state) {
+    const TSimdLevel level = static_cast<TSimdLevel>(state.range(0));
+    if (level < LowestSimdLevel() || level > SupportedSimdLevel()) {
+        state.SkipWithError("level not supported here");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(ProbeFieldKernels(level));
+    state.SetLabel(SimdLevelName(level));
+}
+BENCHMARK(FieldProbe)->DenseRange(kSimdPortable, kSimdLevelCount - 1)->Unit(benchmark::kMicrosecond);
 
 void Field(benchmark::State& s) { Run(s, kField); }
 void Surface(benchmark::State& s) { Run(s, kSurface); }
