@@ -71,14 +71,33 @@ double ProbeClockNow() {
 void SetProbeClock(TProbeClock Clock) { gProbeClock.store(Clock, std::memory_order_relaxed); }
 
 TSimdLevel FastestLevel(TKernelProbe Probe) {
-    constexpr int kRounds = 9;
+    // Each level in one stretch of calls, the lowest first, timed by the
+    // fastest call of the stretch's second half. The widest vectors' heavy
+    // instructions (AVX-512's divisions on Intel's server parts) lower the
+    // core's clock once they have run for a fraction of a millisecond: a
+    // few calls of each level in turn timed them at the clock they started
+    // with, and picked AVX-512 now and then where it makes sparse frames an
+    // eighth slower. The clock comes back some 2 ms after they stop, before
+    // the second half of the next stretch (the other family's probe may
+    // have run AVX-512 just before).
+    constexpr double kStretch = 4e-3;            // seconds of calls a level
+    constexpr int kMinCalls = 9, kMaxCalls = 200;  // the most: for clocks that cannot time a call
     double best[kSimdLevelCount];
     for (double& b : best) b = 1e30;
-    // Rounds over all levels, so that a slow moment of the machine spreads
-    // over them instead of falling on one.
-    for (int round = 0; round < kRounds; ++round)
-        for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level)
-            best[level] = std::min(best[level], Probe(static_cast<TSimdLevel>(level)));
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level) {
+        double spent = 0.0;
+        for (int calls = 0; calls < kMaxCalls && (calls < kMinCalls || spent < kStretch); ++calls) {
+            const double t = Probe(static_cast<TSimdLevel>(level));
+            // (A time that is not a positive finite number ends the stretch:
+            // it tells nothing, and the level's least time says so below.)
+            if (!(t > 0.0 && t < 1e30)) {
+                best[level] = t;
+                break;
+            }
+            if (spent >= kStretch / 2 || calls >= kMaxCalls / 2) best[level] = std::min(best[level], t);
+            spent += t;
+        }
+    }
     // NOTE: the highest level is the default, not the lowest: a clock that
     // cannot time the job makes every level tie, and the portable code
     // would then run on a processor that has the wide kernels.

@@ -53,9 +53,11 @@ double ProbeClockNow();
 void SetProbeClock(TProbeClock Clock);
 
 // The level at which Probe runs fastest on this processor: every supported
-// level timed several times in turn, the least time of each compared. Every
-// level gives the same results, so a choice skewed by a busy moment only
-// costs time. A lower level must be strictly faster to win: ties go to the
+// level timed over a stretch of calls (a few milliseconds), the least time
+// of each stretch's second half compared, when the clock has settled to
+// what the level's instructions leave it (simd.cpp). Every level gives the
+// same results, so a choice skewed by a busy moment only costs time. A
+// lower level must be strictly faster to win: ties go to the
 // highest supported level, and so does everything when a least time is not
 // a positive finite number (a clock too coarse for the job, or stopped,
 // reads 0 before and after), since such timings tell nothing.
@@ -64,7 +66,8 @@ TSimdLevel FastestLevel(TKernelProbe Probe);
 // Picks every family's level by FastestLevel, once per process and only if
 // no level was set and the build has more than one: the polygoniser's with
 // the grid's own probe, the field's with FieldProbe (the field lives above
-// the grid). A millisecond or two; for set-up, not for a frame.
+// the grid). Some 30 ms (4 ms a level and family); for set-up, not for a
+// frame.
 void ChooseKernelLevels(TKernelProbe FieldProbe);
 
 // "portable", "sse2" ("simd128" in WebAssembly), "avx2", "avx512".
