@@ -44,7 +44,8 @@
 // --lockstep=ROW runs one RouteFrame row's frames on request, for
 // tools/ab_frames.py (see LockstepWith).
 // SurfaceProbe/LEVEL times one call of the polygoniser's start-up probe
-// (ProbeSurfaceKernels), which runs 9 times per level at start-up;
+// (ProbeSurfaceKernels), which runs over a stretch of some 4 ms per level
+// at start-up (FastestLevel);
 // FieldProbe/LEVEL the field's (ProbeFieldKernels) likewise.
 #include "grid/grid.h"
 #include "grid/parallel.h"
