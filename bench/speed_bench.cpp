@@ -355,29 +355,21 @@ BENCHMARK(RouteField)->Apply(Routes);
 BENCHMARK(RoutePolygonise)->Apply(Routes);
 BENCHMARK(RouteFrame)->Apply(Routes);
 
-// The polygoniser's start-up probe, one call, at each level.
-void SurfaceProbe(benchmark::State& state) {
+// A start-up probe, one call, at each level: the polygoniser's
+// (ProbeSurfaceKernels) and the field's (ProbeFieldKernels, the dense rows
+// and the sparse route's kernels).
+void TimeProbe(benchmark::State& state, TKernelProbe Probe) {
     const TSimdLevel level = static_cast<TSimdLevel>(state.range(0));
     if (level < LowestSimdLevel() || level > SupportedSimdLevel()) {
         state.SkipWithError("level not supported here");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(ProbeSurfaceKernels(level));
+    for (auto _ : state) benchmark::DoNotOptimize(Probe(level));
     state.SetLabel(SimdLevelName(level));
 }
+void SurfaceProbe(benchmark::State& s) { TimeProbe(s, ProbeSurfaceKernels); }
+void FieldProbe(benchmark::State& s) { TimeProbe(s, ProbeFieldKernels); }
 BENCHMARK(SurfaceProbe)->DenseRange(kSimdPortable, kSimdLevelCount - 1)->Unit(benchmark::kMicrosecond);
-
-// The field's start-up probe (ProbeFieldKernels, the dense rows and the
-// sparse route's kernels), one call, at each level.
-void FieldProbe(benchmark::State& state) {
-    const TSimdLevel level = static_cast<TSimdLevel>(state.range(0));
-    if (level < LowestSimdLevel() || level > SupportedSimdLevel()) {
-        state.SkipWithError("level not supported here");
-        return;
-    }
-    for (auto _ : state) benchmark::DoNotOptimize(ProbeFieldKernels(level));
-    state.SetLabel(SimdLevelName(level));
-}
 BENCHMARK(FieldProbe)->DenseRange(kSimdPortable, kSimdLevelCount - 1)->Unit(benchmark::kMicrosecond);
 
 void Field(benchmark::State& s) { Run(s, kField); }
@@ -395,6 +387,13 @@ int main(int argc, char** argv) {
     gSurfaceLevel = KernelLevel(kSurfaceKernels);
     constexpr char kSurfaceFlag[] = "--surface_level=", kFieldFlag[] = "--field_level=";
     constexpr char kRecordFlag[] = "--record_runs_from=";
+    // Takes argument a out of argv (the benchmark library would refuse it),
+    // so that the loop looks at the same place again.
+    auto drop = [&](int& a) {
+        for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
+        --argc;
+        --a;
+    };
     for (int a = 1; a < argc; ++a) {
         if (std::strncmp(argv[a], kRecordFlag, sizeof kRecordFlag - 1) == 0) {
             gRecordRunsFrom = std::atoi(argv[a] + sizeof kRecordFlag - 1);
@@ -402,16 +401,12 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: expected 2 threads or more\n", argv[a]);
                 return 1;
             }
-            for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
-            --argc;
-            --a;
+            drop(a);
             continue;
         }
         if (std::strcmp(argv[a], "--route_sink=copy") == 0) {
             gCopySink = true;
-            for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
-            --argc;
-            --a;
+            drop(a);
             continue;
         }
         const bool surface = std::strncmp(argv[a], kSurfaceFlag, sizeof kSurfaceFlag - 1) == 0;
@@ -427,9 +422,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: no such level here\n", argv[a]);
             return 1;
         }
-        for (int b = a; b + 1 < argc; ++b) argv[b] = argv[b + 1];
-        --argc;
-        --a;
+        drop(a);
     }
     constexpr char kLockstepFlag[] = "--lockstep=";
     for (int a = 1; a < argc; ++a)

@@ -761,14 +761,16 @@ struct TTaskTaken {
 std::mutex gTasksLock;
 std::vector<TTaskTaken> gTasks;
 std::thread::id gCaller;
-// Holds up the tasks of some rows (a pattern that moves with the step), or
-// every task the calling thread takes.
+// Records a task; and HoldSomeTasks holds up the tasks of some rows (a
+// pattern that moves with the step), or every task the calling thread
+// takes.
 bool gHoldCaller = false;
+void RecordTask(std::int64_t BY, std::int64_t Step) {
+    std::lock_guard<std::mutex> lock(gTasksLock);
+    gTasks.push_back({BY, Step, std::this_thread::get_id() == gCaller});
+}
 void HoldSomeTasks(std::int64_t BY, std::int64_t Step) {
-    {
-        std::lock_guard<std::mutex> lock(gTasksLock);
-        gTasks.push_back({BY, Step, std::this_thread::get_id() == gCaller});
-    }
+    RecordTask(BY, Step);
     if (gHoldCaller ? std::this_thread::get_id() == gCaller : (5 * BY + Step) % 7 == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(300));
 }
@@ -811,10 +813,7 @@ TEST(SparseSurface, TwoThreadsTakeEachStepsBlockRowsFromEitherEnd) {
         SCOPED_TRACE(hold ? "rows held up" : "as they come");
         TBallGrid grid(101, 50, true);
         TUseConfig use({SupportedSimdLevel(), 2});
-        grid.Grid->StreamTaskHook = hold ? HoldSomeTasks : [](std::int64_t BY, std::int64_t Step) {
-            std::lock_guard<std::mutex> lock(gTasksLock);
-            gTasks.push_back({BY, Step, std::this_thread::get_id() == gCaller});
-        };
+        grid.Grid->StreamTaskHook = hold ? HoldSomeTasks : RecordTask;
         gHoldCaller = false;
         for (float t : {20.0f, 97.0f}) {
             gTasks.clear();
