@@ -789,12 +789,19 @@ template <bool Popcnt, class Sink>
         }
         return at != kNoStorePoint ? store[at + rank] : base[a][offset[e]];
     };
+    // Each crossed edge's point found once: a cube's triangles share edges
+    // (two of them four, three of them five).
+    const TEdgeVertex* points[12];
+    for (unsigned crossed = kCrossedEdges[Case]; crossed != 0; crossed &= crossed - 1) {
+        const int e = __builtin_ctz(crossed);
+        points[e] = &point(e);
+    }
     const std::int8_t* tri = TriTable[Case];
     int m = 0;
     for (; tri[m] != -1; m += 3) {
-        Emit(point(tri[m + 2]));
-        Emit(point(tri[m + 1]));
-        Emit(point(tri[m]));
+        Emit(*points[tri[m + 2]]);
+        Emit(*points[tri[m + 1]]);
+        Emit(*points[tri[m]]);
     }
     return m / 3;
 }

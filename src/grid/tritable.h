@@ -13,6 +13,7 @@
 //   3: 0-3 y-edge (i,j,k)      7: 4-7 y-edge (i,j,k+1)    11: 3-7 z-edge (i,j+1,k)
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // TriTable[case][m]: the m-th entry of the case's row. A row holds zero to
@@ -25,6 +26,16 @@ extern const std::int8_t TriTable[256][16];
 inline constexpr std::uint8_t kEdgeCorners[12][2] = {
     {0, 1}, {1, 2}, {2, 3}, {0, 3}, {4, 5}, {5, 6}, {6, 7}, {4, 7}, {0, 4}, {1, 5}, {2, 6}, {3, 7},
 };
+
+// Bit e of kCrossedEdges[case]: cube edge e joins an inside and an outside
+// corner, which makes it exactly the edges the case's row names.
+inline constexpr std::array<std::uint16_t, 256> kCrossedEdges = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (unsigned c = 0; c < 256; ++c)
+        for (unsigned e = 0; e < 12; ++e)
+            if ((c >> kEdgeCorners[e][0] ^ c >> kEdgeCorners[e][1]) & 1) t[c] |= static_cast<std::uint16_t>(1u << e);
+    return t;
+}();
 
 // Offset (dx, dy, dz) of cube corner n from the cube's lowest corner.
 inline constexpr std::uint8_t kCornerOffset[8][3] = {

@@ -44,6 +44,11 @@ TEST(TriTable, EveryRowNamesExactlyTheCrossedEdgesInWholeTriangles) {
         for (int e = 0; e < 12; ++e)
             if (((c >> kEdgeCorners[e][0]) & 1) != ((c >> kEdgeCorners[e][1]) & 1)) crossed.insert(e);
         EXPECT_EQ(named, crossed) << "case " << c;
+        // The emission finds the points of kCrossedEdges once per cube and
+        // looks every triangle's corners up among them.
+        unsigned mask = 0;
+        for (int e : named) mask |= 1u << e;
+        EXPECT_EQ(kCrossedEdges[c], mask) << "case " << c;
         ++histogram[static_cast<int>(r.size() / 3)];
     }
     EXPECT_EQ(histogram, (std::map<int, int>{{0, 2}, {1, 16}, {2, 50}, {3, 80}, {4, 76}, {5, 32}}));
