@@ -537,8 +537,20 @@ private:
     std::int64_t ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const;
     template <class Sink>
     int EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+    // What the cubes of one word of a cube row (j, k) share when their
+    // points come from the edge store: for each corner row and axis an edge
+    // of the cube can lie on, the word's crossed edges (Crossed) and its
+    // first point in the store (At). Made when emission reaches a cube of
+    // another word, row or layer, so each word's cubes read them once.
+    struct TStoredWord {
+        std::int64_t J = -1, K = -1, W = -1;
+        std::uint64_t Crossed[8];
+        std::uint32_t At[8];
+    };
+    void LoadStoredWord(TStoredWord& Word, std::int64_t j, std::int64_t k, std::int64_t w) const;
     template <bool Popcnt, class Sink>
-    int EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, Sink&& Emit) const;
+    int EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, TStoredWord& Word,
+                       Sink&& Emit) const;
 
 
     // Emission runs. With worker threads, the streamed call has the workers
@@ -751,9 +763,36 @@ int TGrid::EmitCube(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Cas
 // of its word and axis in its row, plus the crossed edges of that word and
 // axis before it (from the inside bits, as the crossings found them); or,
 // where the map says the store had no room, its element of the edge array.
+// The corner row and axis of each of TStoredWord's eight: x along all
+// four rows, y along rows 0 and 2 (to rows 1 and 3), z along rows 0 and 1
+// (to rows 2 and 3); and which of them cube edge e lies on.
+inline constexpr std::uint8_t kStoredRow[8] = {0, 1, 2, 3, 0, 2, 0, 1};
+inline constexpr std::uint8_t kStoredAxis[8] = {0, 0, 0, 0, 1, 1, 2, 2};
+inline constexpr std::uint8_t kStoredOf[12] = {0, 4, 1, 4, 2, 5, 3, 5, 6, 6, 7, 7};
+
+inline void TGrid::LoadStoredWord(TStoredWord& Word, std::int64_t j, std::int64_t k, std::int64_t w) const {
+    const std::int64_t words = (SizeX + 63) / 64, sy = SizeY;
+    const std::uint32_t* below = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k);
+    const std::uint32_t* above = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k + 1);
+    const std::uint32_t* first[4] = {below, below + 3 * words, above, above + 3 * words};
+    const std::uint64_t* rows = ClassBits_.Data() + words * (j + sy * k);
+    const std::uint64_t c[4] = {rows[w], rows[words + w], rows[words * sy + w], rows[words * (sy + 1) + w]};
+    for (int m = 0; m < 8; ++m) {
+        const unsigned r = kStoredRow[m], a = kStoredAxis[m];
+        // Along x a flag against the next: the bits below a cube's own need
+        // nothing from the next word. Along y against the row above, along z
+        // against the layer above.
+        Word.Crossed[m] = a == 0 ? c[r] ^ c[r] >> 1 : c[r] ^ c[r + a];
+        Word.At[m] = first[r][a * words + w];
+    }
+    Word.J = j;
+    Word.K = k;
+    Word.W = w;
+}
+
 template <bool Popcnt, class Sink>
 [[gnu::always_inline]] inline int TGrid::EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case,
-                                                        Sink&& Emit) const {
+                                                        TStoredWord& Word, Sink&& Emit) const {
     // Slot e's point: corner row kRow[e] of the cube ((j, k), (j+1, k),
     // (j, k+1), (j+1, k+1)), the edge of axis kEdgeAxis[e] from sample
     // i + kStep[e].
@@ -790,11 +829,28 @@ template <bool Popcnt, class Sink>
         return at != kNoStorePoint ? store[at + rank] : base[a][offset[e]];
     };
     // Each crossed edge's point found once: a cube's triangles share edges
-    // (two of them four, three of them five).
+    // (two of them four, three of them five). From the word's shared values,
+    // but for an edge in the next word (the word's last cube, one step on)
+    // or one the store had no room for.
+    const std::int64_t w = i >> 6;
+    if (Word.W != w || Word.J != j || Word.K != k) LoadStoredWord(Word, j, k, w);
     const TEdgeVertex* points[12];
     for (unsigned crossed = kCrossedEdges[Case]; crossed != 0; crossed &= crossed - 1) {
         const int e = __builtin_ctz(crossed);
-        points[e] = &point(e);
+        const unsigned m = kStoredOf[e], n = static_cast<unsigned>(i & 63) + kStep[e];
+        const std::uint32_t at = Word.At[m];
+        if (n < 64 && at != kNoStorePoint) {
+            const std::uint64_t before = Word.Crossed[m] & ((1ull << n) - 1);
+            std::uint32_t rank;
+            if constexpr (Popcnt) {
+                rank = static_cast<std::uint32_t>(__builtin_popcountll(before));
+            } else {
+                rank = static_cast<std::uint32_t>(BitCount(before));
+            }
+            points[e] = store + at + rank;
+        } else {
+            points[e] = &point(e);
+        }
     }
     const std::int8_t* tri = TriTable[Case];
     int m = 0;
@@ -921,6 +977,7 @@ template <int Way, class Sink>
 [[gnu::always_inline]] inline std::int64_t TGrid::EmitRowsBody(std::int64_t k, std::int64_t First, std::int64_t Last,
                                                                Sink&& Emit) const {
     std::int64_t triangles = 0;
+    TStoredWord word;
     // The store's points were written moments ago, near at hand: only the
     // edge arrays' are worth fetching ahead.
     const std::int64_t walked =
@@ -928,7 +985,7 @@ template <int Way, class Sink>
             if constexpr (Way == kEmitArrays) {
                 triangles += EmitCube(i, j, k, Case, Emit);
             } else {
-                triangles += EmitCubeStored<Way == kEmitStoredPopcnt>(i, j, k, Case, Emit);
+                triangles += EmitCubeStored<Way == kEmitStoredPopcnt>(i, j, k, Case, word, Emit);
             }
         });
     Stats_.Triangles += triangles;
@@ -976,6 +1033,7 @@ template <int Way, class Sink>
         }
     }
     std::int64_t triangles = 0;
+    TStoredWord word;
     for (std::int64_t q = 0; q < kBlockSize && L * kBlockSize + q + 1 < SizeZ; ++q) {
         const std::int64_t k = L * kBlockSize + q;
         for (std::int64_t by = 0; by < nby; ++by) {
@@ -989,7 +1047,7 @@ template <int Way, class Sink>
             for (; ref < last; ++ref) {
                 if constexpr (Way != kEmitArrays) {
                     triangles += EmitCubeStored<Way == kEmitStoredPopcnt>(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3),
-                                                                          k, *ref >> 12, Emit);
+                                                                          k, *ref >> 12, word, Emit);
                 } else {
                     if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
                     triangles += EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
