@@ -34,6 +34,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 // The surface point on one lattice edge. On an x-edge, Position.y and .z are
 // fixed at construction and Position.x moves (likewise for y- and z-edges);
@@ -498,10 +499,10 @@ private:
     // between steps (which rows a task reads: sparse_surface.cpp). A row
     // may thus be a step ahead of its neighbours, and a row d rows away d
     // steps. The calling thread emits block layer L once every row has done
-    // step (L + kStreamEmitLag - 1), and then clears the slots that layer
-    // (L + kRunSlots) will use, which the tasks crossing it wait for. So
-    // the workers may run up to two steps ahead of the layer the caller
-    // is emitting, never more (the slots hold four layers).
+    // step (L + EmitAfter_), and then clears the slots that layer (L +
+    // kRunSlots) will use, which the tasks crossing it wait for. So the
+    // workers may run up to two steps ahead of the layer the caller is
+    // emitting (one with runs), never more (the slots hold four layers).
     template <class Sink>
     void PolygoniseStreamed(Sink&& Emit, std::int64_t Start);
     void StartSparseStream();
@@ -516,8 +517,13 @@ private:
         return StepRows_[Step].load(std::memory_order_acquire) == BlocksY();
     }
     void ClearStreamSlot(std::int64_t BZ);
-    static constexpr std::int64_t kStreamSteps = 5;    // steps after the last layer's pass 1
-    static constexpr std::int64_t kStreamEmitLag = 7;  // a layer is emitted once step (layer + this - 1) is done
+    // Steps after the last layer's pass 1: the last layer's crossing, or
+    // with runs its recording (StreamSteps_ has this call's count of steps).
+    static constexpr std::int64_t kStreamSteps = 7;
+    // A layer is emitted once step (layer + EmitAfter_) is done: the one
+    // that crosses the layer above (its cubes' points reach into it), or
+    // with runs the one that records it.
+    std::int64_t StreamSteps_ = 0, EmitAfter_ = 0;
     // The crossed edges of the layers of block layer BZ after a sparse
     // FillSamples.
     void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
@@ -548,21 +554,25 @@ private:
         std::uint32_t At[8];
     };
     void LoadStoredWord(TStoredWord& Word, std::int64_t j, std::int64_t k, std::int64_t w) const;
-    template <bool Popcnt, class Sink>
+    // Refs: Emit gets each point's VertexRef rather than the point.
+    template <bool Popcnt, bool Refs = false, class Sink>
     int EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case, TStoredWord& Word,
                        Sink&& Emit) const;
 
 
     // Emission runs. With worker threads, the streamed call has the workers
-    // find each block row's cubes with corners of both classes, as they
-    // cross the row's edges, and record them (a ref: i | row in the block
-    // row << 10 | case << 12) in a run, a slot of runs per block layer in
-    // flight (each thread filling a chunk of the slot it took, so that
-    // threads seldom meet); the calling thread then only emits those cubes,
-    // in cube order, without looking for them. A layer is recorded in step
-    // (layer + kStreamCrossLag) and handed on once step (layer +
-    // kStreamEmitLag - 1) is done; the caller clears the slot for the
-    // layer kRunSlots on as soon as it has handed this one on.
+    // find each block row's cubes with corners of both classes and record
+    // the points of their triangles, vertex by vertex in emission order (a
+    // ref: VertexRef), in a run, a slot of runs per block layer in flight
+    // (each thread filling a chunk of the slot it took, so that threads
+    // seldom meet); the calling thread then only hands those points to the
+    // sink, in order, without looking for the cubes or their points. A
+    // cube's points reach into the block row above and the block layer
+    // above, which are crossed a step after its own (kStreamCrossLag), and
+    // rows may be a step apart, so a layer is recorded in step (layer +
+    // kStreamRecordLag), two steps after its crossing, and handed on once
+    // that step is done; the caller clears the slot for the layer kRunSlots
+    // on as soon as it has handed this one on.
     struct TEmissionRun {
         std::uint32_t Start;            // its first ref in the slot
         std::uint32_t End[kBlockSize];  // the end of each cube layer's refs, from Start
@@ -572,8 +582,23 @@ private:
     static constexpr int kRunSlots = 4;
     // A build without worker threads (the page) has no use for them.
     static constexpr bool kEmissionRuns = SORVEL2_THREADS != 0;
-    static constexpr std::int64_t kStreamCrossLag = 5;  // a layer is crossed (and recorded) in step (layer + this)
+    static constexpr std::int64_t kStreamCrossLag = 5;   // a layer is crossed in step (layer + this)
+    static constexpr std::int64_t kStreamRecordLag = 7;  // and recorded in step (layer + this)
+    static_assert(kStreamSteps >= kStreamRecordLag && kStreamRecordLag >= kStreamCrossLag + 2, "see above");
+    // A point as a run holds it: its element of edge array Axis (0 to 2) as
+    // Axis << 30 | element, or its place in the edge store as 3 << 30 |
+    // place; ~0u when it is past what 30 bits hold (the row is then left
+    // to the caller).
+    static constexpr std::uint32_t kNoVertexRef = ~0u;
+    std::uint32_t VertexRef(const TEdgeVertex& Point) const;
+    const TEdgeVertex& RefVertex(std::uint32_t Ref) const {
+        const std::uint32_t at = Ref & 0x3FFFFFFFu;
+        return Ref >> 30 == 3 ? EdgeStore_.Data()[at] : EdgeArray(static_cast<int>(Ref >> 30))[at];
+    }
     void RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part);
+    template <int Way>
+    void RecordBlockRowWay(std::int64_t BY, std::int64_t BZ, int Part);
+    void RecordBlockRowPopcnt(std::int64_t BY, std::int64_t BZ, int Part);
     template <int Way, class Sink>
     std::int64_t ReplayBlockLayer(std::int64_t L, Sink&& Emit) const;
     template <class Sink>
@@ -790,7 +815,7 @@ inline void TGrid::LoadStoredWord(TStoredWord& Word, std::int64_t j, std::int64_
     Word.W = w;
 }
 
-template <bool Popcnt, class Sink>
+template <bool Popcnt, bool Refs, class Sink>
 [[gnu::always_inline]] inline int TGrid::EmitCubeStored(std::int64_t i, std::int64_t j, std::int64_t k, unsigned Case,
                                                         TStoredWord& Word, Sink&& Emit) const {
     // Slot e's point: corner row kRow[e] of the cube ((j, k), (j+1, k),
@@ -834,7 +859,8 @@ template <bool Popcnt, class Sink>
     // or one the store had no room for.
     const std::int64_t w = i >> 6;
     if (Word.W != w || Word.J != j || Word.K != k) LoadStoredWord(Word, j, k, w);
-    const TEdgeVertex* points[12];
+    using TPoint = std::conditional_t<Refs, std::uint32_t, const TEdgeVertex*>;
+    TPoint points[12];
     for (unsigned crossed = kCrossedEdges[Case]; crossed != 0; crossed &= crossed - 1) {
         const int e = __builtin_ctz(crossed);
         const unsigned m = kStoredOf[e], n = static_cast<unsigned>(i & 63) + kStep[e];
@@ -847,7 +873,13 @@ template <bool Popcnt, class Sink>
             } else {
                 rank = static_cast<std::uint32_t>(BitCount(before));
             }
-            points[e] = store + at + rank;
+            if constexpr (Refs) {
+                points[e] = at + rank <= 0x3FFFFFFFu ? 3u << 30 | (at + rank) : kNoVertexRef;
+            } else {
+                points[e] = store + at + rank;
+            }
+        } else if constexpr (Refs) {
+            points[e] = VertexRef(point(e));
         } else {
             points[e] = &point(e);
         }
@@ -855,9 +887,15 @@ template <bool Popcnt, class Sink>
     const std::int8_t* tri = TriTable[Case];
     int m = 0;
     for (; tri[m] != -1; m += 3) {
-        Emit(*points[tri[m + 2]]);
-        Emit(*points[tri[m + 1]]);
-        Emit(*points[tri[m]]);
+        if constexpr (Refs) {
+            Emit(points[tri[m + 2]]);
+            Emit(points[tri[m + 1]]);
+            Emit(points[tri[m]]);
+        } else {
+            Emit(*points[tri[m + 2]]);
+            Emit(*points[tri[m + 1]]);
+            Emit(*points[tri[m]]);
+        }
     }
     return m / 3;
 }
@@ -908,7 +946,8 @@ inline constexpr std::array<std::uint8_t, 256> kCornerCase = [] {
 // cubes it visited. Prefetch: start reading the next cube's edges (for a
 // sink that reads them).
 template <bool Prefetch, class Visit>
-std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last, Visit&& Fn) const {
+[[gnu::always_inline]] inline std::int64_t TGrid::ScanCubesSparse(std::int64_t k, std::int64_t First, std::int64_t Last,
+                                                                 Visit&& Fn) const {
     const std::int64_t sx = SizeX, sy = SizeY, sz = SizeZ;
     if (sx < 2 || sy < 2 || sz < 2) return 0;
     const std::int64_t words = (sx + 63) / 64, nby = BlocksY();
@@ -1033,7 +1072,6 @@ template <int Way, class Sink>
         }
     }
     std::int64_t triangles = 0;
-    TStoredWord word;
     for (std::int64_t q = 0; q < kBlockSize && L * kBlockSize + q + 1 < SizeZ; ++q) {
         const std::int64_t k = L * kBlockSize + q;
         for (std::int64_t by = 0; by < nby; ++by) {
@@ -1044,15 +1082,8 @@ template <int Way, class Sink>
             }
             const std::uint32_t* ref = refs + run.Start + (q == 0 ? 0 : run.End[q - 1]);
             const std::uint32_t* last = refs + run.Start + run.End[q];
-            for (; ref < last; ++ref) {
-                if constexpr (Way != kEmitArrays) {
-                    triangles += EmitCubeStored<Way == kEmitStoredPopcnt>(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3),
-                                                                          k, *ref >> 12, word, Emit);
-                } else {
-                    if (ref + 1 < last) PrefetchCube(ref[1] & 1023, by * kBlockSize + (ref[1] >> 10 & 3), k);
-                    triangles += EmitCube(*ref & 1023, by * kBlockSize + (*ref >> 10 & 3), k, *ref >> 12, Emit);
-                }
-            }
+            triangles += (last - ref) / 3;
+            for (; ref < last; ++ref) Emit(RefVertex(*ref));
         }
     }
     Stats_.Triangles += triangles;
@@ -1073,7 +1104,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     // they would not); End.
     std::int64_t serial = TimeSerial ? SerialClockNs() - Start : 0;
     StartSparseStream();
-    const std::int64_t layers = BlocksZ(), steps = layers + kStreamSteps;
+    const std::int64_t layers = BlocksZ(), steps = StreamSteps_;
     std::int64_t walked = 0;
     auto emitBlockLayer = [&](std::int64_t L) {
         if constexpr (kEmissionRuns) {
@@ -1098,8 +1129,8 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
             }
         }
     };
-    // Block layer L may be emitted once step (L + kStreamEmitLag - 1) is
-    // done; the slots it used are then cleared for layer L + kRunSlots.
+    // Block layer L may be emitted once step (L + EmitAfter_) is done; the
+    // slots it used are then cleared for layer L + kRunSlots.
     std::int64_t L = 0;
     auto emitNext = [&] {
         const std::int64_t e0 = TimeSerial ? SerialClockNs() : 0;
@@ -1108,7 +1139,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
         ++L;
         if (TimeSerial) serial += SerialClockNs() - e0;
     };
-    auto emitStep = [&](std::int64_t Layer) { return std::min(Layer + kStreamEmitLag - 1, steps - 1); };
+    auto emitStep = [&](std::int64_t Layer) { return std::min(Layer + EmitAfter_, steps - 1); };
     auto alone = [&] {
         // The steps in order, each layer emitted once it may be.
         for (std::int64_t step = 0; step < steps; ++step) {

@@ -197,11 +197,16 @@ public:
             } else {
                 CrossBlockRow(Job, by, crossed);
             }
-            // The row's cubes read the inside bits up to the first layer of
-            // the block layer above (pass 1, done four steps ago) and the
-            // touch of the block rows around (pass 2, two steps ago).
-            if (TGrid::kEmissionRuns && G.RecordRuns_) G.RecordBlockRow(by, crossed, Part);
         }
+        // The row's cubes read the inside bits up to the first layer of the
+        // block layer above (pass 1, done six steps ago), the touch of the
+        // block rows around (pass 2, four steps ago), and the points of the
+        // edges of their own block row and layer (crossed two steps ago), of
+        // the block row above (two steps ago too: rows are at most a step
+        // apart) and of the block layer above (a step ago, here and in the
+        // row above, which has done that step before this one starts).
+        const std::int64_t recorded = Step - TGrid::kStreamRecordLag;
+        if (TGrid::kEmissionRuns && G.RecordRuns_ && recorded >= 0 && recorded < Nbz) G.RecordBlockRow(by, recorded, Part);
     }
 
     // Pass 4 on block layer bz: the crossed edges of its touching block
@@ -614,24 +619,47 @@ TEdgeStoreJob TGrid::EdgeStoreJob(std::int64_t BZ, int Part) {
     return job;
 }
 
-// The runs of block row (BY, BZ): its cube rows' cubes with corners of
-// both classes, in cube order, written on into this thread's chunk of the
-// slot of block layer BZ; when the chunk runs out, the row so far moves to
-// a new chunk, at least twice its size, so that a row always lies in one
-// piece. A row the slot cannot hold is left to the caller (Fits 0) and its
-// refs given back.
-void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
-    static_assert(kMaxSparseSize <= 1024, "a cube's i takes 10 bits of its ref");
-    if constexpr (!kEmissionRuns) return;
+// A point's ref in a run (TGrid::VertexRef): where it lies tells which
+// array holds it.
+std::uint32_t TGrid::VertexRef(const TEdgeVertex& Point) const {
+    const auto at = reinterpret_cast<std::uintptr_t>(&Point);
+    auto place = [&](const TEdgeVertex* First, std::int64_t Count) -> std::int64_t {
+        const auto first = reinterpret_cast<std::uintptr_t>(First);
+        if (at < first || at >= first + static_cast<std::uintptr_t>(Count) * sizeof(TEdgeVertex)) return -1;
+        return static_cast<std::int64_t>((at - first) / sizeof(TEdgeVertex));
+    };
+    std::int64_t n = place(EdgeStore_.Data(), EdgeStore_.Count());
+    std::uint32_t kind = 3;
+    for (int axis = 0; axis < 3 && n < 0; ++axis) {
+        const TArray<TEdgeVertex>& edges = axis == 0 ? EdgesX : axis == 1 ? EdgesY : EdgesZ;
+        n = place(edges.Data(), edges.Count());
+        kind = static_cast<std::uint32_t>(axis);
+    }
+    assert(n >= 0 && "every point lies in the store or an edge array");
+    if (n < 0 || n > 0x3FFFFFFF) return kNoVertexRef;
+    return kind << 30 | static_cast<std::uint32_t>(n);
+}
+
+// The runs of block row (BY, BZ): the points of its cube rows' cubes with
+// corners of both classes, as the emission would hand them to the sink,
+// written on into this thread's chunk of the slot of block layer BZ; when
+// the chunk runs out, the row so far moves to a new chunk, at least twice
+// its size, so that a row always lies in one piece. A row the slot cannot
+// hold, or with a point past what a ref holds, is left to the caller
+// (Fits 0) and its refs given back.
+template <int Way>
+[[gnu::always_inline]] inline void TGrid::RecordBlockRowWay(std::int64_t BY, std::int64_t BZ, int Part) {
     const std::int64_t slot = BZ % kRunSlots;
     TEmissionRun& run = Runs_[static_cast<std::size_t>(BY + BlocksY() * slot)];
     TRunChunk& chunk = PartState_[Part].Run[slot];
     std::uint32_t* refs = RunRefs_.Data() + RunSlotRefs_ * slot;
     std::int64_t start = chunk.At, n = start, end = chunk.End, walked = 0;
     bool fits = true;
+    // The most points a cube has: five triangles.
+    constexpr std::int64_t kCubeRefs = 15;
     // A chunk with room for the row so far and a cube more, or false.
     auto moveOn = [&] {
-        const std::int64_t row = n - start, size = std::max(RunChunkRefs_, 2 * row + 1);
+        const std::int64_t row = n - start, size = std::max(RunChunkRefs_, 2 * row + kCubeRefs);
         const std::int64_t at = RunTaken_[slot].fetch_add(size, std::memory_order_relaxed);
         if (at + size > RunSlotRefs_) return false;
         std::copy(refs + start, refs + n, refs + at);
@@ -640,19 +668,30 @@ void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
         end = chunk.End = at + size;
         return true;
     };
+    auto record = [&](std::uint32_t Ref) __attribute__((always_inline)) {
+        fits = fits && Ref != kNoVertexRef;
+        refs[n++] = Ref;
+    };
+    TStoredWord word;
     std::uint32_t ends[kBlockSize] = {};
     for (std::int64_t q = 0; q < kBlockSize; ++q) {
         const std::int64_t k = BZ * kBlockSize + q;
         if (k + 1 < SizeZ && fits)
             walked += ScanCubesSparse<false>(k, BY * kBlockSize, BY * kBlockSize + kBlockSize - 1,
-                                             [&](std::int64_t i, std::int64_t j, unsigned Case) {
-                                                 if (!fits || (n == end && !moveOn())) {
+                                             [&](std::int64_t i, std::int64_t j, unsigned Case)
+                                                 __attribute__((always_inline)) {
+                                                 if (!fits || (n + kCubeRefs > end && !moveOn())) {
                                                      fits = false;
                                                      return;
                                                  }
-                                                 refs[n++] = static_cast<std::uint32_t>(i) |
-                                                             static_cast<std::uint32_t>(j - BY * kBlockSize) << 10 |
-                                                             Case << 12;
+                                                 if constexpr (Way == kEmitArrays) {
+                                                     EmitCube(i, j, k, Case, [&](const TEdgeVertex& Point) {
+                                                         record(VertexRef(Point));
+                                                     });
+                                                 } else {
+                                                     EmitCubeStored<Way == kEmitStoredPopcnt, true>(i, j, k, Case,
+                                                                                                    word, record);
+                                                 }
                                              });
         ends[q] = static_cast<std::uint32_t>(n - start);
     }
@@ -665,6 +704,21 @@ void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
     for (std::int64_t q = 0; q < kBlockSize; ++q) run.End[q] = ends[q];
     run.Walked = static_cast<std::uint32_t>(walked);
     run.Fits = 1;
+}
+
+[[gnu::noinline]] SORVEL2_TARGET_POPCNT void TGrid::RecordBlockRowPopcnt(std::int64_t BY, std::int64_t BZ, int Part) {
+    RecordBlockRowWay<kEmitStoredPopcnt>(BY, BZ, Part);
+}
+
+void TGrid::RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part) {
+    if constexpr (!kEmissionRuns) return;
+    if (!StoreEdges()) {
+        RecordBlockRowWay<kEmitArrays>(BY, BZ, Part);
+    } else if (StoreWay_ == kEmitStored) {
+        RecordBlockRowWay<kEmitStored>(BY, BZ, Part);
+    } else {
+        RecordBlockRowPopcnt(BY, BZ, Part);
+    }
 }
 
 void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
@@ -705,8 +759,9 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     // far fewer cubes with corners of both classes than a layer has cubes
     // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and
     // each thread may leave most of a chunk unused.
-    const std::int64_t sx = SizeX, sy = SizeY, chunk = 4 * sx + 64;
-    SizeEmissionRuns(sx * sy / 2 + kMaxThreads * chunk, chunk);
+    // A cube there has about two triangles, six points.
+    const std::int64_t sx = SizeX, sy = SizeY, chunk = 16 * sx + 256;
+    SizeEmissionRuns(4 * sx * sy + kMaxThreads * chunk, chunk);
     SizeEdgeStore(Values.Count() >= kEdgeStoreMinSamples ? EdgeStorePoints(SizeX, SizeY) : 0, kEdgeStoreChunk);
 }
 
@@ -823,18 +878,21 @@ void TGrid::StartSparseStream() {
     Helpers_ = parts - 1;
     // Alone, the caller emits as it goes: recording would only add work.
     // With a few threads too: the caller's share of the frame's work (a
-    // third or more) is well over the emission's (about a tenth of a
-    // one-thread frame), so it has the time to find the cubes itself, and
-    // the runs would only add their recording and replay (with two threads,
-    // frames took 4 % longer with them). With more threads the caller's
-    // share shrinks towards what emission costs, and the runs take the
-    // finding off it.
+    // third or more) is well over the emission's (a tenth to a third of a
+    // one-thread frame, as the sink reads the points or not), so it has the
+    // time to find the cubes and their points itself, and the runs would
+    // only add their recording and replay (with two threads, frames took 4
+    // to 6 % longer with them, a fifth longer with a sink that only
+    // counts). With more threads the caller's share shrinks towards what
+    // emission costs, and the runs take the finding off it.
     RecordRuns_ = Helpers_ > 0 && Helpers_ + 1 >= RecordRunsFrom && Runs_.Count() > 0;
     // Every processor with AVX2 has popcnt; the level in use decides, so
     // that the tests, which set each level, see both ways.
     StoreWay_ = !kEdgeStore || EdgeSlotPoints_ == 0 ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
     EdgesNotStored_.store(0, std::memory_order_relaxed);
-    const std::int64_t rows = BlocksY(), steps = BlocksZ() + kStreamSteps;
+    StreamSteps_ = BlocksZ() + (RecordRuns_ ? kStreamRecordLag : kStreamCrossLag);
+    EmitAfter_ = RecordRuns_ ? kStreamRecordLag : kStreamCrossLag + 1;
+    const std::int64_t rows = BlocksY(), steps = StreamSteps_;
     assert(rows <= kMaxBlockRows && steps <= kMaxBlockRows + kStreamSteps && "sizes past kMaxSparseSize go dense");
     StreamTasks_ = rows * steps;
     StreamNext_.store(0, std::memory_order_relaxed);
