@@ -349,7 +349,7 @@ public:
     // route's arrays (run-time error 201 or 203 when they cannot be had).
     void UseBlockField(std::unique_ptr<TBlockField> Field);
     // Set-up: the room of the emission runs the workers record for the
-    // calling thread, in cubes per block layer in flight (SlotRefs), and
+    // calling thread, in points per block layer in flight (SlotRefs), and
     // the pieces of it a thread takes at a time (ChunkRefs). UseBlockField
     // sizes them for ordinary surfaces; a block row that does not fit is
     // emitted by the calling thread itself, which gives the same calls.

@@ -757,9 +757,9 @@ void TGrid::UseBlockField(std::unique_ptr<TBlockField> Field) {
     BoundaryBits_.Create(static_cast<std::int64_t>(SizeY) * SizeZ * ((SizeX + 64) / 64));
     // Room for the emission runs: a block layer of the shipped scenes has
     // far fewer cubes with corners of both classes than a layer has cubes
-    // (one in eighteen at grid 256 with 50 balls, one in nine at 128), and
-    // each thread may leave most of a chunk unused.
-    // A cube there has about two triangles, six points.
+    // (one in eighteen at grid 256 with 50 balls, one in nine at 128), each
+    // with about two triangles (six refs), and each thread may leave most of
+    // a chunk unused.
     const std::int64_t sx = SizeX, sy = SizeY, chunk = 16 * sx + 256;
     SizeEmissionRuns(4 * sx * sy + kMaxThreads * chunk, chunk);
     SizeEdgeStore(Values.Count() >= kEdgeStoreMinSamples ? EdgeStorePoints(SizeX, SizeY) : 0, kEdgeStoreChunk);

@@ -741,11 +741,11 @@ TEST(SparseSurface, EdgesTheStoreCannotHoldGoToTheEdgeArrays) {
 }
 
 TEST(SparseSurface, RowsTheRunsCannotHoldAreEmittedByTheCallingThread) {
-    // Room for a few dozen cubes in a layer's slot, taken one at a time:
-    // rows move to new chunks as they grow, and later rows find the slot
-    // full. The calling thread emits those itself, in their place in the
-    // stream.
-    const TRunRoom room{40, 1};
+    // Room for the points of a few dozen cubes in a layer's slot, taken a
+    // point at a time: rows move to new chunks as they grow, and later rows
+    // find the slot full. The calling thread emits those itself, in their
+    // place in the stream.
+    const TRunRoom room{240, 1};
     TSurfaceStats runs;
     ExpectSparseMatchesDense({{40, 50, 20.0f}, {40, 1, 97.0f}, {40, 10, kBlendOne}}, &runs, &room);
     EXPECT_GT(runs.RowsRecorded, 0);
