@@ -623,10 +623,24 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
     std::vector<std::vector<float>> values;
     std::vector<std::vector<std::uint8_t>> inside;
     std::vector<std::vector<TVertexRef>> crossed;
+    // The cubes with corners of both classes: every one the emission must
+    // visit (the runs report the ones they visited for the calling thread).
+    std::vector<std::int64_t> active;
     for (const TSparseCase& c : Frames) {
         TRecorder out{dense.Grid.get(), {}};
         dense.Frame(c, out);
         streams.push_back(out.Out);
+        const TGrid& g = *dense.Grid;
+        std::int64_t cubes = 0;
+        for (std::int64_t k = 0; k + 1 < g.SizeZ; ++k)
+            for (std::int64_t j = 0; j + 1 < g.SizeY; ++j)
+                for (std::int64_t i = 0; i + 1 < g.SizeX; ++i) {
+                    int corners = 0;
+                    for (int n = 0; n < 8; ++n)
+                        corners += g.Inside[std::size_t(i + (n & 1) + g.SizeX * (j + (n >> 1 & 1) + g.SizeY * (k + (n >> 2))))];
+                    cubes += corners != 0 && corners != 8;
+                }
+        active.push_back(cubes);
         values.emplace_back(dense.Grid->Values.begin(), dense.Grid->Values.end());
         inside.emplace_back(dense.Grid->Inside.begin(), dense.Grid->Inside.end());
         crossed.push_back(CrossedEdges(*dense.Grid));
@@ -652,6 +666,7 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
             ASSERT_TRUE(sparse.Grid->LastStats().Sparse);
             const TSurfaceStats& stats = sparse.Grid->LastStats();
             EXPECT_EQ(stats.Triangles * 3, static_cast<std::int64_t>(out.Out.size()));
+            EXPECT_EQ(stats.CubesWalked, active[f]);
             if (f % 2 == 1 || config.Threads < sparse.Grid->RecordRunsFrom) {
                 EXPECT_EQ(stats.RowsRecorded + stats.RowsNotRecorded, 0) << "runs only where enough threads stream";
             } else {
