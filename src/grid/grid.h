@@ -499,7 +499,7 @@ private:
     // between steps (which rows a task reads: sparse_surface.cpp). A row
     // may thus be a step ahead of its neighbours, and a row d rows away d
     // steps. The calling thread emits block layer L once every row has done
-    // step (L + EmitAfter_), and then clears the slots that layer (L +
+    // step (L + EmitAfter()), and then clears the slots that layer (L +
     // kRunSlots) will use, which the tasks crossing it wait for. So the
     // workers may run up to two steps ahead of the layer the caller is
     // emitting (one with runs), never more (the slots hold four layers).
@@ -517,13 +517,15 @@ private:
         return StepRows_[Step].load(std::memory_order_acquire) == BlocksY();
     }
     void ClearStreamSlot(std::int64_t BZ);
-    // Steps after the last layer's pass 1: the last layer's crossing, or
-    // with runs its recording (StreamSteps_ has this call's count of steps).
+    // The most steps after the last layer's pass 1: its recording, with
+    // runs. This call's count of steps: up to the last layer's crossing, or
+    // with runs its recording.
     static constexpr std::int64_t kStreamSteps = 7;
-    // A layer is emitted once step (layer + EmitAfter_) is done: the one
-    // that crosses the layer above (its cubes' points reach into it), or
-    // with runs the one that records it.
-    std::int64_t StreamSteps_ = 0, EmitAfter_ = 0;
+    std::int64_t StreamSteps() const { return BlocksZ() + (RecordRuns_ ? kStreamRecordLag : kStreamCrossLag); }
+    // A layer is emitted once step (layer + this) is done: the one that
+    // crosses the layer above (its cubes' points reach into it), or with
+    // runs the one that records it.
+    std::int64_t EmitAfter() const { return RecordRuns_ ? kStreamRecordLag : kStreamCrossLag + 1; }
     // The crossed edges of the layers of block layer BZ after a sparse
     // FillSamples.
     void CrossBlockLayerSparse(const TSurfaceJob& Job, std::int64_t BZ);
@@ -586,14 +588,17 @@ private:
     static constexpr std::int64_t kStreamRecordLag = 7;  // and recorded in step (layer + this)
     static_assert(kStreamSteps >= kStreamRecordLag && kStreamRecordLag >= kStreamCrossLag + 2, "see above");
     // A point as a run holds it: its element of edge array Axis (0 to 2) as
-    // Axis << 30 | element, or its place in the edge store as 3 << 30 |
-    // place; ~0u when it is past what 30 bits hold (the row is then left
-    // to the caller).
-    static constexpr std::uint32_t kNoVertexRef = ~0u;
-    std::uint32_t VertexRef(const TEdgeVertex& Point) const;
+    // Axis << 30 | element, or its place in the edge store as kStoreRef <<
+    // 30 | place; kNoVertexRef when it is past what 30 bits hold (the row
+    // is then left to the caller).
+    static constexpr std::uint32_t kNoVertexRef = ~0u, kVertexRefPlaces = (1u << 30) - 1, kStoreRef = 3;
+    static std::uint32_t MakeVertexRef(std::uint32_t Kind, std::int64_t Place) {
+        return Place >= 0 && Place <= kVertexRefPlaces ? Kind << 30 | static_cast<std::uint32_t>(Place) : kNoVertexRef;
+    }
+    std::uint32_t VertexRef(const TEdgeVertex& Point) const;  // from where the point lies
     const TEdgeVertex& RefVertex(std::uint32_t Ref) const {
-        const std::uint32_t at = Ref & 0x3FFFFFFFu;
-        return Ref >> 30 == 3 ? EdgeStore_.Data()[at] : EdgeArray(static_cast<int>(Ref >> 30))[at];
+        const std::uint32_t at = Ref & kVertexRefPlaces;
+        return Ref >> 30 == kStoreRef ? EdgeStore_.Data()[at] : EdgeArray(static_cast<int>(Ref >> 30))[at];
     }
     void RecordBlockRow(std::int64_t BY, std::int64_t BZ, int Part);
     template <int Way>
@@ -874,7 +879,7 @@ template <bool Popcnt, bool Refs, class Sink>
                 rank = static_cast<std::uint32_t>(BitCount(before));
             }
             if constexpr (Refs) {
-                points[e] = at + rank <= 0x3FFFFFFFu ? 3u << 30 | (at + rank) : kNoVertexRef;
+                points[e] = MakeVertexRef(kStoreRef, std::int64_t{at} + rank);
             } else {
                 points[e] = store + at + rank;
             }
@@ -1104,7 +1109,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
     // they would not); End.
     std::int64_t serial = TimeSerial ? SerialClockNs() - Start : 0;
     StartSparseStream();
-    const std::int64_t layers = BlocksZ(), steps = StreamSteps_;
+    const std::int64_t layers = BlocksZ(), steps = StreamSteps();
     std::int64_t walked = 0;
     auto emitBlockLayer = [&](std::int64_t L) {
         if constexpr (kEmissionRuns) {
@@ -1129,7 +1134,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
             }
         }
     };
-    // Block layer L may be emitted once step (L + EmitAfter_) is done; the
+    // Block layer L may be emitted once step (L + EmitAfter()) is done; the
     // slots it used are then cleared for layer L + kRunSlots.
     std::int64_t L = 0;
     auto emitNext = [&] {
@@ -1139,7 +1144,7 @@ void TGrid::PolygoniseStreamed(Sink&& Emit, std::int64_t Start) {
         ++L;
         if (TimeSerial) serial += SerialClockNs() - e0;
     };
-    auto emitStep = [&](std::int64_t Layer) { return std::min(Layer + EmitAfter_, steps - 1); };
+    auto emitStep = [&](std::int64_t Layer) { return std::min(Layer + EmitAfter(), steps - 1); };
     auto alone = [&] {
         // The steps in order, each layer emitted once it may be.
         for (std::int64_t step = 0; step < steps; ++step) {

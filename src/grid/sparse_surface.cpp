@@ -629,15 +629,14 @@ std::uint32_t TGrid::VertexRef(const TEdgeVertex& Point) const {
         return static_cast<std::int64_t>((at - first) / sizeof(TEdgeVertex));
     };
     std::int64_t n = place(EdgeStore_.Data(), EdgeStore_.Count());
-    std::uint32_t kind = 3;
+    std::uint32_t kind = kStoreRef;
     for (int axis = 0; axis < 3 && n < 0; ++axis) {
         const TArray<TEdgeVertex>& edges = axis == 0 ? EdgesX : axis == 1 ? EdgesY : EdgesZ;
         n = place(edges.Data(), edges.Count());
         kind = static_cast<std::uint32_t>(axis);
     }
     assert(n >= 0 && "every point lies in the store or an edge array");
-    if (n < 0 || n > 0x3FFFFFFF) return kNoVertexRef;
-    return kind << 30 | static_cast<std::uint32_t>(n);
+    return MakeVertexRef(kind, n);
 }
 
 // The runs of block row (BY, BZ): the points of its cube rows' cubes with
@@ -890,9 +889,7 @@ void TGrid::StartSparseStream() {
     // that the tests, which set each level, see both ways.
     StoreWay_ = !kEdgeStore || EdgeSlotPoints_ == 0 ? kEmitArrays : PopcntWay() ? kEmitStoredPopcnt : kEmitStored;
     EdgesNotStored_.store(0, std::memory_order_relaxed);
-    StreamSteps_ = BlocksZ() + (RecordRuns_ ? kStreamRecordLag : kStreamCrossLag);
-    EmitAfter_ = RecordRuns_ ? kStreamRecordLag : kStreamCrossLag + 1;
-    const std::int64_t rows = BlocksY(), steps = StreamSteps_;
+    const std::int64_t rows = BlocksY(), steps = StreamSteps();
     assert(rows <= kMaxBlockRows && steps <= kMaxBlockRows + kStreamSteps && "sizes past kMaxSparseSize go dense");
     StreamTasks_ = rows * steps;
     StreamNext_.store(0, std::memory_order_relaxed);
