@@ -828,20 +828,22 @@ template <bool Popcnt, bool Refs, class Sink>
     // i + kStep[e].
     static constexpr std::uint8_t kRow[12] = {0, 0, 1, 0, 2, 2, 3, 2, 0, 0, 1, 1};
     static constexpr std::uint8_t kStep[12] = {0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0};
-    const std::int64_t words = (SizeX + 63) / 64, sx = SizeX, sy = SizeY, sz = SizeZ;
-    const std::uint32_t* below = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k);
-    const std::uint32_t* above = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k + 1);
-    const std::uint32_t* first[4] = {below, below + 3 * words, above, above + 3 * words};
-    const std::uint64_t* rows = ClassBits_.Data() + words * (j + sy * k);
-    const std::uint64_t* bits[4] = {rows, rows + words, rows + words * sy, rows + words * (sy + 1)};
-    // The edge arrays' elements, as EmitCube finds them.
-    const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
-    const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
-                                     ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
-    const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
-                                  EdgesZ.Data() + (k + oz * (i + sx * j))};
     const TEdgeVertex* store = EdgeStore_.Data();
-    auto point = [&](int e) -> const TEdgeVertex& {
+    // The rare way (an edge in the next word, or one the store had no room
+    // for): what it needs is worked out here, not for every cube.
+    auto point = [&](int e) __attribute__((noinline, cold)) -> const TEdgeVertex& {
+        const std::int64_t words = (SizeX + 63) / 64, sx = SizeX, sy = SizeY, sz = SizeZ;
+        const std::uint32_t* below = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k);
+        const std::uint32_t* above = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k + 1);
+        const std::uint32_t* first[4] = {below, below + 3 * words, above, above + 3 * words};
+        const std::uint64_t* rows = ClassBits_.Data() + words * (j + sy * k);
+        const std::uint64_t* bits[4] = {rows, rows + words, rows + words * sy, rows + words * (sy + 1)};
+        // The edge arrays' elements, as EmitCube finds them.
+        const std::int64_t ox = sx - 1, oy = sy - 1, oz = sz - 1;
+        const std::int64_t offset[12] = {0,  oy * sz, ox, 0,      ox * sy,      oy * sz + oy,
+                                         ox + ox * sy, oy,      0,  oz, oz + oz * sx, oz * sx};
+        const TEdgeVertex* base[3] = {EdgesX.Data() + (i + ox * (j + sy * k)), EdgesY.Data() + (j + oy * (k + sz * i)),
+                                      EdgesZ.Data() + (k + oz * (i + sx * j))};
         const unsigned r = kRow[e], a = kEdgeAxis[e];
         const std::int64_t n = i + kStep[e], w = n >> 6;
         const std::uint32_t at = first[r][a * words + w];
