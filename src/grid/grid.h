@@ -831,7 +831,7 @@ template <bool Popcnt, bool Refs, class Sink>
     const TEdgeVertex* store = EdgeStore_.Data();
     // The rare way (an edge in the next word, or one the store had no room
     // for): what it needs is worked out here, not for every cube.
-    auto point = [&](int e) __attribute__((noinline, cold)) -> const TEdgeVertex& {
+    auto point = [&](int e) -> const TEdgeVertex& {
         const std::int64_t words = (SizeX + 63) / 64, sx = SizeX, sy = SizeY, sz = SizeZ;
         const std::uint32_t* below = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k);
         const std::uint32_t* above = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k + 1);
