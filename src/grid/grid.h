@@ -830,7 +830,9 @@ template <bool Popcnt, bool Refs, class Sink>
     static constexpr std::uint8_t kStep[12] = {0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0};
     const TEdgeVertex* store = EdgeStore_.Data();
     // The rare way (an edge in the next word, or one the store had no room
-    // for): what it needs is worked out here, not for every cube.
+    // for): what it needs is worked out here, not for every cube. Inlined:
+    // out of line, a sink that never reads the points (the benchmark's)
+    // would have them all found, its compiler unable to drop the call.
     auto point = [&](int e) -> const TEdgeVertex& {
         const std::int64_t words = (SizeX + 63) / 64, sx = SizeX, sy = SizeY, sz = SizeZ;
         const std::uint32_t* below = EdgeMap_.Data() + TEdgeStoreJob::MapRowAt(words, sy, j, k);
