@@ -883,7 +883,10 @@ void TGrid::StartSparseStream() {
     // only add their recording and replay (with two threads, frames took 4
     // to 6 % longer with them, a fifth longer with a sink that only
     // counts). With more threads the caller's share shrinks towards what
-    // emission costs, and the runs take the finding off it.
+    // emission costs, and the runs take the finding off it: one frame's
+    // task times replayed for more threads, with a sink that reads the
+    // points (as the program's does), break even at four and take 0.56 to
+    // 0.86 of the time from five to eight (docs/performance-routes.md).
     RecordRuns_ = Helpers_ > 0 && Helpers_ + 1 >= RecordRunsFrom && Runs_.Count() > 0;
     // Every processor with AVX2 has popcnt; the level in use decides, so
     // that the tests, which set each level, see both ways.
