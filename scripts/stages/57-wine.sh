@@ -43,7 +43,7 @@ for case in draws_frames escape_ends_within_a_second missing_options missing_ref
   # NOTE: now and then, on a busy machine, Wine loses the display's restore
   # that the exe asks for on its way out (ChangeDisplaySettingsA(NULL, 0)):
   # the display stays at 640 x 480 for good, where every other run has it
-  # back at once (1 run in 6 with both cores kept busy, none in 14 idle).
+  # back at once (1 run in 14 with both cores kept busy, none in 6 idle).
   # So mode_switch gets a second run, said here, which must pass whole.
   if [ "$case" = mode_switch ] && [ "$rc" = 1 ]; then
     echo "wine: mode_switch again (Wine can lose the display's restore under load)"
