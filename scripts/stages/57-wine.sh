@@ -49,7 +49,7 @@ for case in draws_frames escape_ends_within_a_second missing_options missing_ref
   # that the exe asks for on its way out (ChangeDisplaySettingsA(NULL, 0)):
   # the display stays at 640 x 480 for good, where every other run has it
   # back at once (1 run in 14, and 1 in 40, with both cores kept busy; none
-  # in 6 idle; none in 169 busy ones with Wine's display traces on, which
+  # in 6 idle; none in 174 busy ones with Wine's display traces on, which
   # slow it: the cause is not found).
   # So mode_switch gets a second run, said here, which must pass whole.
   if [ "$case" = mode_switch ] && [ "$rc" = 1 ]; then
