@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Two builds of the speed benchmark, frame by frame in turn.
 
-    python3 tools/ab_frames.py [--row ROW] [--frames N] [--warm K] [--turn F] [--copy] A B
+    python3 tools/ab_frames.py [--row ROW] [--frames N] [--warm K] [--turn F] [--copy] [--split MS[:MS_B]] A B
 
 A and B are sorvel2_speed_bench binaries (say, one built from main and one
 from a change; or one build twice, with --row-b set, to set two rows of it
@@ -22,9 +22,20 @@ rounds is the figure to read. Running A against itself shows how far that
 median moves by chance (at 256 / 50, 150 rounds: within about 2 %; more on
 frames of a millisecond or less).
 
-Prints, per binary, the median and the fastest frame in ms, and B over A:
-the ratio of the medians, and the median and quartiles of the rounds'
-ratios.
+The machine also runs at two speeds, in stretches from a few frames long
+to many seconds: in the busy kind (another guest on the same physical
+core, it seems) the sparse route's frames take 40 % longer and the dense
+route's hardly longer (docs/performance-routes.md). A round that falls in
+one kind compares like with like, but the rounds' median mixes the kinds
+in shares that change from run to run. --split MS sets a frame time between the two
+kinds of A's frames (MS_B for B's, when its row differs; read them off
+the 10th and 90th percentiles printed), and B over A is given again for
+the rounds in which both frames were quiet (under their time) and for
+those in which both were busy.
+
+Prints, per binary, the median, the fastest frame and the 10th and 90th
+percentiles in ms, and B over A: the ratio of the medians, and the median
+and quartiles of the rounds' ratios.
 """
 import argparse
 import random
@@ -80,6 +91,9 @@ def main():
                              "the caches as the other build's frame left them)")
     parser.add_argument("--copy", action="store_true", help="the sink copies every vertex")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--split", metavar="MS[:MS_B]",
+                        help="also B over A in rounds where both frames were under (quiet) or both at or over "
+                             "(busy) these frame times, in ms; B's defaults to A's")
     args = parser.parse_args()
     if args.frames < 2:
         parser.error("--frames: 2 or more")
@@ -87,6 +101,16 @@ def main():
         parser.error("--turn: 1 or more")
     if args.warm < 0:
         parser.error("--warm: 0 or more")
+    split = None
+    if args.split is not None:
+        try:
+            split = [float(t) for t in args.split.split(":")]
+        except ValueError:
+            split = []
+        if len(split) == 1:
+            split.append(split[0])
+        if len(split) != 2 or not all(t > 0 for t in split):
+            parser.error("--split: a frame time in ms above 0, or two joined by ':'")
     order = random.Random(args.seed)
     rows = (args.row, args.row_b or args.row)
     builds = [Build(args.a, rows[0], args.copy), Build(args.b, rows[1], args.copy)]
@@ -108,10 +132,21 @@ def main():
     print(f"{args.frames} rounds{', copying sink' if args.copy else ''}")
     for which, label in ((0, "A"), (1, "B")):
         t = times[which]
+        deciles = statistics.quantiles(t, n=10)
         print(f"{label} {(args.a, args.b)[which]} {rows[which]}: median {statistics.median(t):.3f} ms, "
-              f"fastest {min(t):.3f} ms")
+              f"fastest {min(t):.3f} ms, 10th to 90th percentile {deciles[0]:.3f} to {deciles[-1]:.3f} ms")
     print(f"B / A: medians {statistics.median(times[1]) / statistics.median(times[0]):.3f}; "
           f"rounds {statistics.median(ratios):.3f} (quartiles {low:.3f} to {high:.3f})")
+    if split is not None:
+        for kind, keep in (("quiet", lambda a, b: a < split[0] and b < split[1]),
+                           ("busy", lambda a, b: a >= split[0] and b >= split[1])):
+            chosen = [b / a for a, b in zip(*times) if keep(a, b)]
+            if len(chosen) < 2:
+                print(f"{kind} rounds: {len(chosen)}, too few for a ratio")
+                continue
+            low, high = quartiles(chosen)
+            print(f"{kind} rounds: {len(chosen)}, B / A {statistics.median(chosen):.3f} "
+                  f"(quartiles {low:.3f} to {high:.3f})")
     return 0
 
 

@@ -15,6 +15,14 @@ ninja -C "$dir" sorvel2_speed_bench
 # frame in turn), here with one build against itself.
 python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:64/balls:10 --frames 4 --warm 1 \
     "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench"
+# Split at a frame time no frame reaches: every round is quiet, none busy.
+split=$(python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:64/balls:10 --frames 4 --warm 1 \
+    --split 1000000 "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench")
+echo "$split"
+if ! grep -q '^quiet rounds: 4, B / A' <<<"$split" || ! grep -q '^busy rounds: 0, too few' <<<"$split"; then
+  echo "bench smoke: ab_frames --split did not sort the rounds by their frame times" >&2
+  exit 1
+fi
 # A row it cannot run is refused, with a message, not timed as something else.
 if python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:5000/balls:10 --frames 2 \
     "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench" 2>/dev/null; then
