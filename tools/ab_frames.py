@@ -27,11 +27,11 @@ to many seconds: in the busy kind (another guest on the same physical
 core, it seems) the sparse route's frames take 40 % longer and the dense
 route's hardly longer (docs/performance-routes.md). A round that falls in
 one kind compares like with like, but the rounds' median mixes the kinds
-in shares that change from run to run. --split MS sets a frame time between the two
-kinds of A's frames (MS_B for B's, when its row differs; read them off
-the 10th and 90th percentiles printed), and B over A is given again for
-the rounds in which both frames were quiet (under their time) and for
-those in which both were busy.
+in shares that change from run to run. --split MS sets a frame time
+between the two kinds of A's frames (MS_B for B's, when its row differs;
+read them off the 10th and 90th percentiles printed), and B over A is
+given again for the rounds in which both frames were quiet (under their
+time) and for those in which both were busy.
 
 Prints, per binary, the median, the fastest frame and the 10th and 90th
 percentiles in ms, and B over A: the ratio of the medians, and the median
