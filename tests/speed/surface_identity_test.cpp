@@ -7,6 +7,7 @@
 #include "grid/reference.h"
 #include "grid/surface_kernels.h"
 #include "grid/surface_math.h"
+#include "scene/field_terms.h"
 #include "speed_support.h"
 
 #include <gtest/gtest.h>
@@ -872,6 +873,141 @@ TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) 
     ExpectSparseMatchesDense(frames);
     for (TSparseCase& f : frames) f.Size = 16;
     ExpectSparseMatchesDense(frames);
+}
+
+// Scenes no animation makes, drawn at random (a fixed seed): up to sixty
+// balls in and around the lattice, some with a strength or a coordinate at
+// the ends of the float range, some on samples, some on the lattice's
+// centre; grid sizes from 1 up; times across the blend and past its
+// period. Every other scene is a corner scene (below): one sample of a
+// block gives both of the block's bounds on one side, and its value sits
+// on 0, where the blend's error term decides whether the block is proven.
+TEST(SparseSurface, MatchesTheDenseRouteOnRandomBalls) {
+    std::mt19937 random(20261209);
+    auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    auto from = [&](std::initializer_list<float> v) { return *(v.begin() + below(static_cast<int>(v.size()))); };
+    auto uniform = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(random); };
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const int scenes = SORVEL2_ASAN || SORVEL2_TSAN ? 8 : 40;
+    int onZero = 0;
+    for (int scene = 0; scene < scenes; ++scene) {
+        int size = below(3) == 0 ? 1 + below(12) : 13 + below(36);
+        float cell = 2.0f / static_cast<float>(size);
+        int count = 1 + below(below(3) == 0 ? 60 : 8);
+        std::vector<TBall> balls;
+        for (int b = 0; b < count; ++b) {
+            TBall ball{uniform(0.02f, 0.6f), 0, uniform(-1.2f, 1.2f), uniform(-1.2f, 1.2f), uniform(-1.2f, 1.2f), 0};
+            switch (below(12)) {
+            case 0: ball.Strength = from({0.0f, -0.3f, tiny, 1e-20f, 3.0f, 1e19f, 1e30f, FLT_MAX, -FLT_MAX}); break;
+            case 1: ball.X = from({1e30f, -1e19f, 5.0f, -FLT_MAX, tiny, -0.0f}); break;
+            case 2: ball.Y = from({-1e30f, 1e19f, -5.0f, FLT_MAX, tiny}); break;
+            case 3: ball.Z = from({1e30f, -5.0f, FLT_MAX, -tiny}); break;
+            case 4:  // on a sample
+                ball.X = cell * static_cast<float>(below(size + 1)) - 1.0f;
+                ball.Y = cell * static_cast<float>(below(size + 1)) - 1.0f;
+                ball.Z = cell * static_cast<float>(below(size + 1)) - 1.0f;
+                break;
+            case 5: ball.X = ball.Y = ball.Z = 0.0f; break;
+            default: break;
+            }
+            balls.push_back(ball);
+        }
+        float t = below(4) == 0 ? from({kBlendZero, kBlendOne, 0.0f, 1e6f}) : uniform(0.0f, 400.0f);
+        if (scene % 2 == 1) {
+            // Corner scenes: a random block's sample c where G is greatest
+            // (the block's least x * x, greatest R) or least, and one to
+            // three balls nearest to c or farthest from it, so that c gives
+            // the block's bound of both H and G on that side. Then ball 0's
+            // strength is bisected on c's sign.
+            size = 4 + below(21);
+            cell = 2.0f / static_cast<float>(size);
+            const bool nearest = below(2) == 0;
+            t = uniform(1.0f, 400.0f);
+            if (std::sin(0.01981f * t) > 0.8f) t += 158.6f;  // half the blend's period: balls still count
+            const int blocks = size / kBlockSize + 1;
+            int lo[3], hi[3], c[3];
+            for (int a = 0; a < 3; ++a) {
+                lo[a] = below(blocks) * kBlockSize;
+                hi[a] = std::min(lo[a] + kBlockSize - 1, size);
+            }
+            auto xx = [&](int i) { const float x = FieldCoordinate(i, size, cell); return x * x; };
+            c[0] = lo[0];
+            for (int i = lo[0]; i <= hi[0]; ++i)
+                if (nearest ? xx(i) < xx(c[0]) : xx(i) > xx(c[0])) c[0] = i;
+            float x = FieldRowStart(size, cell);  // c's x, as the field adds it up
+            for (int i = 0; i < c[0]; ++i) x = x + cell;
+            count = 1 + below(3);
+            balls.assign(static_cast<std::size_t>(count), TBall{});
+            TBallGrid probe(size, count, false);
+            std::size_t at = 0;  // c's sample
+            auto positive = [&](float strength, float time) {
+                balls[0].Strength = strength;
+                TRecorder out{probe.Grid.get(), {}};
+                probe.Frame({size, count, time, balls}, out);
+                return probe.Grid->Values[at] > 0.0f;
+            };
+            // A few times a little apart (each moves G and the blend's
+            // rounding): the first at which the blend worked out exactly, as
+            // the bound works it out, lies on the other side of 0 than the
+            // field's rounded one, with c where the bound could prove its
+            // block wrongly (above 0 where c is the greatest, 0 or below
+            // where the least): there the error term alone keeps the block
+            // unproven. H at c is the field's own where the blend is 0 (the
+            // balls do not depend on the time); G = R - x * x as the field
+            // rounds it.
+            for (int attempt = 0; attempt < 16; ++attempt, t += 0.37f) {
+                const TFieldFrame frame = FieldFrameAt(t);
+                c[1] = lo[1], c[2] = lo[2];
+                for (int k = lo[2]; k <= hi[2]; ++k)
+                    for (int j = lo[1]; j <= hi[1]; ++j) {
+                        const float r = FieldRowAt(frame, j, k, size, size, cell).R;
+                        const float best = FieldRowAt(frame, c[1], c[2], size, size, cell).R;
+                        if (nearest ? r > best : r < best) c[1] = j, c[2] = k;
+                    }
+                at = static_cast<std::size_t>(c[0] + (size + 1) * (c[1] + (size + 1) * c[2]));
+                bool placed = true;
+                for (TBall& ball : balls) {
+                    ball.Strength = uniform(0.05f, 0.5f);
+                    float* centre[3] = {&ball.X, &ball.Y, &ball.Z};
+                    for (int a = 0; a < 3; ++a) {
+                        // Nearest: beyond c's face of the block, or level with c
+                        // where c lies inside; farthest: beyond the other face.
+                        int side = c[a] == hi[a] && c[a] > lo[a] ? 1 : c[a] == lo[a] && c[a] < hi[a] ? -1 : 0;
+                        if (!nearest) side = lo[a] == hi[a] ? 1 : -side;
+                        if (!nearest && side == 0) placed = false;  // c inside: no far side
+                        const int end = side > 0 ? hi[a] : side < 0 ? lo[a] : c[a];
+                        const float beyond = static_cast<float>(side) * cell * uniform(0.3f, 3.0f);
+                        *centre[a] = FieldCoordinate(end, size, cell) + beyond;
+                    }
+                }
+                // V grows with ball 0's strength: the least that puts c above 0.
+                float low = 0.0f, high = 4.0f;
+                if (!placed || positive(low, t) || !positive(high, t)) continue;
+                for (float mid = 0.5f * (low + high); mid != low && mid != high; mid = 0.5f * (low + high))
+                    (positive(mid, t) ? high : low) = mid;
+                balls[0].Strength = nearest ? high : low;
+                const bool above = positive(balls[0].Strength, t);
+                positive(balls[0].Strength, kBlendZero);
+                const double h = probe.Grid->Values[at];
+                const double g = FieldRowAt(frame, c[1], c[2], size, size, cell).R - x * x, b = frame.Blend;
+                if (above != ((1.0 - b) * h + b * g > 0.0)) {
+                    ++onZero;
+                    break;
+                }
+            }
+        }
+        std::vector<TSparseCase> frames = {{size, count, t, balls}};
+        // A second frame with the balls moved a little (finite ones only).
+        if (below(2) == 0) {
+            for (TBall& b : balls)
+                if (std::isfinite(b.X + 0.01f)) b.X += 0.01f;
+            frames.push_back({size, count, t + 0.5f, balls});
+        }
+        SCOPED_TRACE(testing::Message() << "scene " << scene);
+        ExpectSparseMatchesDense(frames);
+        if (HasFailure()) return;
+    }
+    EXPECT_GE(onZero, scenes / 8) << "corner scenes that only the error term keeps right";
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteAlongAChainOfBalls) {
