@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cfloat>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -882,13 +884,29 @@ TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) 
 // period. Every other scene is a corner scene (below): one sample of a
 // block gives both of the block's bounds on one side, and its value sits
 // on 0, where the blend's error term decides whether the block is proven.
+// A count from the environment for a longer run (docs/testing.md), or
+// Default where Name is not set; a value that is not a count up to Most
+// fails the test.
+int CountFromEnvironment(const char* Name, int Default, int Most) {
+    const char* text = std::getenv(Name);
+    if (text == nullptr) return Default;
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || n < 0 || n > Most) {
+        ADD_FAILURE() << Name << "=" << text << ": not a count from 0 to " << Most;
+        return Default;
+    }
+    return static_cast<int>(n);
+}
+
 TEST(SparseSurface, MatchesTheDenseRouteOnRandomBalls) {
-    std::mt19937 random(20261209);
+    std::mt19937 random(static_cast<unsigned>(CountFromEnvironment("SORVEL2_RANDOM_SEED", 20261209, INT_MAX)));
     auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     auto from = [&](std::initializer_list<float> v) { return *(v.begin() + below(static_cast<int>(v.size()))); };
     auto uniform = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(random); };
     const float tiny = std::numeric_limits<float>::denorm_min();
-    const int scenes = 40;  // a second or two; the sanitizers' builds run fewer configurations
+    // A second or two; the sanitizers' builds run fewer configurations.
+    const int scenes = CountFromEnvironment("SORVEL2_RANDOM_SCENES", 40, 1000000);
     int onZero = 0;
     for (int scene = 0; scene < scenes; ++scene) {
         int size = below(3) == 0 ? 1 + below(12) : 13 + below(36);
@@ -1007,7 +1025,9 @@ TEST(SparseSurface, MatchesTheDenseRouteOnRandomBalls) {
         ExpectSparseMatchesDense(frames);
         if (HasFailure()) return;
     }
-    EXPECT_GE(onZero, scenes / 8) << "corner scenes that only the error term keeps right";
+    // About one scene in seven is such a corner (7 of the 40 here; 39 to 66
+    // in 400 with other seeds).
+    EXPECT_GE(onZero, scenes / 16) << "corner scenes that only the error term keeps right";
 }
 
 TEST(SparseSurface, MatchesTheDenseRouteAlongAChainOfBalls) {
