@@ -877,13 +877,6 @@ TEST(SparseSurface, MatchesTheDenseRouteWithBallsOnSamplesAndOutsideTheLattice) 
     ExpectSparseMatchesDense(frames);
 }
 
-// Scenes no animation makes, drawn at random (a fixed seed): up to sixty
-// balls in and around the lattice, some with a strength or a coordinate at
-// the ends of the float range, some on samples, some on the lattice's
-// centre; grid sizes from 1 up; times across the blend and past its
-// period. Every other scene is a corner scene (below): one sample of a
-// block gives both of the block's bounds on one side, and its value sits
-// on 0, where the blend's error term decides whether the block is proven.
 // A count from the environment for a longer run (docs/testing.md), or
 // Default where Name is not set; a value that is not a count up to Most
 // fails the test.
@@ -899,6 +892,14 @@ int CountFromEnvironment(const char* Name, int Default, int Most) {
     return static_cast<int>(n);
 }
 
+// Scenes no animation makes, drawn at random (from a fixed seed unless the
+// environment gives another): up to sixty
+// balls in and around the lattice, some with a strength or a coordinate at
+// the ends of the float range, some on samples, some on the lattice's
+// centre; grid sizes from 1 up; times across the blend and past its
+// period. Every other scene is a corner scene (below): one sample of a
+// block gives both of the block's bounds on one side, and its value sits
+// on 0, where the blend's error term decides whether the block is proven.
 TEST(SparseSurface, MatchesTheDenseRouteOnRandomBalls) {
     std::mt19937 random(static_cast<unsigned>(CountFromEnvironment("SORVEL2_RANDOM_SEED", 20261209, INT_MAX)));
     auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
