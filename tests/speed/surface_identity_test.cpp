@@ -893,11 +893,10 @@ int CountFromEnvironment(const char* Name, int Default, int Most) {
 }
 
 // Scenes no animation makes, drawn at random (from a fixed seed unless the
-// environment gives another): up to sixty
-// balls in and around the lattice, some with a strength or a coordinate at
-// the ends of the float range, some on samples, some on the lattice's
-// centre; grid sizes from 1 up; times across the blend and past its
-// period. Every other scene is a corner scene (below): one sample of a
+// environment gives another): up to sixty balls in and around the
+// lattice, some with a strength or a coordinate at the ends of the float
+// range, some on samples, some on the lattice's centre; grid sizes from 1
+// up; times across the blend and past its period. Every other scene is a corner scene (below): one sample of a
 // block gives both of the block's bounds on one side, and its value sits
 // on 0, where the blend's error term decides whether the block is proven.
 TEST(SparseSurface, MatchesTheDenseRouteOnRandomBalls) {
