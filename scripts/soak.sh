@@ -3,7 +3,8 @@
 # and on grid 128 with 50 balls, SECONDS each (default 120, about 18,000
 # frames at the shipped settings on a 2-core machine). Fails if the program
 # dies, if its resident memory keeps growing (median of the last quarter of
-# the per-second samples more than 2 MB above that of the second quarter),
+# the per-second samples more than 2 MB above that of the second quarter,
+# and growing on both sides of the third: tests/app/run_program_test.py),
 # or if Escape does not end it with 0. Prints frames (Mesa's frame-rate
 # graph) and the memory medians per configuration.
 #
