@@ -976,11 +976,11 @@ TEST(SparseSurface, MatchesTheDenseRouteOnRandomBalls) {
             for (int attempt = 0; attempt < 16; ++attempt, t += 0.37f) {
                 const TFieldFrame frame = FieldFrameAt(t);
                 c[1] = lo[1], c[2] = lo[2];
+                float best = FieldRowAt(frame, c[1], c[2], size, size, cell).R;
                 for (int k = lo[2]; k <= hi[2]; ++k)
                     for (int j = lo[1]; j <= hi[1]; ++j) {
                         const float r = FieldRowAt(frame, j, k, size, size, cell).R;
-                        const float best = FieldRowAt(frame, c[1], c[2], size, size, cell).R;
-                        if (nearest ? r > best : r < best) c[1] = j, c[2] = k;
+                        if (nearest ? r > best : r < best) c[1] = j, c[2] = k, best = r;
                     }
                 at = static_cast<std::size_t>(c[0] + (size + 1) * (c[1] + (size + 1) * c[2]));
                 bool placed = true;
