@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -140,6 +143,76 @@ TEST(BlockBounds, AProvenClassHoldsForTheBlendAsTheFieldRoundsIt) {
     // Away from the last few ulps the bound still decides.
     EXPECT_GT(outside, 10000);
     EXPECT_GT(inside, 10000);
+}
+
+// The block field's samples (TBlockField::EvaluateSamples) on every level:
+// in each of one to four rows, the masked samples get the dense field's
+// bits and their inside flags, and every other sample keeps what it held,
+// its flag clear. Masks of whole blocks, as pass 1 gives them, and of
+// scattered samples, parts of blocks and the row's last sample alone.
+TBall gMaskBalls[40];
+TBallScene MaskBalls() { return {20.0f, gMaskBalls, 40}; }
+
+TEST(BlockSamples, OnlyTheMaskedSamplesAreStoredAndFlagged) {
+    constexpr int kSx = 70, kSy = 9, kSz = 9;  // rows of 71 samples: two mask words
+    constexpr std::int64_t kWords = 2, kRow = kSx + 1;
+    const float cell = 2.0f / kSx;
+    std::vector<TBall> balls = SceneBalls(40, 20.0f);
+    std::copy(balls.begin(), balls.end(), gMaskBalls);
+    TGrid ref(kSx, kSy, kSz, cell, 0, 0, 0, NoField);
+    ReferenceEvaluateBallField(ref, 20.0f, balls.data(), 40);
+    const std::uint64_t masks[][kWords] = {
+        {0x0000FF00F0F0000Full, 0x4F},  // whole blocks, and the lattice's last (one sample)
+        {0x8421084210842108ull, 0x25},  // one sample here and there
+        {0x6ull << 20 | 0x9ull << 36 | ~0ull << 61, 0x7F},  // parts of blocks, a run over the words
+        {0, 0x40},  // the last sample alone
+    };
+    const float kHeld = std::bit_cast<float>(0x7FC0DEADu);
+    int flagged = 0, clear = 0;
+    for (int level = LowestSimdLevel(); level <= SupportedSimdLevel(); ++level) {
+        TUseConfig use({static_cast<TSimdLevel>(level), 1});
+        SCOPED_TRACE(SimdLevelName(static_cast<TSimdLevel>(level)));
+        TGrid fast(kSx, kSy, kSz, cell, 0, 0, 0, NoField);
+        TBallBlockField field(fast, 40, MaskBalls);
+        ASSERT_TRUE(field.Begin(fast));
+        // Samples come only after every coarse block row is bounded.
+        std::uint8_t classes[kMaxBlockColumns];
+        for (int bz = 0; bz * 2 * kBlockSize <= kSz; ++bz)
+            for (int by = 0; by * 2 * kBlockSize <= kSy; ++by) {
+                std::fill(std::begin(classes), std::end(classes), static_cast<std::uint8_t>(kBlockMixed));
+                field.BoundRow(fast, 2, by, bz, classes);
+            }
+        for (const auto& mask : masks)
+            for (int rows = 1; rows <= kBlockSize; ++rows)
+                for (int j0 : {0, kSy + 1 - rows})
+                    for (int k : {0, 4, kSz}) {
+                        std::fill(fast.Values.begin(), fast.Values.end(), kHeld);
+                        std::uint64_t inside[kBlockSize * kWords] = {};
+                        field.EvaluateSamples(fast, j0, rows, k, mask, inside);
+                        int wrong = 0;
+                        for (int r = 0; r < rows; ++r)
+                            for (int i = 0; i < 64 * kWords; ++i) {
+                                const bool masked = (mask[i / 64] >> (i % 64) & 1) != 0;
+                                const bool flag = (inside[r * kWords + i / 64] >> (i % 64) & 1) != 0;
+                                if (i > kSx) {
+                                    wrong += flag;
+                                    continue;
+                                }
+                                const std::int64_t at = i + kRow * (j0 + r + (kSy + 1) * std::int64_t{k});
+                                const float want = masked ? ref.Values[at] : kHeld;
+                                const bool bad = !SameBits(fast.Values[at], want) || flag != (masked && want > 0.0f);
+                                if (bad && ++wrong <= 3)
+                                    ADD_FAILURE() << "rows " << rows << " from " << j0 << " layer " << k << ": sample "
+                                                  << i << " of row " << r << " holds " << fast.Values[at] << " (flag "
+                                                  << flag << "), not " << want;
+                                (flag ? flagged : clear) += masked;
+                            }
+                        ASSERT_EQ(wrong, 0);
+                    }
+    }
+    // Both signs met among the masked samples.
+    EXPECT_GT(flagged, 100);
+    EXPECT_GT(clear, 100);
 }
 
 TEST(FastField, EveryLevelUpToTheSupportedOneCanBeSelected) {
