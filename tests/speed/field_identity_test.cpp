@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -162,7 +162,7 @@ TEST(BlockSamples, OnlyTheMaskedSamplesAreStoredAndFlagged) {
     TGrid ref(kSx, kSy, kSz, cell, 0, 0, 0, NoField);
     ReferenceEvaluateBallField(ref, 20.0f, balls.data(), 40);
     const std::uint64_t masks[][kWords] = {
-        {0x0000FF00F0F0000Full, 0x4F},  // whole blocks, and the lattice's last (one sample)
+        {0x0000FF00F0F0000Full, 0x4F},  // whole blocks, and sample 70 of the last, shorter one
         {0x8421084210842108ull, 0x25},  // one sample here and there
         {0x6ull << 20 | 0x9ull << 36 | ~0ull << 61, 0x7F},  // parts of blocks, a run over the words
         {0, 0x40},  // the last sample alone
