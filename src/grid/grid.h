@@ -612,11 +612,11 @@ private:
     TArray<TEmissionRun> Runs_;      // kRunSlots slots of BlocksY() runs
     std::int64_t RunSlotRefs_ = 0;
     std::int64_t RunChunkRefs_ = 0;
-    std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks
+    alignas(64) std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks (as EdgeTaken_)
     struct TRunChunk {
         std::int64_t At = 0, End = 0;  // a thread's next ref and the end of its chunk
     };
-    bool RecordRuns_ = false;  // this streamed call records runs
+    alignas(64) bool RecordRuns_ = false;  // this streamed call records runs
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
     // The edge store. Within Polygonise the sparse route puts the points of
@@ -634,10 +634,12 @@ private:
     TArray<float> FixedCoord_;       // the coordinates of the samples along x, then y, then z
     std::int64_t EdgeSlotPoints_ = 0;
     std::int64_t EdgeChunkPoints_ = 0;
-    std::atomic<std::int64_t> EdgeTaken_[kRunSlots] = {};
+    // Taken by every thread as it fills its chunks: on lines of their own,
+    // away from what the tasks read (TPartState says why).
+    alignas(64) std::atomic<std::int64_t> EdgeTaken_[kRunSlots] = {};
     // How this streamed call's emission finds the points (kEmitArrays: the
     // call does not use the store).
-    int StoreWay_ = kEmitArrays;
+    alignas(64) int StoreWay_ = kEmitArrays;
     bool StoreEdges() const { return kEdgeStore && StoreWay_ != kEmitArrays; }
     std::atomic<std::int64_t> EdgesNotStored_{0};
     static_assert(TEdgeStoreJob::kEdgeMapLayers == kRunSlots * kBlockSize, "the map holds the slots' layers");
@@ -720,12 +722,16 @@ private:
     // not yet taken, First << 32 | End.
     bool TwoEnds_ = false;
     std::atomic<std::uint64_t> StepLeft_[kMaxBlockRows + kStreamSteps] = {};
-    std::int64_t CallerStep_ = 0;  // the step whose rows the caller takes from the top
-    std::atomic<std::int32_t> RowSteps_[kMaxBlockRows] = {};  // steps each block row has done
+    // The caller's own, and the counts every task writes, each on lines of
+    // their own (TPartState says why).
+    alignas(64) std::int64_t CallerStep_ = 0;  // the step whose rows the caller takes from the top
+    alignas(64) std::atomic<std::int32_t> RowSteps_[kMaxBlockRows] = {};  // steps each block row has done
     std::atomic<std::int32_t> StepRows_[kMaxBlockRows + kStreamSteps] = {};  // block rows each step has done
     alignas(64) std::atomic<std::int64_t> SlotsClear_{0};  // block layers below this may be crossed: their slots are clear
     int DenseFrames_ = 0;               // calls left that go dense without trying
-    mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
+    // (Off the line of SlotsClear_, which every task reads: the emission
+    // writes these as the workers go.)
+    alignas(64) mutable TSurfaceStats Stats_;  // CubesWalked and Triangles are counted by the emission
 };
 
 inline constexpr std::int64_t kFieldScratchPadding = 16;

@@ -107,6 +107,15 @@ inline void StoreBytes(std::uint8_t* P, std::uint64_t V, std::int64_t N) {
     }
 }
 
+// A block row's flag, stored only when it changes. The flags of a block
+// layer's rows share cache lines, and the threads' rows lie side by side
+// in them: a store, even of the value already there, takes the line from
+// the other core, which then waits for it back at its next row. Most
+// flags hold from frame to frame, so most rows store nothing.
+inline void StoreChanged(std::uint8_t& Flag, std::uint8_t Value) {
+    if (Flag != Value) Flag = Value;
+}
+
 // The eight flags of a byte as bytes 0 or 1, lowest first: eight Inside
 // flags of a row in one store.
 constexpr std::array<std::uint64_t, 256> kSpread8 = [] {
@@ -297,7 +306,7 @@ private:
         }
         const std::uint8_t uniform = differ == 0 ? cls[0] : static_cast<std::uint8_t>(kBlockMixed);
         const std::size_t at = static_cast<std::size_t>(by + Nby * bz);
-        G.RowClass_[at] = uniform;
+        StoreChanged(G.RowClass_[at], uniform);
         // Of one proven class, as last call: its rows' inside bits and its
         // Inside flags hold that already (StoreInside sets RowInside_ only
         // once both are written).
@@ -398,14 +407,17 @@ private:
     // included). Only such blocks can hold a sample of B, so the later
     // passes skip a block row with none.
     void Touch(std::int64_t by, std::int64_t bz) {
-        G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 0;
+        StoreChanged(G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)], Touches(by, bz) ? 1 : 0);
+    }
+
+    bool Touches(std::int64_t by, std::int64_t bz) const {
         // A block row of one proven class between block rows of the same one
         // touches nothing.
         const std::uint8_t uniform = RowClass(by, bz);
         if (uniform != kBlockMixed && (by == 0 || RowClass(by - 1, bz) == uniform) &&
             (by + 1 == Nby || RowClass(by + 1, bz) == uniform) && (bz == 0 || RowClass(by, bz - 1) == uniform) &&
             (bz + 1 == Nbz || RowClass(by, bz + 1) == uniform))
-            return;
+            return false;
         const std::uint8_t* cls = Classes(by, bz);
         // A missing neighbour row reads as the row itself: no difference.
         const std::uint8_t* below = by > 0 ? Classes(by - 1, bz) : cls;
@@ -431,11 +443,9 @@ private:
             std::uint64_t bits = (((d & kLow7) + kLow7) | d) >> 7 & kOnes;
             bits = (bits * 0x0102040810204080ull) >> 56;
             if (n < 8) bits &= (1ull << n) - 1;
-            if (bits != 0) {
-                G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)] = 1;
-                return;
-            }
+            if (bits != 0) return true;
         }
+        return false;
     }
 
     // The crossed edges of the rows of block row (by, bz), row by row as the
