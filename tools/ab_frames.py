@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Two builds of the speed benchmark, frame by frame in turn.
 
-    python3 tools/ab_frames.py [--row ROW] [--frames N] [--warm K] [--turn F] [--copy] [--split MS[:MS_B]] A B
+    python3 tools/ab_frames.py [--row ROW] [--frames N] [--warm K] [--turn F] [--copy] [--split MS[:MS_B]]
+                               [--pairs P] A B
 
 A and B are sorvel2_speed_bench binaries (say, one built from main and one
 from a change; or one build twice, with --row-b set, to set two rows of it
@@ -22,6 +23,14 @@ rounds is the figure to read. Running A against itself shows how far that
 median moves by chance (at 256 / 50, 150 rounds: within about 2 %; more on
 frames of a millisecond or less).
 
+A pair of processes also keeps a speed of its own: where the memory each
+was given lies. On an AMD EPYC guest, A against itself at 256 / 50 gave
+0.926, 1.029 and 0.969 in three runs of 40 rounds (at 128 / 50 within 2 %),
+so one run there cannot tell a few per cent. --pairs P runs P pairs of
+fresh processes, the second half of them B's started first, and gives each
+pair's B over A and their mean and spread; the rest of the figures pool
+the rounds of all pairs.
+
 The machine also runs at two speeds, in stretches from a few frames long
 to many seconds: in the busy kind (another guest on the same physical
 core, it seems) the sparse route's frames take 40 % longer and the dense
@@ -35,7 +44,8 @@ time) and for those in which both were busy.
 
 Prints, per binary, the median, the fastest frame and the 10th and 90th
 percentiles in ms, and B over A: the ratio of the medians, and the median
-and quartiles of the rounds' ratios.
+and quartiles of the rounds' ratios (with --pairs, each pair's median of
+them first).
 """
 import argparse
 import random
@@ -90,6 +100,8 @@ def main():
                         help="frames a build runs in its turn, the last one timed (1: each frame meets "
                              "the caches as the other build's frame left them)")
     parser.add_argument("--copy", action="store_true", help="the sink copies every vertex")
+    parser.add_argument("--pairs", type=int, default=1,
+                        help="pairs of fresh processes, each running --frames rounds (see above)")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--split", metavar="MS[:MS_B]",
                         help="also B over A in rounds where both frames were under (quiet) or both at or over "
@@ -111,25 +123,42 @@ def main():
             split.append(split[0])
         if len(split) != 2 or not all(t > 0 for t in split):
             parser.error("--split: a frame time in ms above 0, or two joined by ':'")
+    if args.pairs < 1:
+        parser.error("--pairs: 1 or more")
     order = random.Random(args.seed)
     rows = (args.row, args.row_b or args.row)
-    builds = [Build(args.a, rows[0], args.copy), Build(args.b, rows[1], args.copy)]
     times = ([], [])
-    try:
-        for round_ in range(args.warm + args.frames):
-            first = order.randrange(2)
-            pair = [0.0, 0.0]
-            for which in (first, 1 - first):
-                pair[which] = builds[which].frames(args.turn)
-            if round_ >= args.warm:
-                times[0].append(pair[0])
-                times[1].append(pair[1])
-    finally:
-        for build in builds:
-            build.close()
+    pair_ratios = []
+    for pair_ in range(args.pairs):
+        # The second half of the pairs start B's process first.
+        starts = (0, 1) if 2 * pair_ < args.pairs else (1, 0)
+        builds = [None, None]
+        try:
+            for which in starts:
+                builds[which] = Build((args.a, args.b)[which], rows[which], args.copy)
+            own = ([], [])
+            for round_ in range(args.warm + args.frames):
+                first = order.randrange(2)
+                pair = [0.0, 0.0]
+                for which in (first, 1 - first):
+                    pair[which] = builds[which].frames(args.turn)
+                if round_ >= args.warm:
+                    own[0].append(pair[0])
+                    own[1].append(pair[1])
+        finally:
+            for build in builds:
+                if build is not None:
+                    build.close()
+        times[0].extend(own[0])
+        times[1].extend(own[1])
+        pair_ratios.append(statistics.median(b / a for a, b in zip(*own)))
     ratios = [b / a for a, b in zip(*times)]
     low, high = quartiles(ratios)
-    print(f"{args.frames} rounds{', copying sink' if args.copy else ''}")
+    if args.pairs > 1:
+        print("B / A by pair of processes: " + ", ".join(f"{r:.3f}" for r in pair_ratios))
+        print(f"pairs: mean {statistics.mean(pair_ratios):.3f}, standard deviation "
+              f"{statistics.stdev(pair_ratios):.3f}, {min(pair_ratios):.3f} to {max(pair_ratios):.3f}")
+    print(f"{args.frames * args.pairs} rounds{', copying sink' if args.copy else ''}")
     for which, label in ((0, "A"), (1, "B")):
         t = times[which]
         deciles = statistics.quantiles(t, n=10)

@@ -23,6 +23,14 @@ if ! grep -q '^quiet rounds: 4, B / A' <<<"$split" || ! grep -q '^busy rounds: 0
   echo "bench smoke: ab_frames --split did not sort the rounds by their frame times" >&2
   exit 1
 fi
+# Two pairs of fresh processes: a ratio for each, and the rounds of both pooled.
+pairs=$(python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:64/balls:10 --frames 3 --warm 1 \
+    --pairs 2 "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench")
+echo "$pairs"
+if ! grep -Eq '^B / A by pair of processes: [0-9.]+, [0-9.]+$' <<<"$pairs" || ! grep -q '^6 rounds$' <<<"$pairs"; then
+  echo "bench smoke: ab_frames --pairs did not give a ratio per pair and pool their rounds" >&2
+  exit 1
+fi
 # A row it cannot run is refused, with a message, not timed as something else.
 if python3 "$SORVEL2_ROOT/tools/ab_frames.py" --row sparse:1/threads:1/grid:5000/balls:10 --frames 2 \
     "$dir/bench/sorvel2_speed_bench" "$dir/bench/sorvel2_speed_bench" 2>/dev/null; then
