@@ -612,11 +612,12 @@ private:
     TArray<TEmissionRun> Runs_;      // kRunSlots slots of BlocksY() runs
     std::int64_t RunSlotRefs_ = 0;
     std::int64_t RunChunkRefs_ = 0;
-    alignas(64) std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks (as EdgeTaken_)
+    // Taken by every thread as it fills its chunks (as EdgeTaken_ below).
+    alignas(64) std::atomic<std::int64_t> RunTaken_[kRunSlots] = {};  // refs of each slot given out in chunks
     struct TRunChunk {
         std::int64_t At = 0, End = 0;  // a thread's next ref and the end of its chunk
     };
-    alignas(64) bool RecordRuns_ = false;  // this streamed call records runs
+    alignas(64) bool RecordRuns_ = false;  // this streamed call records runs (every task reads it: off the counters' line)
     void PrefetchCube(std::int64_t i, std::int64_t j, std::int64_t k) const;
 
     // The edge store. Within Polygonise the sparse route puts the points of
@@ -639,7 +640,7 @@ private:
     alignas(64) std::atomic<std::int64_t> EdgeTaken_[kRunSlots] = {};
     // How this streamed call's emission finds the points (kEmitArrays: the
     // call does not use the store).
-    alignas(64) int StoreWay_ = kEmitArrays;
+    alignas(64) int StoreWay_ = kEmitArrays;  // (every task reads it: off the counters' line)
     bool StoreEdges() const { return kEdgeStore && StoreWay_ != kEmitArrays; }
     std::atomic<std::int64_t> EdgesNotStored_{0};
     static_assert(TEdgeStoreJob::kEdgeMapLayers == kRunSlots * kBlockSize, "the map holds the slots' layers");

@@ -417,6 +417,7 @@ private:
         StoreChanged(G.RowTouch_[static_cast<std::size_t>(by + Nby * bz)], Touches(by, bz) ? 1 : 0);
     }
 
+    // Whether block row (by, bz) touches the surface, as above.
     bool Touches(std::int64_t by, std::int64_t bz) const {
         // A block row of one proven class between block rows of the same one
         // touches nothing.
