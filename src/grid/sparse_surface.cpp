@@ -87,10 +87,12 @@ std::int64_t Count(const std::uint64_t* Mask, std::int64_t Words) {
 // The first N (1 to 8) bytes at P as the low bytes of a word, the rest
 // clear; and the low N bytes of V stored at P. A whole word (or, for the
 // coarse classes, half of one) is one load or store, which is nearly every
-// call. Each way loads into a variable of its own size: a part of a word
-// copied into a word on the stack and read back whole cannot be forwarded
-// from the store, and waits for it to reach the cache (a fifth of pass 1's
-// time when the coarse classes went that way).
+// call. Those two load into a variable of their own size: a part of a
+// word copied into a word on the stack and read back whole cannot be
+// forwarded from the store, and waits for it to reach the cache (a fifth
+// of pass 1's time when the coarse classes went that way). The other sizes
+// (a row's last few bytes) still go through memory: they are rare, and a
+// loop of bytes made the page's module larger.
 inline std::uint64_t LoadBytes(const std::uint8_t* P, std::int64_t N) {
     if (N == 8) {
         std::uint64_t v;
@@ -103,7 +105,7 @@ inline std::uint64_t LoadBytes(const std::uint8_t* P, std::int64_t N) {
         return v;
     }
     std::uint64_t v = 0;
-    for (std::int64_t n = 0; n < N; ++n) v |= static_cast<std::uint64_t>(P[n]) << (8 * n);
+    std::memcpy(&v, P, static_cast<std::size_t>(N));
     return v;
 }
 inline void StoreBytes(std::uint8_t* P, std::uint64_t V, std::int64_t N) {
