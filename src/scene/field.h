@@ -84,6 +84,10 @@ public:
     void End(TGrid& Grid) override;
 
 private:
+    // Part Part of Parts of Begin's tables (the parts run on the worker
+    // threads, each writing tables of its own).
+    void MakeTables(int Part, int Parts);
+
     std::int32_t MaxBalls_;
     std::int64_t Bytes_;
     TBallSource Source_;

@@ -7,6 +7,8 @@
 #include "scene/field_blocks.h"
 #include "scene/state.h"
 
+#include "grid/parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -18,6 +20,13 @@ namespace {
 
 // Whole vectors of the widest level.
 constexpr std::int32_t kLanes = 16;
+
+// What one ball at one sample of an axis weighs in Begin's tables, in the
+// samples that PartsFor (grid/parallel.h) splits work by: at 50 balls a
+// grid of 128 gets two parts and one of 256 four (at most the threads),
+// while the tables of a few balls, a few microseconds' work, stay on the
+// calling thread.
+constexpr std::int64_t kBeginTableWeight = 4;
 
 // Blocks along an axis of Size cells at a scale (0: kBlockSize samples a
 // side, 1: twice that).
@@ -52,28 +61,52 @@ template <class T, class F>
 
 // Lo[b * Count + n] and Hi[b * Count + n]: the least and greatest of
 // In[i * Count + n] over the samples i of each block of Side samples along
-// an axis of Size cells, for every ball n.
-[[gnu::noinline]] void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count, const double* In, double* Lo,
-                       double* Hi) {
-    for (std::int32_t b = 0; b * Side <= Size; ++b)
-        for (std::int64_t n = 0; n < Count; ++n) {
-            double lo = In[b * Side * Count + n], hi = lo;
-            for (std::int32_t i = b * Side + 1; i <= std::min(b * Side + Side - 1, Size); ++i) {
-                lo = std::min(lo, In[i * Count + n]);
-                hi = std::max(hi, In[i * Count + n]);
+// an axis of Size cells, for every ball n (the balls side by side, so that
+// they go a vector at a time).
+[[gnu::noinline]] void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count,
+                                         const double* __restrict In, double* __restrict Lo, double* __restrict Hi) {
+    for (std::int32_t b = 0; b * Side <= Size; ++b) {
+        double* lo = Lo + b * Count;
+        double* hi = Hi + b * Count;
+        const double* first = In + b * Side * Count;
+        for (std::int64_t n = 0; n < Count; ++n) lo[n] = hi[n] = first[n];
+        for (std::int32_t i = b * Side + 1; i <= std::min(b * Side + Side - 1, Size); ++i) {
+            const double* row = In + i * Count;
+            for (std::int64_t n = 0; n < Count; ++n) {
+                lo[n] = std::min(lo[n], row[n]);
+                hi[n] = std::max(hi[n], row[n]);
             }
-            Lo[b * Count + n] = lo;
-            Hi[b * Count + n] = hi;
         }
+    }
+}
+
+// The extremes of blocks of twice the side (scale 1) from those of scale 0
+// along an axis of Size cells, Count values a block side by side (Lo0[b *
+// Count + n], and so on): block b of scale 1 is blocks 2b and 2b + 1 of
+// scale 0, or 2b alone where the axis ends before 2b + 1. Exact: the least
+// of the blocks' least is the least of all (no value is NaN).
+template <class T>
+[[gnu::noinline]] void DoubledExtremes(std::int32_t Size, std::int64_t Count, const T* __restrict Lo0,
+                                       const T* __restrict Hi0, T* __restrict Lo1, T* __restrict Hi1) {
+    for (std::int32_t b = 0; b * 2 * kBlockSize <= Size; ++b) {
+        // The second block, or the first again where there is none.
+        const std::int64_t a = 2 * b * Count, a2 = (2 * b + 1) * kBlockSize <= Size ? a + Count : a;
+        for (std::int64_t n = 0; n < Count; ++n) {
+            Lo1[b * Count + n] = std::min(Lo0[a + n], Lo0[a2 + n]);
+            Hi1[b * Count + n] = std::max(Hi0[a + n], Hi0[a2 + n]);
+        }
+    }
 }
 
 // Out[i * Count + n] = (c_i - Centre_n)^2 in double for the samples i of an
-// axis of Size cells and every ball n, c_i being the sample's coordinate.
-[[gnu::noinline]] void SquaredDistances(std::int32_t Size, float Cell, const float* Centres, std::int64_t Count, double* Out) {
+// axis of Size cells and every ball n, c_i being the sample's coordinate
+// and Centre_n the ball's Axis.
+[[gnu::noinline]] void SquaredDistances(std::int32_t Size, float Cell, const TBall* Balls, float TBall::*Axis,
+                                        std::int64_t Count, double* Out) {
     for (std::int32_t i = 0; i <= Size; ++i) {
         const double coordinate = FieldCoordinate(i, Size, Cell);
         for (std::int64_t n = 0; n < Count; ++n) {
-            const double d = coordinate - Centres[n];
+            const double d = coordinate - Balls[n].*Axis;
             Out[i * Count + n] = d * d;
         }
     }
@@ -85,6 +118,30 @@ template <class T, class F>
                                  double* Out) {
     for (std::int64_t n = 0; n < Count; ++n)
         for (std::int64_t i = 0; i < Stride; ++i) Out[n * Stride + i] = i <= Size ? In[i * Count + n] : 0.0;
+}
+
+// The least and greatest (x - X)^2 in float (as the field rounds it) over
+// the samples of each block of both scales along a row of Size cells whose
+// samples' x are Xs.
+[[gnu::noinline]] void XExtremes(std::int32_t Size, const float* Xs, float X, float* FineLo, float* FineHi,
+                                 float* CoarseLo, float* CoarseHi) {
+    BlockExtremes<float>(Size, kBlockSize, FineLo, FineHi, [&](std::int32_t i) {
+        const float d = Xs[i] - X;
+        return d * d;
+    });
+    DoubledExtremes<float>(Size, 1, FineLo, FineHi, CoarseLo, CoarseHi);
+}
+
+// The tables of the y or z axis (Axis): (c_i - Centre_n)^2 by row (Rows)
+// and by ball (ByBall, Stride a ball), and their least and greatest over
+// the blocks of both scales.
+[[gnu::noinline]] void AxisTables(std::int32_t Size, float Cell, const TBall* Balls, float TBall::*Axis,
+                                  std::int64_t Count, double* Rows, double* ByBall, std::int64_t Stride,
+                                  double* FineLo, double* FineHi, double* CoarseLo, double* CoarseHi) {
+    SquaredDistances(Size, Cell, Balls, Axis, Count, Rows);
+    Transpose(Size, Count, Rows, Stride, ByBall);
+    BallBlockExtremes(Size, kBlockSize, Count, Rows, FineLo, FineHi);
+    DoubledExtremes(Size, Count, FineLo, FineHi, CoarseLo, CoarseHi);
 }
 
 bool Finite(const TBall& B) {
@@ -150,45 +207,59 @@ bool TBallBlockField::Begin(TGrid& Grid) {
 
     // The balls' terms as the field rounds them: (x - X)^2 in float,
     // (y - Y)^2 and (z - Z)^2 in double (BallDistSqrYZ). The tables of y
-    // and z go by row, every ball of a row side by side.
+    // and z go by row, every ball of a row side by side, and again by ball
+    // for the exact set's row sets (rows up to three past nY and a layer
+    // past nZ read as 0).
     const std::int64_t count = Count;
-    float* centres = BallX_.Data();  // the balls' Y, then Z, then X
-    for (std::int32_t n = 0; n < Count; ++n) centres[n] = Balls[n].Y;
-    SquaredDistances(nY, c, centres, count, Dy2_.Data());
-    for (std::int32_t n = 0; n < Count; ++n) centres[n] = Balls[n].Z;
-    SquaredDistances(nZ, c, centres, count, Dz2_.Data());
     for (std::int32_t n = 0; n < Count; ++n) {
         S_[static_cast<std::size_t>(n)] = BallStrengthSqr(Balls[n]);
-        centres[n] = Balls[n].X;
+        BallX_[static_cast<std::size_t>(n)] = Balls[n].X;
     }
-
-    // The same by ball, for the exact set's row sets (rows up to three past
-    // nY and a layer past nZ read as 0).
     const std::int64_t yStride = static_cast<std::int64_t>(nY) + 1 + kBlockSize;
     const std::int64_t zStride = static_cast<std::int64_t>(nZ) + 2;
-    Transpose(nY, count, Dy2_.Data(), yStride, Dy2T_.Data());
-    Transpose(nZ, count, Dz2_.Data(), zStride, Dz2T_.Data());
     Job_ = TBlockJob{FieldFrameAt(Scene_.T), nX, nY, nZ, c, Balls, Count, xs, Grid.Values.Data(), RowR_.Data(),
                      S_.Data(), BallX_.Data(), Dy2_.Data(), Dz2_.Data(), Dy2T_.Data(), Dz2T_.Data(), yStride,
                      zStride, {}};
     for (int scale = 0; scale < 2; ++scale) {
         TScaleTables& t = Scales_[scale];
-        const std::int32_t side = kBlockSize << scale;
-        BlockExtremes<float>(nX, side, t.X2Lo.Data(), t.X2Hi.Data(), [&](std::int32_t i) { return xs[i] * xs[i]; });
-        for (std::int32_t n = 0; n < Count; ++n) {
-            const float X = centres[n];
-            BlockExtremes<float>(nX, side, t.Dx2Lo.Data() + n * t.XStride, t.Dx2Hi.Data() + n * t.XStride,
-                                 [&](std::int32_t i) {
-                                     const float d = xs[i] - X;
-                                     return d * d;
-                                 });
-        }
-        BallBlockExtremes(nY, side, count, Dy2_.Data(), t.Dy2Lo.Data(), t.Dy2Hi.Data());
-        BallBlockExtremes(nZ, side, count, Dz2_.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data());
         Job_.Scales[scale] = {t.Dy2Lo.Data(), t.Dy2Hi.Data(), t.Dz2Lo.Data(), t.Dz2Hi.Data(), t.Dx2Lo.Data(),
                               t.Dx2Hi.Data(), t.X2Lo.Data(), t.X2Hi.Data(), t.Nbx, t.XStride};
     }
+
+    // Then the least and greatest of each over the blocks of both scales.
+    // The axes' tables, and x's ball by ball, depend on nothing but the
+    // balls, so the worker threads share them: with more threads than the
+    // calling one, this is most of what it would otherwise do alone before
+    // any block row may start.
+    const int parts = PartsFor(kBeginTableWeight * count * (std::int64_t{nX} + nY + nZ));
+    auto part = [this, parts](int Part) { MakeTables(Part, parts); };
+    RunParts(parts, part);
     return true;
+}
+
+// Part 0 takes y's tables, the next z's (with one part, both), and x's
+// balls are shared by the rest (with two parts, by both): each axis's
+// tables take about as long as all of x's.
+void TBallBlockField::MakeTables(int Part, int Parts) {
+    const TBlockJob& J = Job_;
+    TScaleTables& fine = Scales_[0];
+    TScaleTables& coarse = Scales_[1];
+    if (Part == 0)
+        AxisTables(J.nY, J.Cell, J.Balls, &TBall::Y, J.Count, Dy2_.Data(), Dy2T_.Data(), J.Dy2TStride, fine.Dy2Lo.Data(),
+                   fine.Dy2Hi.Data(), coarse.Dy2Lo.Data(), coarse.Dy2Hi.Data());
+    if (Part == 1 % Parts)
+        AxisTables(J.nZ, J.Cell, J.Balls, &TBall::Z, J.Count, Dz2_.Data(), Dz2T_.Data(), J.Dz2TStride, fine.Dz2Lo.Data(),
+                   fine.Dz2Hi.Data(), coarse.Dz2Lo.Data(), coarse.Dz2Hi.Data());
+    const int xFirst = Parts > 2 ? 2 : 0;
+    if (Part < xFirst) return;
+    std::int64_t first, last;
+    PartRange(J.Count, Part - xFirst, Parts - xFirst, first, last);
+    // x * x is (x - X)^2 at X = 0, bit for bit.
+    if (Part == xFirst)
+        XExtremes(J.nX, J.X, 0.0f, fine.X2Lo.Data(), fine.X2Hi.Data(), coarse.X2Lo.Data(), coarse.X2Hi.Data());
+    for (std::int64_t n = first; n < last; ++n)
+        XExtremes(J.nX, J.X, J.BallX[n], fine.Dx2Lo.Data() + n * fine.XStride, fine.Dx2Hi.Data() + n * fine.XStride,
+                  coarse.Dx2Lo.Data() + n * coarse.XStride, coarse.Dx2Hi.Data() + n * coarse.XStride);
 }
 
 void TBallBlockField::BoundRow(const TGrid&, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,

@@ -145,6 +145,98 @@ TEST(BlockBounds, AProvenClassHoldsForTheBlendAsTheFieldRoundsIt) {
     EXPECT_GT(inside, 10000);
 }
 
+// The block field's tables (TBallBlockField::Begin) against what they
+// stand for, over the cases' sizes and ball counts, made by one thread and
+// shared by several: each axis's squared distances as the field rounds
+// them, and their least and greatest over every block of both scales. The
+// balls move between two calls on one field, so a table left from the call
+// before shows. A wrong extreme loosens the bounds made from it (which no
+// surface test sees) or breaks them.
+std::vector<TBall> gTableBalls;
+float gTableT = 0.0f;
+TBallScene TableBalls() { return {gTableT, gTableBalls.data(), static_cast<std::int32_t>(gTableBalls.size())}; }
+
+void ExpectTablesHold(const TBlockJob& J, const TGrid& G, const char* Call) {
+    SCOPED_TRACE(Call);
+    const std::int64_t count = J.Count, nX = J.nX, nY = J.nY, nZ = J.nZ;
+    int wrong = 0;
+    auto expect = [&](bool Same, const char* What, std::int64_t Ball, std::int64_t At) {
+        if (!Same && ++wrong <= 3) ADD_FAILURE() << What << " of ball " << Ball << " at " << At;
+    };
+    // The rows' tables, by row and by ball (padded with 0).
+    for (std::int64_t n = 0; n < count; ++n) {
+        for (std::int64_t i = 0; i < J.Dy2TStride; ++i) {
+            const float at = FieldCoordinate(static_cast<std::int32_t>(i), J.nY, J.Cell);
+            const double d = static_cast<double>(at) - J.Balls[n].Y;
+            const double want = i <= nY ? d * d : 0.0;
+            if (i <= nY) expect(J.Dy2[i * count + n] == want, "(y - Y)^2", n, i);
+            expect(J.Dy2T[n * J.Dy2TStride + i] == want, "(y - Y)^2 by ball", n, i);
+        }
+        for (std::int64_t i = 0; i < J.Dz2TStride; ++i) {
+            const float at = FieldCoordinate(static_cast<std::int32_t>(i), J.nZ, J.Cell);
+            const double d = static_cast<double>(at) - J.Balls[n].Z;
+            const double want = i <= nZ ? d * d : 0.0;
+            if (i <= nZ) expect(J.Dz2[i * count + n] == want, "(z - Z)^2", n, i);
+            expect(J.Dz2T[n * J.Dz2TStride + i] == want, "(z - Z)^2 by ball", n, i);
+        }
+    }
+    // Each block's extremes, straight from their definitions.
+    for (int scale = 0; scale < 2; ++scale) {
+        const TBlockJob::TScale& t = J.Scales[scale];
+        const std::int64_t side = kBlockSize << scale;
+        EXPECT_EQ(t.Nbx, nX / side + 1);
+        for (std::int64_t n = -1; n < count; ++n)  // -1: x * x
+            for (std::int64_t b = 0; b * side <= nX; ++b) {
+                float lo = INFINITY, hi = -INFINITY;
+                for (std::int64_t i = b * side; i <= std::min(b * side + side - 1, nX); ++i) {
+                    const float d = n < 0 ? J.X[i] : J.X[i] - J.Balls[n].X, v = d * d;
+                    lo = std::min(lo, v);
+                    hi = std::max(hi, v);
+                }
+                const float* gotLo = n < 0 ? t.X2Lo + b : t.Dx2Lo + n * t.XStride + b;
+                const float* gotHi = n < 0 ? t.X2Hi + b : t.Dx2Hi + n * t.XStride + b;
+                expect(SameBits(*gotLo, lo) && SameBits(*gotHi, hi), "(x - X)^2 over a block", n, b);
+            }
+        for (int axis = 0; axis < 2; ++axis) {
+            const std::int64_t size = axis == 0 ? nY : nZ;
+            const double* rows = axis == 0 ? J.Dy2 : J.Dz2;
+            const double* gotLo = axis == 0 ? t.Dy2Lo : t.Dz2Lo;
+            const double* gotHi = axis == 0 ? t.Dy2Hi : t.Dz2Hi;
+            for (std::int64_t n = 0; n < count; ++n)
+                for (std::int64_t b = 0; b * side <= size; ++b) {
+                    double lo = INFINITY, hi = -INFINITY;
+                    for (std::int64_t i = b * side; i <= std::min(b * side + side - 1, size); ++i) {
+                        lo = std::min(lo, rows[i * count + n]);
+                        hi = std::max(hi, rows[i * count + n]);
+                    }
+                    expect(gotLo[b * count + n] == lo && gotHi[b * count + n] == hi,
+                           axis == 0 ? "(y - Y)^2 over a block" : "(z - Z)^2 over a block", n, b);
+                }
+        }
+    }
+    EXPECT_EQ(wrong, 0) << G.SizeX << "x" << G.SizeY << "x" << G.SizeZ << " balls " << count;
+}
+
+TEST(BlockTables, HoldEachBlocksExtremesOfTheBallsTerms) {
+    for (const TSpeedConfig& config : AllConfigs()) {
+        if (config.Level != SupportedSimdLevel()) continue;  // the tables are the same on every level
+        TUseConfig use(config);
+        SCOPED_TRACE(config.Name());
+        for (const TFieldCase& c : kCases) {
+            const float cell = 2.0f / static_cast<float>(std::max(c.SizeX, 1));
+            TGrid g(c.SizeX, c.SizeY, c.SizeZ, cell, 0, 0, 0, NoField);
+            if (!TBallBlockField::Fits(g, c.Balls)) continue;
+            TBallBlockField field(g, c.Balls, TableBalls);
+            for (const float t : {c.T, c.T + 7.0f}) {
+                gTableT = t;
+                gTableBalls = SceneBalls(c.Balls, t);
+                ASSERT_TRUE(field.Begin(g));
+                ExpectTablesHold(field.Job(), g, t == c.T ? "first call" : "second call");
+            }
+        }
+    }
+}
+
 // The block field's samples (TBlockField::EvaluateSamples) on every level:
 // in each of one to four rows, the masked samples get the dense field's
 // bits and their inside flags, and every other sample keeps what it held,
