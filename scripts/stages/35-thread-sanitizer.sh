@@ -12,4 +12,4 @@ ninja -C "$dir" sorvel2_speed_tests
 # A report fails the test it comes from. (The check of the field's proofs
 # sample by sample runs on the default thread count and adds only time.)
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-run_ctest "$dir" -R '^(FastField|BlockBounds|FastSurface|SparseSurface|Parallel)\.' -E 'EveryProvenBlockHasTheProvenClass'
+run_ctest "$dir" -R '^(FastField|BlockBounds|BlockTables|FastSurface|SparseSurface|Parallel)\.' -E 'EveryProvenBlockHasTheProvenClass'

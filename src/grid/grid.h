@@ -82,7 +82,8 @@ inline constexpr std::int32_t kRowSetRows = 2 * kBlockSize;
 // Contract. On a Polygonise that takes the sparse route the grid does not
 // call FieldProc; it calls, in this order:
 //  * Begin(Grid), once, on the calling thread, before anything else: the
-//    per-call set-up. Returning false means this call's blocks cannot be
+//    per-call set-up, which may share its own work with the worker threads
+//    (RunParts, grid/parallel.h): nothing else runs then. Returning false means this call's blocks cannot be
 //    bounded (say, a ball with a coordinate that is not finite): the grid
 //    then calls FieldProc and takes the dense route for this call.
 //  * BoundRow(Grid, Scale, BY, BZ, Classes): the classes of block row
