@@ -163,22 +163,20 @@ void ExpectTablesHold(const TBlockJob& J, const TGrid& G, const char* Call) {
     auto expect = [&](bool Same, const char* What, std::int64_t Ball, std::int64_t At) {
         if (!Same && ++wrong <= 3) ADD_FAILURE() << What << " of ball " << Ball << " at " << At;
     };
-    // The rows' tables, by row and by ball (padded with 0).
-    for (std::int64_t n = 0; n < count; ++n) {
-        for (std::int64_t i = 0; i < J.Dy2TStride; ++i) {
-            const float at = FieldCoordinate(static_cast<std::int32_t>(i), J.nY, J.Cell);
-            const double d = static_cast<double>(at) - J.Balls[n].Y;
-            const double want = i <= nY ? d * d : 0.0;
-            if (i <= nY) expect(J.Dy2[i * count + n] == want, "(y - Y)^2", n, i);
-            expect(J.Dy2T[n * J.Dy2TStride + i] == want, "(y - Y)^2 by ball", n, i);
-        }
-        for (std::int64_t i = 0; i < J.Dz2TStride; ++i) {
-            const float at = FieldCoordinate(static_cast<std::int32_t>(i), J.nZ, J.Cell);
-            const double d = static_cast<double>(at) - J.Balls[n].Z;
-            const double want = i <= nZ ? d * d : 0.0;
-            if (i <= nZ) expect(J.Dz2[i * count + n] == want, "(z - Z)^2", n, i);
-            expect(J.Dz2T[n * J.Dz2TStride + i] == want, "(z - Z)^2 by ball", n, i);
-        }
+    // The rows' tables of y and z, by row and by ball (padded with 0).
+    for (int axis = 0; axis < 2; ++axis) {
+        const std::int32_t size = axis == 0 ? J.nY : J.nZ;
+        const std::int64_t stride = axis == 0 ? J.Dy2TStride : J.Dz2TStride;
+        const double* rows = axis == 0 ? J.Dy2 : J.Dz2;
+        const double* byBall = axis == 0 ? J.Dy2T : J.Dz2T;
+        for (std::int64_t n = 0; n < count; ++n)
+            for (std::int64_t i = 0; i < stride; ++i) {
+                const float at = FieldCoordinate(static_cast<std::int32_t>(i), size, J.Cell);
+                const double d = static_cast<double>(at) - (axis == 0 ? J.Balls[n].Y : J.Balls[n].Z);
+                const double want = i <= size ? d * d : 0.0;
+                if (i <= size) expect(rows[i * count + n] == want, axis == 0 ? "(y - Y)^2" : "(z - Z)^2", n, i);
+                expect(byBall[n * stride + i] == want, axis == 0 ? "(y - Y)^2 by ball" : "(z - Z)^2 by ball", n, i);
+            }
     }
     // Each block's extremes, straight from their definitions.
     for (int scale = 0; scale < 2; ++scale) {
