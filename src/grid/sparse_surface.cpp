@@ -171,11 +171,9 @@ public:
     }
 
     // Pass 0 on the coarse rows of coarse layer 0, those the streamed
-    // call's first two steps read (the rest are its tasks'). Split over the
-    // threads too: no task may start before it is done.
+    // call's first two steps read (the rest are its tasks').
     void CoarseFirstLayer() {
-        const std::int64_t rows = (Nby + 1) / 2, samples = Sx * Sy * std::min<std::int64_t>(2 * kBlockSize, Sz);
-        Split(rows, samples, [&](std::int64_t cy) { BoundCoarse(cy, 0); });
+        for (std::int64_t cy = 0; 2 * cy < Nby; ++cy) BoundCoarse(cy, 0);
     }
 
     // Pass 0.
