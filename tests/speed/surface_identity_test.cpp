@@ -833,6 +833,8 @@ TEST(SparseSurface, TwoThreadsTakeEachStepsBlockRowsFromEitherEnd) {
         TUseConfig use({SupportedSimdLevel(), 2});
         grid.Grid->StreamTaskHook = hold ? HoldSomeTasks : RecordTask;
         gHoldCaller = false;
+        // Tasks of both frames, and those the calling thread took.
+        std::int64_t tasks = 0, byCallerCount = 0;
         for (float t : {20.0f, 97.0f}) {
             gTasks.clear();
             TRecorder out{grid.Grid.get(), {}};
@@ -842,7 +844,7 @@ TEST(SparseSurface, TwoThreadsTakeEachStepsBlockRowsFromEitherEnd) {
             ASSERT_GT(steps, 20);
             // Per step: the worker's highest row and the caller's lowest.
             std::vector<std::int64_t> workerTop(steps, -1), callerBottom(steps, rows), taken(steps * rows, 0);
-            std::int64_t byCallerCount = 0;
+            tasks += steps * rows;
             for (const auto& [by, step, byCaller] : gTasks) {
                 ASSERT_LT(step, steps);
                 ++taken[step * rows + by];
@@ -855,10 +857,12 @@ TEST(SparseSurface, TwoThreadsTakeEachStepsBlockRowsFromEitherEnd) {
             }
             for (std::int64_t n : taken) EXPECT_EQ(n, 1);
             for (std::int64_t step = 0; step < steps; ++step) EXPECT_LT(workerTop[step], callerBottom[step]) << step;
-            // Both took some: the split is the work's, not one thread's.
-            EXPECT_GT(byCallerCount, 0);
-            EXPECT_LT(byCallerCount, steps * rows);
         }
+        // Both took some: the split is the work's, not one thread's. (Over
+        // two frames: on a loaded machine the worker may not get a core at
+        // all during one.)
+        EXPECT_GT(byCallerCount, 0);
+        EXPECT_LT(byCallerCount, tasks);
     }
 }
 
