@@ -83,9 +83,10 @@ inline constexpr std::int32_t kRowSetRows = 2 * kBlockSize;
 // call FieldProc; it calls, in this order:
 //  * Begin(Grid), once, on the calling thread, before anything else: the
 //    per-call set-up, which may share its own work with the worker threads
-//    (RunParts, grid/parallel.h): nothing else runs then. Returning false means this call's blocks cannot be
-//    bounded (say, a ball with a coordinate that is not finite): the grid
-//    then calls FieldProc and takes the dense route for this call.
+//    (RunParts, grid/parallel.h): nothing else runs then. Returning false
+//    means this call's blocks cannot be bounded (say, a ball with a
+//    coordinate that is not finite): the grid then calls FieldProc and
+//    takes the dense route for this call.
 //  * BoundRow(Grid, Scale, BY, BZ, Classes): the classes of block row
 //    (BY, BZ) of blocks Scale * kBlockSize samples a side (samples 4 Scale bx
 //    .. 4 Scale bx + 4 Scale - 1 along x, and so on). First at Scale 2, once

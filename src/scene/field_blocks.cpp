@@ -226,11 +226,11 @@ bool TBallBlockField::Begin(TGrid& Grid) {
                               t.Dx2Hi.Data(), t.X2Lo.Data(), t.X2Hi.Data(), t.Nbx, t.XStride};
     }
 
-    // Then the least and greatest of each over the blocks of both scales.
-    // The axes' tables, and x's ball by ball, depend on nothing but the
-    // balls, so the worker threads share them: with more threads than the
-    // calling one, this is most of what it would otherwise do alone before
-    // any block row may start.
+    // The tables themselves, and their least and greatest over the blocks
+    // of both scales: each axis's, and x's ball by ball, depend on nothing
+    // but the balls, so the worker threads share them. With more threads
+    // than the calling one, this is most of what it would otherwise do
+    // alone before any block row may start.
     const int parts = PartsFor(kBeginTableWeight * count * (std::int64_t{nX} + nY + nZ));
     auto part = [this, parts](int Part) { MakeTables(Part, parts); };
     RunParts(parts, part);
