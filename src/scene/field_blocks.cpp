@@ -60,17 +60,17 @@ template <class T, class F>
 }
 
 // Lo[b * Count + n] and Hi[b * Count + n]: the least and greatest of
-// In[i * Count + n] over the samples i of each block of Side samples along
-// an axis of Size cells, for every ball n (the balls side by side, so that
-// they go a vector at a time).
-[[gnu::noinline]] void BallBlockExtremes(std::int32_t Size, std::int32_t Side, std::int64_t Count,
-                                         const double* __restrict In, double* __restrict Lo, double* __restrict Hi) {
-    for (std::int32_t b = 0; b * Side <= Size; ++b) {
+// In[i * Count + n] over the samples i of each block of kBlockSize samples
+// along an axis of Size cells, for every ball n (the balls side by side, so
+// that they go a vector at a time).
+[[gnu::noinline]] void BallBlockExtremes(std::int32_t Size, std::int64_t Count, const double* __restrict In,
+                                         double* __restrict Lo, double* __restrict Hi) {
+    for (std::int32_t b = 0; b * kBlockSize <= Size; ++b) {
         double* lo = Lo + b * Count;
         double* hi = Hi + b * Count;
-        const double* first = In + b * Side * Count;
+        const double* first = In + b * kBlockSize * Count;
         for (std::int64_t n = 0; n < Count; ++n) lo[n] = hi[n] = first[n];
-        for (std::int32_t i = b * Side + 1; i <= std::min(b * Side + Side - 1, Size); ++i) {
+        for (std::int32_t i = b * kBlockSize + 1; i <= std::min(b * kBlockSize + kBlockSize - 1, Size); ++i) {
             const double* row = In + i * Count;
             for (std::int64_t n = 0; n < Count; ++n) {
                 lo[n] = std::min(lo[n], row[n]);
@@ -140,7 +140,7 @@ template <class T>
                                   double* FineLo, double* FineHi, double* CoarseLo, double* CoarseHi) {
     SquaredDistances(Size, Cell, Balls, Axis, Count, Rows);
     Transpose(Size, Count, Rows, Stride, ByBall);
-    BallBlockExtremes(Size, kBlockSize, Count, Rows, FineLo, FineHi);
+    BallBlockExtremes(Size, Count, Rows, FineLo, FineHi);
     DoubledExtremes(Size, Count, FineLo, FineHi, CoarseLo, CoarseHi);
 }
 
