@@ -145,74 +145,60 @@ TEST(BlockBounds, AProvenClassHoldsForTheBlendAsTheFieldRoundsIt) {
     EXPECT_GT(inside, 10000);
 }
 
-// The block field's tables (TBallBlockField::Begin) against what they
-// stand for, over the cases' sizes and ball counts, made by one thread and
-// shared by several: each axis's squared distances as the field rounds
-// them, and their least and greatest over every block of both scales. The
-// balls move between two calls on one field, so a table left from the call
-// before shows. A wrong extreme loosens the bounds made from it (which no
-// surface test sees) or breaks them.
+// The block field's tables (TBallBlockField::Begin), made by one thread
+// and shared by several, over the cases' sizes and ball counts: every
+// block's least and greatest (x - X)^2, x * x, (y - Y)^2 and (z - Z)^2 at
+// both scales, against its samples' terms. The balls move between two
+// calls on one field, so a table left from the call before shows. A wrong
+// extreme loosens the bounds made from it, which no surface test sees, or
+// breaks them.
 std::vector<TBall> gTableBalls;
 float gTableT = 0.0f;
 TBallScene TableBalls() { return {gTableT, gTableBalls.data(), static_cast<std::int32_t>(gTableBalls.size())}; }
 
-void ExpectTablesHold(const TBlockJob& J, const TGrid& G, const char* Call) {
-    SCOPED_TRACE(Call);
-    const std::int64_t count = J.Count, nX = J.nX, nY = J.nY, nZ = J.nZ;
+void ExpectExtremesHold(const TBlockJob& J) {
     int wrong = 0;
-    auto expect = [&](bool Same, const char* What, std::int64_t Ball, std::int64_t At) {
-        if (!Same && ++wrong <= 3) ADD_FAILURE() << What << " of ball " << Ball << " at " << At;
+    // Block b of Side samples along an axis of Size cells: Value's least
+    // and greatest over its samples against Lo and Hi.
+    auto check = [&](const char* What, std::int64_t Size, std::int64_t Side, std::int64_t b, auto Value, auto Lo,
+                     auto Hi) {
+        decltype(Lo) lo = INFINITY, hi = -INFINITY;
+        for (std::int64_t i = b * Side; i <= std::min(b * Side + Side - 1, Size); ++i) {
+            lo = std::min(lo, Value(i));
+            hi = std::max(hi, Value(i));
+        }
+        if ((Lo != lo || Hi != hi) && ++wrong <= 3) ADD_FAILURE() << What << ", block " << b << " of side " << Side;
     };
-    // The rows' tables of y and z, by row and by ball (padded with 0).
-    for (int axis = 0; axis < 2; ++axis) {
-        const std::int32_t size = axis == 0 ? J.nY : J.nZ;
-        const std::int64_t stride = axis == 0 ? J.Dy2TStride : J.Dz2TStride;
-        const double* rows = axis == 0 ? J.Dy2 : J.Dz2;
-        const double* byBall = axis == 0 ? J.Dy2T : J.Dz2T;
-        for (std::int64_t n = 0; n < count; ++n)
-            for (std::int64_t i = 0; i < stride; ++i) {
-                const float at = FieldCoordinate(static_cast<std::int32_t>(i), size, J.Cell);
-                const double d = static_cast<double>(at) - (axis == 0 ? J.Balls[n].Y : J.Balls[n].Z);
-                const double want = i <= size ? d * d : 0.0;
-                if (i <= size) expect(rows[i * count + n] == want, axis == 0 ? "(y - Y)^2" : "(z - Z)^2", n, i);
-                expect(byBall[n * stride + i] == want, axis == 0 ? "(y - Y)^2 by ball" : "(z - Z)^2 by ball", n, i);
-            }
-    }
-    // Each block's extremes, straight from their definitions.
+    const std::int64_t count = J.Count;
     for (int scale = 0; scale < 2; ++scale) {
         const TBlockJob::TScale& t = J.Scales[scale];
         const std::int64_t side = kBlockSize << scale;
-        EXPECT_EQ(t.Nbx, nX / side + 1);
-        for (std::int64_t n = -1; n < count; ++n)  // -1: x * x
-            for (std::int64_t b = 0; b * side <= nX; ++b) {
-                float lo = INFINITY, hi = -INFINITY;
-                for (std::int64_t i = b * side; i <= std::min(b * side + side - 1, nX); ++i) {
-                    const float d = n < 0 ? J.X[i] : J.X[i] - J.Balls[n].X, v = d * d;
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
-                const float* gotLo = n < 0 ? t.X2Lo + b : t.Dx2Lo + n * t.XStride + b;
-                const float* gotHi = n < 0 ? t.X2Hi + b : t.Dx2Hi + n * t.XStride + b;
-                expect(SameBits(*gotLo, lo) && SameBits(*gotHi, hi), "(x - X)^2 over a block", n, b);
+        EXPECT_EQ(t.Nbx, J.nX / side + 1);
+        for (std::int64_t b = 0; b * side <= J.nX; ++b) {
+            check("x * x", J.nX, side, b, [&](std::int64_t i) { return J.X[i] * J.X[i]; }, t.X2Lo[b], t.X2Hi[b]);
+            for (std::int64_t n = 0; n < count; ++n) {
+                auto term = [&](std::int64_t i) {
+                    const float d = J.X[i] - J.Balls[n].X;
+                    return d * d;
+                };
+                check("(x - X)^2", J.nX, side, b, term, t.Dx2Lo[n * t.XStride + b], t.Dx2Hi[n * t.XStride + b]);
             }
-        for (int axis = 0; axis < 2; ++axis) {
-            const std::int64_t size = axis == 0 ? nY : nZ;
-            const double* rows = axis == 0 ? J.Dy2 : J.Dz2;
-            const double* gotLo = axis == 0 ? t.Dy2Lo : t.Dz2Lo;
-            const double* gotHi = axis == 0 ? t.Dy2Hi : t.Dz2Hi;
-            for (std::int64_t n = 0; n < count; ++n)
-                for (std::int64_t b = 0; b * side <= size; ++b) {
-                    double lo = INFINITY, hi = -INFINITY;
-                    for (std::int64_t i = b * side; i <= std::min(b * side + side - 1, size); ++i) {
-                        lo = std::min(lo, rows[i * count + n]);
-                        hi = std::max(hi, rows[i * count + n]);
-                    }
-                    expect(gotLo[b * count + n] == lo && gotHi[b * count + n] == hi,
-                           axis == 0 ? "(y - Y)^2 over a block" : "(z - Z)^2 over a block", n, b);
-                }
         }
+        // y and z in double, as BallDistSqrYZ rounds them.
+        for (std::int64_t n = 0; n < count; ++n)
+            for (const bool y : {true, false}) {
+                const std::int32_t size = y ? J.nY : J.nZ;
+                auto term = [&](std::int64_t i) {
+                    const double d = static_cast<double>(FieldCoordinate(static_cast<std::int32_t>(i), size, J.Cell)) -
+                                     (y ? J.Balls[n].Y : J.Balls[n].Z);
+                    return d * d;
+                };
+                for (std::int64_t b = 0; b * side <= size; ++b)
+                    check(y ? "(y - Y)^2" : "(z - Z)^2", size, side, b, term, (y ? t.Dy2Lo : t.Dz2Lo)[b * count + n],
+                          (y ? t.Dy2Hi : t.Dz2Hi)[b * count + n]);
+            }
     }
-    EXPECT_EQ(wrong, 0) << G.SizeX << "x" << G.SizeY << "x" << G.SizeZ << " balls " << count;
+    EXPECT_EQ(wrong, 0) << J.nX << "x" << J.nY << "x" << J.nZ << " balls " << count;
 }
 
 TEST(BlockTables, HoldEachBlocksExtremesOfTheBallsTerms) {
@@ -229,7 +215,8 @@ TEST(BlockTables, HoldEachBlocksExtremesOfTheBallsTerms) {
                 gTableT = t;
                 gTableBalls = SceneBalls(c.Balls, t);
                 ASSERT_TRUE(field.Begin(g));
-                ExpectTablesHold(field.Job(), g, t == c.T ? "first call" : "second call");
+                SCOPED_TRACE(t == c.T ? "first call" : "second call");
+                ExpectExtremesHold(field.Job());
             }
         }
     }
