@@ -450,6 +450,13 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
                 EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
                 EXPECT_EQ(sparse.LastStats().Triangles * 3, static_cast<std::int64_t>(b.Out.size()));
                 ASSERT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
+                // The samples it counts as evaluated (which decide when it
+                // goes dense) are the ones it wrote: every value here is a
+                // number, and the others were NaN before the call.
+                if (sparse.LastStats().Sparse) {
+                    EXPECT_EQ(sparse.LastStats().SamplesEvaluated,
+                              std::count_if(sparse.Values.begin(), sparse.Values.end(), [](float v) { return !std::isnan(v); }));
+                }
                 // PrepareSurface writes the crossings into the edge arrays;
                 // Polygonise puts them in the store when it streams.
                 if (!streamed) ExpectSameStreams(CrossedEdges(ref), CrossedEdges(sparse));
@@ -686,12 +693,22 @@ void ExpectSparseMatchesDense(const std::vector<TSparseCase>& Frames, TSurfaceSt
             }
             EXPECT_EQ(std::memcmp(inside[f].data(), sparse.Grid->Inside.Data(), inside[f].size()), 0);
             int wrong = 0;
+            std::int64_t written = 0, nan = 0;
             for (std::size_t n = 0; n < values[f].size(); ++n) {
                 const float v = sparse.Grid->Values[n];
                 if (!std::isnan(v) && !SameBits(v, values[f][n]) && ++wrong <= 3)
                     ADD_FAILURE() << "sample " << n << ": " << v << " vs " << values[f][n];
+                written += !std::isnan(v);
+                nan += std::isnan(values[f][n]);
             }
             EXPECT_EQ(wrong, 0);
+            // The samples it counts as evaluated are the ones it wrote, less
+            // any whose own value is NaN (on the frames whose samples are
+            // not poisoned again after the classification).
+            if (f % 2 == 0) {
+                EXPECT_GE(stats.SamplesEvaluated, written);
+                EXPECT_LE(stats.SamplesEvaluated, written + nan);
+            }
             ExpectSameStreams(streams[f], out.Out);
             // Called apart, the crossings go to the edge arrays.
             if (f % 2 == 1) ExpectSameStreams(crossed[f], CrossedEdges(*sparse.Grid));
