@@ -35,8 +35,9 @@ package=(
 )
 web=(
   cmake ninja-build
-  # Debian's Emscripten (with node, clang and binaryen): nothing is downloaded
-  emscripten
+  # Debian's Emscripten (with node, clang and binaryen): nothing is downloaded;
+  # esbuild minifies the JavaScript it writes
+  emscripten esbuild
 )
 test=(
   "${package[@]}" "${web[@]}"
