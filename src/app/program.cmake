@@ -31,7 +31,10 @@ if(TARGET sorvel2_platform AND TARGET sorvel2_scene_gl AND TARGET sorvel2_textur
   # third smaller. The target keeps the browsers Emscripten builds for: no
   # newer syntax than the input's.
   if(SORVEL2_BACKEND STREQUAL "web")
-    find_program(SORVEL2_ESBUILD esbuild REQUIRED)
+    find_program(SORVEL2_ESBUILD esbuild)
+    if(NOT SORVEL2_ESBUILD)
+      message(FATAL_ERROR "sorvel2: the page's build needs esbuild (bash scripts/setup.sh web installs it)")
+    endif()
     add_custom_command(TARGET sorvel2 POST_BUILD
                        COMMAND ${SORVEL2_ESBUILD} --minify --log-level=warning --target=chrome75,firefox68,safari14
                                --allow-overwrite ${PROJECT_BINARY_DIR}/sorvel2.js --outfile=${PROJECT_BINARY_DIR}/sorvel2.js
