@@ -89,24 +89,29 @@ inline constexpr std::int32_t kRowSetRows = 2 * kBlockSize;
 //    takes the dense route for this call.
 //  * BoundRow(Grid, Scale, BY, BZ, Classes): the classes of block row
 //    (BY, BZ) of blocks Scale * kBlockSize samples a side (samples 4 Scale bx
-//    .. 4 Scale bx + 4 Scale - 1 along x, and so on). First at Scale 2, once
-//    for every such block row; then at Scale 1, only for the block rows
-//    where a coarse block could not be proven. On entry Classes[bx] holds
-//    what is already known for every block bx of the row (kBlockMixed where
-//    nothing is: everywhere at Scale 2; a proven coarse block's class at
-//    Scale 1); the field works out the others. kBlockOutside only if the
-//    value FieldProc would store is 0.0 or less at every sample of the
-//    block, kBlockInside only if it is greater than 0.0 at every one;
-//    kBlockMixed is always allowed. A wrong proof gives wrong triangles:
-//    the bound must hold for the field's own arithmetic, rounding included.
+//    .. 4 Scale bx + 4 Scale - 1 along x, and so on). At Scale 2 once for
+//    every such block row; at Scale 1 only for the block rows where a
+//    coarse block could not be proven, and only after the Scale 2 call of
+//    the coarse block row around it, (BY / 2, BZ / 2), has returned (its
+//    writes are visible then): Polygonise goes on bounding coarse block
+//    rows while it bounds and evaluates the fine ones of those it has. On
+//    entry Classes[bx] holds what is already known for every block bx of
+//    the row (kBlockMixed where nothing is: everywhere at Scale 2; a
+//    proven coarse block's class at Scale 1); the field works out the
+//    others. kBlockOutside only if the value FieldProc would store is 0.0
+//    or less at every sample of the block, kBlockInside only if it is
+//    greater than 0.0 at every one; kBlockMixed is always allowed. A wrong
+//    proof gives wrong triangles: the bound must hold for the field's own
+//    arithmetic, rounding included.
 //  * EvaluateSamples(Grid, J, Rows, K, Mask, Inside): stores into Values,
 //    for every row (j, K), j = J .. J + Rows - 1, and every sample i whose
 //    bit i % 64 of Mask[i / 64] is set, exactly the value FieldProc would
 //    store there, bit for bit; and, when Inside is not null, sets bit i of
 //    that row's mask where that value is greater than 0.0 (Rows masks one
 //    after the other, (SizeX + 64) / 64 words each, their bits clear to
-//    begin with). Only once every block row of Scale 2 has been bounded;
-//    never twice for one sample.
+//    begin with). Only after the Scale 2 call of the coarse block row
+//    around the rows, (J / 8, K / 8), has returned; never twice for one
+//    sample.
 //  * EvaluateRowSet(Grid, J, K, Masks): the same as EvaluateSamples
 //    without Inside, for the kRowSetRows rows j = J .. J + kBlockSize - 1
 //    of layers K and K + 1, each with its own samples: row r is
@@ -154,10 +159,12 @@ struct TSurfaceStats {
     // (with workers, of the cubes they found; alone, all of it).
     // What more threads cannot shorten.
     std::int64_t SerialNs = 0;
-    // With worker threads, on the sparse route within Polygonise: the block
-    // rows whose cubes to emit a worker recorded for the calling thread,
-    // and those that did not fit the runs' room (the calling thread found
-    // their cubes itself, with the same result).
+    // With the emission runs (TGrid::RecordRunsFrom threads or more), on the
+    // sparse route within Polygonise: the block rows of every block layer
+    // whose cubes went into the runs, recorded by whichever thread streamed
+    // them, for the calling thread to hand on; and those that did not fit
+    // the runs' room (the calling thread found their cubes itself, with the
+    // same result).
     std::int64_t RowsRecorded = 0;
     std::int64_t RowsNotRecorded = 0;
     // On the sparse route within Polygonise: the crossed edges whose points

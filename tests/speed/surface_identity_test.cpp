@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <chrono>
 #include <climits>
@@ -379,14 +380,45 @@ TEST(FastSurface, CrossingsKernelsMatchCrossingEdgeByEdge) {
 
 // A block field over gSource: it proves a block only when every one of its
 // samples has the proven sign (the tightest bound there is), or, with
-// Proves off, nothing at all.
+// Proves off, nothing at all. It also counts the calls that come before
+// the coarse bounds around them (Early), which a field may take for done
+// (the ball field works out its rows' terms there).
 class TSourceBlockField : public TBlockField {
 public:
     bool Proves = true;
-    bool Begin(TGrid&) override { return true; }
+    std::atomic<int> Early{0};
+    bool Begin(TGrid& g) override {
+        CoarseY_ = g.SizeY / (2 * kBlockSize) + 1;
+        Coarse_ = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(CoarseY_ * (g.SizeZ / (2 * kBlockSize) + 1)));
+        return true;
+    }
     void BoundRow(const TGrid& g, std::int32_t Scale, std::int32_t BY, std::int32_t BZ,
                   std::uint8_t* Classes) override {
-        if (!Proves) return;
+        if (Scale == 1) CheckCoarse(BY / 2, BZ / 2);
+        if (Proves) Prove(g, Scale, BY, BZ, Classes);
+        if (Scale == 2) Coarse_[static_cast<std::size_t>(BY + CoarseY_ * BZ)].store(true, std::memory_order_release);
+    }
+    void EvaluateSamples(TGrid& g, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
+                         std::uint64_t* Inside) override {
+        CheckCoarse(J / (2 * kBlockSize), K / (2 * kBlockSize));
+        const std::int64_t words = (g.SizeX + 64) / 64;
+        for (std::int32_t r = 0; r < Rows; ++r) {
+            const std::int64_t row = (g.SizeX + 1) * (J + r + (g.SizeY + 1) * static_cast<std::int64_t>(K));
+            for (std::int64_t i = 0; i <= g.SizeX; ++i) {
+                if ((Mask[i / 64] >> (i % 64) & 1) == 0) continue;
+                const float v = gSource[static_cast<std::size_t>(row + i)];
+                g.Values[static_cast<std::size_t>(row + i)] = v;
+                if (Inside != nullptr && v > 0.0f) Inside[r * words + i / 64] |= 1ull << (i % 64);
+            }
+        }
+    }
+    void End(TGrid&) override {}
+
+private:
+    void CheckCoarse(std::int64_t CY, std::int64_t CZ) {
+        if (!Coarse_[static_cast<std::size_t>(CY + CoarseY_ * CZ)].load(std::memory_order_acquire)) ++Early;
+    }
+    static void Prove(const TGrid& g, std::int32_t Scale, std::int32_t BY, std::int32_t BZ, std::uint8_t* Classes) {
         const std::int64_t side = kBlockSize * Scale, vx = g.SizeX + 1, vy = g.SizeY + 1;
         for (std::int64_t bx = 0; bx * side <= g.SizeX; ++bx) {
             if (Classes[bx] != kBlockMixed) continue;
@@ -401,20 +433,8 @@ public:
             Classes[bx] = in ? kBlockInside : out ? kBlockOutside : kBlockMixed;
         }
     }
-    void EvaluateSamples(TGrid& g, std::int32_t J, std::int32_t Rows, std::int32_t K, const std::uint64_t* Mask,
-                         std::uint64_t* Inside) override {
-        const std::int64_t words = (g.SizeX + 64) / 64;
-        for (std::int32_t r = 0; r < Rows; ++r) {
-            const std::int64_t row = (g.SizeX + 1) * (J + r + (g.SizeY + 1) * static_cast<std::int64_t>(K));
-            for (std::int64_t i = 0; i <= g.SizeX; ++i) {
-                if ((Mask[i / 64] >> (i % 64) & 1) == 0) continue;
-                const float v = gSource[static_cast<std::size_t>(row + i)];
-                g.Values[static_cast<std::size_t>(row + i)] = v;
-                if (Inside != nullptr && v > 0.0f) Inside[r * words + i / 64] |= 1ull << (i % 64);
-            }
-        }
-    }
-    void End(TGrid&) override {}
+    std::int64_t CoarseY_ = 0;
+    std::unique_ptr<std::atomic<bool>[]> Coarse_;  // coarse block row (cy, cz) bounded, at cy + CoarseY_ * cz
 };
 
 TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
@@ -427,7 +447,9 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
             const std::int64_t count = std::int64_t(s.X + 1) * (s.Y + 1) * (s.Z + 1);
             TGrid ref(s.X, s.Y, s.Z, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
             TGrid sparse(s.X, s.Y, s.Z, 0.25f, 0.5f, -1.0f, 2.0f, SourceField);
-            sparse.UseBlockField(std::make_unique<TSourceBlockField>());
+            auto field = std::make_unique<TSourceBlockField>();
+            const TSourceBlockField& calls = *field;
+            sparse.UseBlockField(std::move(field));
             sparse.Route = TFieldRoute::SparseAlways;
             sparse.PoisonValues = true;
             sparse.SizeEdgeStore(TGrid::EdgeStorePoints(s.X, s.Y), TGrid::kEdgeStoreChunk);
@@ -447,6 +469,9 @@ TEST(SparseSurface, MatchesTheReferenceOnNoiseAndBlobs) {
                     sparse.PrepareSurface();
                     sparse.EmitTriangles(b);
                 }
+                // Fine bounds and evaluations only where the coarse bounds
+                // around them are done, also when the call streams.
+                EXPECT_EQ(calls.Early.load(), 0);
                 EXPECT_EQ(sparse.LastStats().Sparse, s.X <= TGrid::kMaxSparseSize);
                 EXPECT_EQ(sparse.LastStats().Triangles * 3, static_cast<std::int64_t>(b.Out.size()));
                 ASSERT_EQ(std::memcmp(ref.Inside.Data(), sparse.Inside.Data(), static_cast<std::size_t>(ref.Inside.Count())), 0);
